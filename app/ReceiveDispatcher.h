@@ -1,0 +1,75 @@
+#pragma once
+// The receive dispatch thread: reads the port and hands every chunk to the
+// one page that holds the conversation with the controller, in this order:
+// the download page while its download is active, else the configuration
+// page while it waits for configuration mode or runs a job, else the debug
+// terminal while it receives; otherwise the chunk is dropped.
+#include "common/Clock.h"
+#include "serial/CSerial.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace pell {
+
+class IDownloadReceiver {
+public:
+    virtual ~IDownloadReceiver() = default;
+    virtual bool IsDownloadActive() const = 0;
+    // Every chunk while active, also empty ones (length 0).
+    virtual void OnPortData(int length, const char* bytes) = 0;
+};
+
+class IConfigReceiver {
+public:
+    virtual ~IConfigReceiver() = default;
+    // 0 waiting for configuration mode, 1 job running, 2 idle.
+    virtual int JobState() const = 0;
+    // Every chunk while the job state is 0 or 1, also empty ones.
+    virtual void OnPortData(int length, const char* bytes) = 0;
+};
+
+class ITerminalReceiver {
+public:
+    virtual ~ITerminalReceiver() = default;
+    virtual bool IsReceiving() const = 0;
+    // Non-empty chunks only; followed by NotifyReceiveUpdate().
+    virtual void OnTerminalData(int length, const char* bytes) = 0;
+    // Asks the terminal to refresh its display on its own thread; must not wait.
+    virtual void NotifyReceiveUpdate() = 0;
+};
+
+class ReceiveDispatcher {
+public:
+    explicit ReceiveDispatcher(CSerial& port);
+    ~ReceiveDispatcher();
+
+    // Consumers may be set or cleared at any time; a null consumer is skipped.
+    void SetDownloadReceiver(IDownloadReceiver* r) { download_.store(r); }
+    void SetConfigReceiver(IConfigReceiver* r) { config_.store(r); }
+    void SetTerminalReceiver(ITerminalReceiver* r) { terminal_.store(r); }
+
+    void Start();
+    // Stops and joins the thread; returns within one polling period.
+    void Stop();
+    bool IsRunning() const { return thread_.joinable(); }
+
+    // Routes one chunk (the thread's step 4); public for tests.
+    void Route(int length, const char* bytes);
+
+    static constexpr int kPollMs = 20;
+
+private:
+    void run();
+
+    CSerial& port_;
+    std::atomic<IDownloadReceiver*> download_{nullptr};
+    std::atomic<IConfigReceiver*> config_{nullptr};
+    std::atomic<ITerminalReceiver*> terminal_{nullptr};
+    std::atomic<bool> stop_{false};
+    Event stopEvent_;
+    std::thread thread_;
+};
+
+} // namespace pell

@@ -1,0 +1,117 @@
+#pragma once
+// The one serial port of the process. Reads never block for more than 20 ms
+// and take at most 80,968 bytes; writes block until done or timed out and
+// report the count written. A comm-event thread reports modem-line changes
+// to the owner and lives exactly as long as the open port.
+#include "serial/SerialBackend.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+
+namespace pell {
+
+constexpr int kReadChunkMax = 80968;    // one read takes at most this much
+constexpr int kReadBufferSize = 80969;  // the caller's buffer, with its zero
+
+enum ParityCode { NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2, MARKPARITY = 3, SPACEPARITY = 4 };
+enum StopBitsCode { ONESTOPBIT = 0, ONE5STOPBITS = 1, TWOSTOPBITS = 2 };
+
+// Receives the port's notifications. Called on the comm-event thread or on
+// the thread that read or wrote when the condition was found.
+class ISerialOwner {
+public:
+    virtual ~ISerialOwner() = default;
+    virtual void OnSerialNotify(int message, uint32_t value) = 0;
+};
+
+// Notification numbers (the owner's message numbers).
+enum SerialMessage {
+    kMsgCtsChange = 1126,
+    kMsgDsrChange = 1127,
+    kMsgRing = 1128,
+    kMsgCarrierChange = 1130,
+    kMsgBreak = 1131,
+    kMsgTxEmpty = 1132,
+    kMsgLineError = 1133,
+    kMsgDeviceLost = 1134, // the device vanished (adapter pulled, far end closed)
+};
+
+class CSerial {
+public:
+    CSerial();
+    virtual ~CSerial();
+    CSerial(const CSerial&) = delete;
+    CSerial& operator=(const CSerial&) = delete;
+
+    // Opens the port named by its text with the given line settings. A
+    // failure after the device was opened (queues, time-outs, line settings)
+    // returns false and leaves the port open, as the user then sees it.
+    bool OpenPort(const std::string& portText, unsigned baud, int parity, int dataBits,
+                  int stopBits);
+    void ClosePort();
+    bool IsOpen() const { return open_.load(std::memory_order_acquire); }
+    // True once the open device has vanished; cleared by ClosePort.
+    bool IsLost() const { return lost_.load(std::memory_order_acquire); }
+
+    // Why the last OpenPort failed, and the device path it tried.
+    OpenError LastOpenError() const;
+    std::string LastOpenDetail() const;
+    std::string DevicePath() const;
+
+    // Reads what the driver holds, waiting at most 20 ms for the first byte.
+    // `buffer` must hold kReadBufferSize bytes. Returns the count (0 when
+    // nothing arrived, on line errors and when no port is open).
+    int ReadAvailable(char* buffer);
+    // Blocking write; serialised between threads. Returns the count written.
+    int Write(const char* bytes, int count);
+
+    void SetOwner(ISerialOwner* owner) { owner_.store(owner, std::memory_order_release); }
+    void SetReceiveThreshold(int threshold) { threshold_.store(threshold); }
+    int ReceiveThreshold() const { return threshold_.load(); }
+
+    // Line time-outs (milliseconds): reads wait at most this for a byte ...
+    static constexpr int kReadWaitMs = 20;
+    // ... and a write of n bytes may take kWriteConstantMs + n * kWriteMultiplierMs.
+    static constexpr int kWriteConstantMs = 1000;
+    static constexpr int kWriteMultiplierMs = 1;
+
+    // Notification handlers; the owner gets the message numbers above.
+    virtual void OnCtsChange();
+    virtual void OnDsrChange();
+    virtual void OnRing();
+    virtual void OnCarrierChange();
+    virtual void OnBreak();
+    virtual void OnLineError(uint32_t errors);
+    virtual void OnCharReceived() {}
+    virtual void OnTxEmpty();
+    virtual int EventLoop();
+
+private:
+    void notify(int message, uint32_t value);
+    void markLost();
+    void closeLocked();
+
+    mutable std::mutex stateMutex_;     // open/close and the error fields
+    std::shared_mutex deviceMutex_;     // readers/writers share, close excludes
+    std::mutex writeMutex_;             // one writer at a time
+    std::unique_ptr<SerialBackend> backend_;
+    std::thread eventThread_;
+    std::atomic<bool> open_{false};
+    std::atomic<bool> closing_{false};
+    std::atomic<bool> lost_{false};
+    std::atomic<int> stop_{0};
+    std::atomic<ISerialOwner*> owner_{nullptr};
+    std::atomic<int> threshold_{0};
+    OpenError lastError_ = OpenError::None;
+    std::string lastDetail_;
+    std::string devicePath_;
+};
+
+// The process-wide port.
+extern CSerial theSerial;
+
+} // namespace pell

@@ -1,0 +1,24 @@
+#include "serial/SerialBackend.h"
+
+#include <cctype>
+
+namespace pell {
+
+std::string WindowsDevicePath(const std::string& portText)
+{
+    // The port number is the decimal number after the first three characters
+    // ("COM7" gives 7); it must lie between 1 and 1024.
+    if (portText.size() < 4 || portText.size() > 7)
+        return {};
+    long n = 0;
+    for (std::size_t i = 3; i < portText.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(portText[i])))
+            return {};
+        n = n * 10 + (portText[i] - '0');
+    }
+    if (n < 1 || n > 1024)
+        return {};
+    return "\\\\.\\COM" + std::to_string(n);
+}
+
+} // namespace pell

@@ -1,0 +1,44 @@
+#pragma once
+// Test helpers: a pseudo-terminal pair standing in for a serial line, and
+// waiting on a condition with a deadline.
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace pell::test {
+
+// A raw-mode pseudo-terminal. The port under test opens slavePath(); the
+// test plays the far end on the master descriptor.
+class PtyPair {
+public:
+    PtyPair();
+    ~PtyPair();
+    PtyPair(const PtyPair&) = delete;
+    PtyPair& operator=(const PtyPair&) = delete;
+
+    const std::string& slavePath() const { return slavePath_; }
+    int master() const { return master_; }
+
+    // Writes all bytes to the master side.
+    void send(const std::string& bytes);
+    // Reads what the master side holds, waiting at most `wait` for the first byte.
+    std::string receive(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    // Reads until `count` bytes arrived or the deadline passed.
+    std::string receiveExactly(std::size_t count, std::chrono::milliseconds deadline);
+    // Closes the far end, as a vanished device would.
+    void closeMaster();
+    // Closes the test's own handle on the slave side so that a closed master
+    // is seen as a hang-up by the port under test.
+    void closeSlaveHandle();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slavePath_;
+};
+
+// Polls `condition` until it holds or `timeout` passes; true when it held.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+} // namespace pell::test
