@@ -1,0 +1,93 @@
+#pragma once
+// The vocabulary of the controller's AT protocol and of its parameter set.
+//
+// Two tables share one key, the id. The AT command table says what to send
+// for an id, which texts end the controller's reply and how long to wait for
+// them. The parameter table says under which label the controller reports a
+// parameter (the same label names a line of a configuration file) and holds
+// the tool's working copy of the value.
+//
+// Ids 0..144 are the configurable parameters (there is no 145), 146..151,
+// 162 and 163 are commands without a value, 152 is the controller clock,
+// 153..156 the counter values, 157..160 the serial-meter initial values,
+// 161 the history-record query and 164 the end row of both tables.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace pell {
+
+// Called with the accumulated reply after the OK reply; returns the
+// command's result (0 failure, anything else success).
+using ReplyHandler = int (*)(const char* reply, int length);
+
+struct AtCommandRow {
+    int32_t id;
+    const char* command;    // as sent, before the value and CR LF; nullptr in the end row
+    const char* okReply;    // "\r\nOK\r\n"; nullptr in the end row
+    const char* errorReply; // "\r\nERROR\r\n"; nullptr in the end row
+    int32_t timeoutMs;      // 1000 or 5000; 0 in the end row
+    ReplyHandler handler;   // only the AT+SHOW row has one
+};
+
+constexpr int kAtRowCount = 164;    // including the end row
+constexpr int kParamRowCount = 156; // including the end row
+constexpr int kEndRowId = 164;
+constexpr int kParamValueMax = 99;  // bytes of a value text
+constexpr int kParamLabelMax = 99;  // bytes of a label
+
+// Well-known ids.
+constexpr int kIdAt = 151;
+constexpr int kIdShow = 146;
+constexpr int kIdVersion = 147;
+constexpr int kIdSignal = 148;
+constexpr int kIdFactory = 149;
+constexpr int kIdReset = 150;
+constexpr int kIdClock = 152;
+constexpr int kIdCounterValue1 = 153; // ..156
+constexpr int kIdSerialValue1 = 157;  // ..160
+constexpr int kIdRecords = 161;
+constexpr int kIdInitDataFlash = 162;
+constexpr int kIdInitSensor = 163;
+
+// ---- AT command table (read-only) ----
+
+// Every row in table order, the end row (id 164) last: kAtRowCount rows.
+std::span<const AtCommandRow> AtCommandRows();
+// The first row whose id equals `id` (the end row takes part), or nullptr.
+const AtCommandRow* FindAtRow(int id);
+
+// The AT+SHOW row calls through this handler: the report parser installs
+// itself here. Without one installed the row behaves as if it had no
+// handler (an OK reply gives 1). Pass nullptr to remove it.
+void SetReportHandler(ReplyHandler handler);
+ReplyHandler ReportHandler();
+
+// ---- parameter table ----
+
+// Rows in table order (the order of a configuration file's lines); row
+// kParamRowCount - 1 is the end row (id 164, empty label, empty value).
+int ParamRowCount();
+int ParamRowId(int row);                 // -1 for a row out of range
+const char* ParamRowLabel(int row);      // "" for a row out of range
+// The row index of the parameter with that id, or -1 when it has none.
+int FindParamRow(int id);
+bool HasParamRow(int id);
+// The label of the parameter with that id, or nullptr.
+const char* ParamLabel(int id);
+
+// The current value text of the id. False, with `value` emptied, when the id
+// has no parameter row; an empty value is a value (true).
+bool GetParamValue(int id, std::string& value);
+std::optional<std::string> GetParamValue(int id);
+// Stores the text as the value of the id, cut to its first 99 bytes (and at
+// a zero byte, since values are zero-terminated texts). Ids without a
+// parameter row, and the end row, keep nothing.
+void SetParamValue(int id, std::string_view text);
+
+// The values are shared by the configuration worker and the interface
+// thread; every access above is locked, so each call sees a whole value.
+
+} // namespace pell
