@@ -186,8 +186,9 @@ TEST(CommandTable, InvariantsOfBothTables)
         EXPECT_EQ(la.back() == ':', ParamRowId(a) != 26) << la;
         for (int b = 0; b + 1 < ParamRowCount(); ++b) {
             std::string lb = ParamRowLabel(b);
-            if (a != b)
+            if (a != b) {
                 EXPECT_NE(lb.compare(0, la.size(), la), 0) << la << " begins " << lb;
+            }
         }
     }
 }
