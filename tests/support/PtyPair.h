@@ -18,6 +18,8 @@ public:
 
     const std::string& slavePath() const { return slavePath_; }
     int master() const { return master_; }
+    // The test's own handle on the slave side (for reading the line settings).
+    int slave() const { return slave_; }
 
     // Writes all bytes to the master side.
     void send(const std::string& bytes);

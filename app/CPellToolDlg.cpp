@@ -1,0 +1,324 @@
+#include "app/CPellToolDlg.h"
+
+#include "app/Gbk.h"
+#include "app/PageFactory.h"
+#include "app/PortList.h"
+#include "app/PortSettings.h"
+#include "app/UiThread.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStyle>
+#include <QTreeWidget>
+
+#include <atomic>
+
+namespace pell::ui {
+
+namespace {
+
+std::atomic<CPellToolDlg*> g_instance{nullptr};
+
+struct PageEntry {
+    const char* name;
+    int templateId;
+};
+
+// The page switcher's names in the order it compares them, with their pages.
+constexpr PageEntry kPages[14] = {
+    {"下载工具", 129}, {"调试工具", 135}, {"参数配置", 132}, {"基本设置", 133},
+    {"网络设置", 134}, {"水电设置", 141}, {"输入接口设置", 142}, {"继电器设置", 143},
+    {"计数器设置", 144}, {"串口设置", 145}, {"存储设置", 147}, {"历史记录", 149},
+    {"短信设置", 138}, {"MODBUS设置", 139},
+};
+
+// Children of "参数配置" in the tree (SMS and Modbus have no item).
+constexpr const char* kConfigChildren[] = {"基本设置", "网络设置", "水电设置", "输入接口设置",
+                                            "继电器设置", "计数器设置", "串口设置", "存储设置",
+                                            "历史记录"};
+
+const char* const kOpenFailed = ">>> 请先以正确参数打开串口...";
+const char* const kNoPort = "没发现串口，程序不能正常执行，请检查串口，退出！";
+
+} // namespace
+
+const std::array<const char*, 14>& CPellToolDlg::PageNames()
+{
+    static const std::array<const char*, 14> names = [] {
+        std::array<const char*, 14> n{};
+        for (int i = 0; i < 14; ++i)
+            n[i] = kPages[i].name;
+        return n;
+    }();
+    return names;
+}
+
+CPellToolDlg* CPellToolDlg::Instance()
+{
+    return g_instance.load();
+}
+
+CPellToolDlg::CPellToolDlg(PortLister lister, QWidget* parent)
+    : QDialog(parent), lister_(std::move(lister))
+{
+    if (!lister_)
+        lister_ = [] { return ListSerialPorts(); };
+    g_instance.store(this);
+    RestartUiCalls();
+
+    const DialogTemplate& t = LoadDialogTemplate(102);
+    setFont(DialogFont(t));
+    setWindowTitle(QString::fromUtf8(t.caption.c_str()));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+    setWindowIcon(style()->standardIcon(QStyle::SP_ComputerIcon));
+    controls_.Build(this, t);
+    DialogUnits du(font());
+    setFixedSize(du.x(t.width), du.y(t.height));
+
+    tree_ = controls_.ControlAs<QTreeWidget>(1001);
+    frame_ = controls_.ControlAs<QGroupBox>(1007);
+    portCombo_ = controls_.ControlAs<QComboBox>(1002);
+    baudCombo_ = controls_.ControlAs<QComboBox>(1003);
+    dataBitsCombo_ = controls_.ControlAs<QComboBox>(1006);
+    stopBitsCombo_ = controls_.ControlAs<QComboBox>(1008);
+    parityCombo_ = controls_.ControlAs<QComboBox>(1004);
+    portButton_ = controls_.ControlAs<QPushButton>(1005);
+    title_ = controls_.ControlAs<QLineEdit>(1107);
+
+    // The About box: the window's system menu is the platform's, so the
+    // entry sits in the window's context menu and on F1.
+    auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(about, &QShortcut::activated, this, &CPellToolDlg::ShowAbout);
+
+    // Tree: the three tool pages at the root, the parameter pages below
+    // "参数配置", which is expanded.
+    for (int i = 0; i < 3; ++i) {
+        roots_[i] = new QTreeWidgetItem(tree_, QStringList(QString::fromUtf8(kPages[i].name)));
+    }
+    for (const char* child : kConfigChildren)
+        new QTreeWidgetItem(roots_[2], QStringList(QString::fromUtf8(child)));
+    roots_[2]->setExpanded(true);
+    tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+
+    // The pages, stacked in the frame in this order.
+    for (const auto& p : kPages) {
+        QWidget* page = CreatePage(p.templateId, frame_);
+        pages_.emplace_back(p.templateId, page);
+        if (!download_)
+            download_ = dynamic_cast<DownloadPageHooks*>(page);
+        if (!config_)
+            config_ = dynamic_cast<ConfigPageHooks*>(page);
+        if (!terminal_)
+            terminal_ = dynamic_cast<TerminalPageHooks*>(page);
+    }
+
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this] { OnTvnSelchangedTree(); });
+    connect(portButton_, &QPushButton::clicked, this, &CPellToolDlg::OnBnClickedPortButton);
+}
+
+CPellToolDlg::~CPellToolDlg()
+{
+    shutdown();
+    CPellToolDlg* self = this;
+    g_instance.compare_exchange_strong(self, nullptr);
+}
+
+void CPellToolDlg::shutdown()
+{
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    // Release every worker that waits for the UI, then stop the threads:
+    // the dispatcher first (it calls into the pages), then the pages' own.
+    ShutdownUiCalls();
+    dispatcher_.Stop();
+    theSerial.SetOwner(nullptr);
+    for (auto& [id, page] : pages_)
+        delete page.data();
+    pages_.clear();
+    download_ = nullptr;
+    config_ = nullptr;
+    terminal_ = nullptr;
+    theSerial.ClosePort();
+}
+
+void CPellToolDlg::closeEvent(QCloseEvent* e)
+{
+    QDialog::closeEvent(e);
+}
+
+void CPellToolDlg::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("关于 Ormel(&A)..."), this, &CPellToolDlg::ShowAbout);
+    menu.exec(e->globalPos());
+}
+
+QRect CPellToolDlg::pageRect() const
+{
+    return frame_->contentsRect().isValid() ? frame_->rect().adjusted(2, 2, -2, -2) : QRect();
+}
+
+QWidget* CPellToolDlg::Page(int templateId) const
+{
+    for (const auto& [id, page] : pages_)
+        if (id == templateId)
+            return page;
+    return nullptr;
+}
+
+void CPellToolDlg::EnableNavigation(bool enable)
+{
+    tree_->setEnabled(enable);
+}
+
+bool CPellToolDlg::OnInitDialog()
+{
+    // Pages at the page rectangle; the download page shown, all others hidden.
+    title_->setText(QString::fromUtf8(kPages[0].name));
+    QRect r = pageRect();
+    for (auto& [id, page] : pages_) {
+        page->setGeometry(r);
+        page->setVisible(id == 129);
+    }
+
+    theSerial.SetOwner(this);
+    theSerial.SetReceiveThreshold(1);
+
+    baudCombo_->setEditText(QStringLiteral("115200"));
+    dataBitsCombo_->setEditText(QStringLiteral("8"));
+    stopBitsCombo_->setEditText(QStringLiteral("1"));
+    parityCombo_->setEditText(QStringLiteral("None"));
+
+    std::vector<std::string> ports = lister_();
+    for (const auto& port : ports)
+        if (!port.empty())
+            portCombo_->addItem(QString::fromStdString(port));
+    if (portCombo_->count() == 0) {
+        ShowMessageQ(this, QString::fromUtf8(kNoPort), windowTitle());
+        return false;
+    }
+    portCombo_->setCurrentIndex(0);
+
+    TogglePort();
+    UpdatePortControls();
+
+    if (download_)
+        download_->InitDownloadPage();
+    if (config_)
+        config_->InitConfigPage();
+    if (terminal_)
+        terminal_->InitTerminal();
+
+    dispatcher_.SetDownloadReceiver(download_ ? download_->DownloadReceiver() : nullptr);
+    dispatcher_.SetConfigReceiver(config_ ? config_->ConfigReceiver() : nullptr);
+    dispatcher_.SetTerminalReceiver(terminal_ ? terminal_->TerminalReceiver() : nullptr);
+    dispatcher_.Start();
+    return true;
+}
+
+void CPellToolDlg::OnBnClickedPortButton()
+{
+    TogglePort();
+    UpdatePortControls();
+}
+
+bool CPellToolDlg::TogglePort()
+{
+    if (theSerial.IsOpen()) {
+        theSerial.ClosePort();
+        if (download_ && download_->IsDownloadActive())
+            download_->ToggleDownload();
+        if (config_ && (config_->JobState() == 0 || config_->JobState() == 1)) {
+            config_->SetControlState(2);
+            config_->SetJobState(2);
+        }
+        if (terminal_ && terminal_->IsReceiving())
+            terminal_->ToggleReceive();
+        return true;
+    }
+    const std::string port = portCombo_->currentText().toStdString();
+    const unsigned baud = static_cast<unsigned>(LeadingNumber(baudCombo_->currentText().toStdString()));
+    const int dataBits = static_cast<int>(LeadingNumber(dataBitsCombo_->currentText().toStdString()));
+    const int stopBits = StopBitsFromText(stopBitsCombo_->currentText().toStdString());
+    const int parity = ParityFromText(parityCombo_->currentText().toStdString());
+    if (!theSerial.OpenPort(port, baud, parity, dataBits, stopBits)) {
+        QString text = QString::fromUtf8(kOpenFailed);
+        if (theSerial.LastOpenError() == OpenError::PermissionDenied) {
+            const QString group = QString::fromStdString(theSerial.LastOpenDetail());
+            text += QStringLiteral("\n没有打开串口 %1 的权限：请把当前用户加入 %2 组"
+                                   "（sudo usermod -aG %2 $USER），然后重新登录。")
+                        .arg(QString::fromStdString(PosixDevicePath(port)), group);
+        }
+        ShowMessageQ(this, text, windowTitle());
+        return false;
+    }
+    return true;
+}
+
+void CPellToolDlg::UpdatePortControls()
+{
+    const bool open = theSerial.IsOpen();
+    portButton_->setText(open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口"));
+    for (QComboBox* c : {portCombo_, baudCombo_, dataBitsCombo_, stopBitsCombo_, parityCombo_})
+        c->setEnabled(!open);
+}
+
+void CPellToolDlg::OnTvnSelchangedTree()
+{
+    QTreeWidgetItem* item = tree_->currentItem();
+    const QString text = item ? item->text(0) : QString();
+    title_->setText(text);
+    QRect r = pageRect();
+    for (auto& [id, page] : pages_) {
+        page->setGeometry(r);
+        page->hide();
+    }
+    for (const auto& p : kPages) {
+        if (text == QString::fromUtf8(p.name)) {
+            if (QWidget* page = Page(p.templateId))
+                page->show();
+            break;
+        }
+    }
+}
+
+void CPellToolDlg::ShowAbout()
+{
+    QDialog about(this);
+    const DialogTemplate& t = LoadDialogTemplate(100);
+    about.setFont(DialogFont(t));
+    about.setWindowTitle(QString::fromUtf8(t.caption.c_str()));
+    DialogControls c;
+    c.Build(&about, t);
+    DialogUnits du(about.font());
+    about.setFixedSize(du.x(t.width), du.y(t.height));
+    if (auto* ok = c.ControlAs<QPushButton>(1))
+        connect(ok, &QPushButton::clicked, &about, &QDialog::accept);
+    about.exec();
+}
+
+void CPellToolDlg::OnSerialNotify(int message, uint32_t)
+{
+    // Modem-line and line-error notifications need nothing of the window. A
+    // vanished device closes the port, as the user would with the button.
+    if (message != kMsgDeviceLost)
+        return;
+    QPointer<CPellToolDlg> self(this);
+    PostToUiThread([self] {
+        if (self && theSerial.IsOpen() && theSerial.IsLost()) {
+            self->TogglePort();
+            self->UpdatePortControls();
+        }
+    });
+}
+
+} // namespace pell::ui

@@ -1,0 +1,41 @@
+#pragma once
+// What the main window needs of its three tool pages. A page class
+// implements the hooks of its kind; the main window finds them on the page
+// it created (dynamic_cast), so a page that is not built yet is simply a
+// page of its template without hooks.
+#include "app/ReceiveDispatcher.h"
+
+namespace pell {
+
+class DownloadPageHooks {
+public:
+    virtual ~DownloadPageHooks() = default;
+    virtual void InitDownloadPage() = 0;
+    virtual bool IsDownloadActive() const = 0;
+    // Resets a running download (the port was closed) or starts one.
+    virtual void ToggleDownload() = 0;
+    virtual IDownloadReceiver* DownloadReceiver() = 0;
+};
+
+class ConfigPageHooks {
+public:
+    virtual ~ConfigPageHooks() = default;
+    virtual void InitConfigPage() = 0;
+    // 0 waiting for configuration mode, 1 job running, 2 idle.
+    virtual int JobState() const = 0;
+    virtual void SetJobState(int state) = 0;
+    virtual void SetControlState(int mode) = 0;
+    virtual IConfigReceiver* ConfigReceiver() = 0;
+};
+
+class TerminalPageHooks {
+public:
+    virtual ~TerminalPageHooks() = default;
+    // Counters reset, receive flag 0, counts shown.
+    virtual void InitTerminal() = 0;
+    virtual bool IsReceiving() const = 0;
+    virtual void ToggleReceive() = 0;
+    virtual ITerminalReceiver* TerminalReceiver() = 0;
+};
+
+} // namespace pell

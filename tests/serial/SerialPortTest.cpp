@@ -1,0 +1,292 @@
+// The serial port over pseudo-terminal pairs, the way a controller is attached.
+#include "serial/CSerial.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <termios.h>
+
+using namespace pell;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingOwner : public ISerialOwner {
+public:
+    void OnSerialNotify(int message, uint32_t) override
+    {
+        if (message == kMsgDeviceLost)
+            lost.fetch_add(1);
+    }
+    std::atomic<int> lost{0};
+};
+
+// Reads through the port until `count` bytes arrived or the deadline passed.
+std::string readAll(CSerial& port, std::size_t count, std::vector<int>* chunks = nullptr)
+{
+    std::string got;
+    auto buffer = std::make_unique<char[]>(kReadBufferSize);
+    auto end = std::chrono::steady_clock::now() + 5s;
+    while (got.size() < count && std::chrono::steady_clock::now() < end) {
+        int n = port.ReadAvailable(buffer.get());
+        if (n > 0) {
+            got.append(buffer.get(), static_cast<std::size_t>(n));
+            if (chunks)
+                chunks->push_back(n);
+        }
+    }
+    return got;
+}
+
+struct termios lineOf(const PtyPair& pty)
+{
+    struct termios t {};
+    tcgetattr(pty.slave(), &t);
+    return t;
+}
+
+} // namespace
+
+TEST(SerialPort, OpenCloseReopenWithOtherSettings)
+{
+    PtyPair pty;
+    CSerial port;
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_TRUE(port.IsOpen());
+    auto t = lineOf(pty);
+    EXPECT_EQ(cfgetospeed(&t), B115200);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_FALSE(t.c_cflag & PARENB);
+    EXPECT_FALSE(t.c_cflag & CSTOPB);
+
+    port.ClosePort();
+    EXPECT_FALSE(port.IsOpen());
+
+    // A pseudo-terminal keeps CS8 without PARENB whatever it is asked for;
+    // the rest of the line settings are visible on it.
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 9600, EVENPARITY, 7, TWOSTOPBITS));
+    t = lineOf(pty);
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_FALSE(t.c_cflag & PARODD);
+    EXPECT_TRUE(t.c_cflag & CSTOPB);
+    EXPECT_TRUE(t.c_iflag & INPCK); // parity checked when parity is on
+    port.ClosePort();
+
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 19200, ODDPARITY, 5, ONESTOPBIT));
+    t = lineOf(pty);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD));
+    port.ClosePort();
+
+    // Mark and space parity through the stick-parity bit.
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 19200, MARKPARITY, 5, ONESTOPBIT));
+    t = lineOf(pty);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(PARODD | CMSPAR));
+    port.ClosePort();
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 19200, SPACEPARITY, 6, ONESTOPBIT));
+    t = lineOf(pty);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR), static_cast<tcflag_t>(CMSPAR));
+    port.ClosePort();
+
+    // No parity: no parity check either.
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 38400, NOPARITY, 8, ONESTOPBIT));
+    t = lineOf(pty);
+    EXPECT_FALSE(t.c_iflag & INPCK);
+    EXPECT_EQ(t.c_cflag & (PARODD | CMSPAR | CSTOPB), 0u);
+    port.ClosePort();
+
+    // Rates outside the termios table (the baud combo offers 14400 and 56000).
+    EXPECT_TRUE(port.OpenPort(pty.slavePath(), 14400, NOPARITY, 8, ONESTOPBIT));
+    port.ClosePort();
+    EXPECT_TRUE(port.OpenPort(pty.slavePath(), 56000, NOPARITY, 8, ONESTOPBIT));
+    port.ClosePort();
+}
+
+TEST(SerialPort, UnsupportedSettingsFailButLeaveThePortOpen)
+{
+    PtyPair pty;
+    CSerial port;
+    // One and a half stop bits do not exist on this platform.
+    EXPECT_FALSE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONE5STOPBITS));
+    EXPECT_TRUE(port.IsOpen());
+    port.ClosePort();
+    EXPECT_FALSE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 9, ONESTOPBIT));
+    EXPECT_TRUE(port.IsOpen());
+    port.ClosePort();
+    EXPECT_FALSE(port.OpenPort(pty.slavePath(), 0, NOPARITY, 8, ONESTOPBIT)); // baud text not a number
+    EXPECT_TRUE(port.IsOpen());
+    port.ClosePort();
+    EXPECT_FALSE(port.OpenPort(pty.slavePath(), 115200, 7, 8, ONESTOPBIT));
+    EXPECT_TRUE(port.IsOpen());
+    port.ClosePort();
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(SerialPort, MissingDeviceAndBadNamesFailWithoutSideEffects)
+{
+    CSerial port;
+    EXPECT_FALSE(port.OpenPort("/dev/halden-no-such-port", 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.LastOpenError(), OpenError::NotFound);
+    EXPECT_FALSE(port.OpenPort("", 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_FALSE(port.IsOpen());
+    // A file that is not a terminal is no serial port.
+    EXPECT_FALSE(port.OpenPort("/dev/null", 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_FALSE(port.IsOpen());
+    char buffer[16];
+    EXPECT_EQ(port.ReadAvailable(buffer), 0);
+    EXPECT_EQ(port.Write("AT\r\n", 4), 0);
+}
+
+TEST(SerialPort, SecondOpenFailsAndLeavesTheFirstUntouched)
+{
+    PtyPair pty;
+    CSerial port;
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_FALSE(port.OpenPort(pty.slavePath(), 9600, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_TRUE(port.IsOpen());
+    auto t = lineOf(pty);
+    EXPECT_EQ(cfgetospeed(&t), B115200); // settings of the first open kept
+
+    CSerial other; // no second opener of the same device either
+    EXPECT_FALSE(other.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_FALSE(other.IsOpen());
+    EXPECT_EQ(other.LastOpenError(), OpenError::Busy);
+
+    EXPECT_EQ(port.Write("AT\r\n", 4), 4);
+    EXPECT_EQ(pty.receiveExactly(4, 2000ms), "AT\r\n");
+    pty.send("OK");
+    EXPECT_EQ(readAll(port, 2), "OK");
+}
+
+TEST(SerialPort, ReadsWhatArrivesAndNothingElse)
+{
+    PtyPair pty;
+    CSerial port;
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    auto buffer = std::make_unique<char[]>(kReadBufferSize);
+
+    // Nothing queued: 0, within the 20 ms ceiling (with room for a busy machine).
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.ReadAvailable(buffer.get()), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+
+    // A large burst comes in chunks of at most 80,968 bytes, complete and in order.
+    std::string burst;
+    for (int i = 0; i < 200000; ++i)
+        burst += static_cast<char>('A' + i % 26);
+    std::thread sender([&] { pty.send(burst); });
+    std::vector<int> chunks;
+    std::string got = readAll(port, burst.size(), &chunks);
+    sender.join();
+    EXPECT_EQ(got, burst);
+    for (int n : chunks)
+        EXPECT_LE(n, kReadChunkMax);
+}
+
+TEST(SerialPort, WritesReportTheirCountsAndConcurrentWritersDoNotInterleave)
+{
+    PtyPair pty;
+    CSerial port;
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    std::string big(5000, 'x');
+    std::thread reader([&] { EXPECT_EQ(pty.receiveExactly(5000, 5000ms).size(), 5000u); });
+    EXPECT_EQ(port.Write(big.data(), static_cast<int>(big.size())), 5000);
+    reader.join();
+
+    // Two writers, each writing whole 3000-byte blocks of its own letter.
+    const int blocks = 20;
+    const std::size_t blockSize = 3000;
+    std::string received;
+    std::thread collector([&] { received = pty.receiveExactly(2 * blocks * blockSize, 10000ms); });
+    auto writer = [&](char letter) {
+        std::string block(blockSize, letter);
+        for (int i = 0; i < blocks; ++i)
+            EXPECT_EQ(port.Write(block.data(), static_cast<int>(block.size())), static_cast<int>(blockSize));
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    collector.join();
+    ASSERT_EQ(received.size(), 2 * blocks * blockSize);
+    int a_blocks = 0;
+    for (std::size_t i = 0; i < received.size(); i += blockSize) {
+        std::string block = received.substr(i, blockSize);
+        EXPECT_EQ(block, std::string(blockSize, block[0])) << "block at " << i << " was interleaved";
+        a_blocks += block[0] == 'a';
+    }
+    EXPECT_EQ(a_blocks, blocks);
+}
+
+TEST(SerialPort, VanishedDeviceFailsReadsAndWritesWithoutSpinning)
+{
+    PtyPair pty;
+    CSerial port;
+    RecordingOwner owner;
+    port.SetOwner(&owner);
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    pty.closeSlaveHandle();
+
+    std::atomic<bool> reading{true};
+    std::atomic<int> reads{0};
+    std::thread reader([&] {
+        auto buffer = std::make_unique<char[]>(kReadBufferSize);
+        while (reading.load()) {
+            port.ReadAvailable(buffer.get());
+            reads.fetch_add(1);
+        }
+    });
+    ASSERT_TRUE(WaitUntil([&] { return reads.load() > 0; }));
+    pty.closeMaster(); // the far end goes away mid-read
+    ASSERT_TRUE(WaitUntil([&] { return port.IsLost(); }));
+    EXPECT_EQ(owner.lost.load(), 1);
+    EXPECT_EQ(port.Write("AT\r\n", 4), 0);
+
+    // A lost port still paces its reads: a handful per 20 ms period, not thousands.
+    int before = reads.load();
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return reads.load() >= before + 5; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 60ms);
+    reading.store(false);
+    reader.join();
+
+    port.ClosePort();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(port.IsLost());
+}
+
+TEST(SerialPort, CloseWhileAnotherThreadReadsAndWrites)
+{
+    PtyPair pty;
+    CSerial port;
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+        std::atomic<bool> run{true};
+        std::thread reader([&] {
+            auto buffer = std::make_unique<char[]>(kReadBufferSize);
+            while (run.load())
+                port.ReadAvailable(buffer.get());
+        });
+        std::thread writer([&] {
+            while (run.load())
+                port.Write("S", 1);
+        });
+        std::thread drain([&] {
+            while (run.load())
+                pty.receive(5ms);
+        });
+        port.ClosePort();
+        EXPECT_FALSE(port.IsOpen());
+        run.store(false);
+        reader.join();
+        writer.join();
+        drain.join();
+    }
+}
