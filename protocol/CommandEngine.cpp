@@ -1,0 +1,232 @@
+#include "protocol/CommandEngine.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace pell {
+
+CommandEngine::CommandEngine(CSerial& port, const Clock& clock, const Clock* pauseClock)
+    : port_(port),
+      clock_(clock),
+      pauseClock_(pauseClock != nullptr ? *pauseClock : clock),
+      reply_(std::make_unique<char[]>(kReplyBufferSize)),
+      handlerCopy_(std::make_unique<char[]>(kReplyBufferSize))
+{
+    reply_[0] = '\0';
+}
+
+CommandEngine::~CommandEngine() = default;
+
+int CommandEngine::FormatCommand(int id, std::string& text) const
+{
+    text.clear();
+    const AtCommandRow* row = FindAtRow(id);
+    if (row == nullptr || row->command == nullptr || row->command[0] == '\0')
+        return 0;
+    text.reserve(kLineBufferSize);
+    text.append(row->command);
+    std::string value;
+    if (GetParamValue(id, value))
+        text.append(value);
+    text.append("\r\n");
+    return 1;
+}
+
+int CommandEngine::SendCommand(int id, std::string& text)
+{
+    std::lock_guard<std::mutex> sending(sendMutex_);
+    const AtCommandRow* row = FindAtRow(id);
+    if (row == nullptr || FormatCommand(id, text) == 0) {
+        text.clear();
+        return 0;
+    }
+
+    // Everything that the reply will touch is cleared before the first byte
+    // goes out, so no part of the reply can be lost or mixed with older text.
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        resetLocked(id, row);
+    }
+
+    if (!port_.IsOpen()) {
+        text.clear();
+        return 0;
+    }
+    int size = static_cast<int>(text.size());
+    if (port_.Write(text.data(), size) < size) {
+        text.clear();
+        return 0;
+    }
+
+    if (!replyEvent_.waitFor(clock_.duration(row->timeoutMs))) {
+        text.clear();
+        return 0;
+    }
+
+    int code;
+    int copyLength = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (cancelled_) {
+            text.clear();
+            return 0;
+        }
+        code = result_.load(std::memory_order_relaxed);
+        if (code == kReplyOk && row->handler != nullptr) {
+            // The handler parses at leisure while late bytes keep arriving:
+            // it gets the text as it stood when the reply was taken.
+            copyLength = length_;
+            std::memcpy(handlerCopy_.get(), reply_.get(), static_cast<std::size_t>(length_) + 1);
+        }
+    }
+    int result = 0;
+    if (code == kReplyOk)
+        result = row->handler != nullptr ? row->handler(handlerCopy_.get(), copyLength) : 1;
+
+    pauseEvent_.waitFor(pauseClock_.duration(kPauseMs));
+
+    if (result == 0)
+        text.clear();
+    return result;
+}
+
+void CommandEngine::resetLocked(int id, const AtCommandRow* row)
+{
+    length_ = 0;
+    reply_[0] = '\0';
+    scanned_ = 0;
+    okSeen_ = false;
+    errorSeen_ = false;
+    cancelled_ = false;
+    result_.store(kReplyNone, std::memory_order_release);
+    pendingId_.store(id, std::memory_order_release);
+    pendingRow_ = row;
+    replyEvent_.reset();
+    pauseEvent_.reset();
+}
+
+void CommandEngine::appendLocked(int length, const char* bytes)
+{
+    char* text = reply_.get();
+    int start;
+    if (length_ + length <= kReplyTextMax) {
+        start = length_;
+    } else {
+        // Keep the tail of what is there so that a reply cut by the overflow
+        // is still found, then the chunk. A chunk too long for even that
+        // keeps its own last bytes.
+        int keep = std::min(length_, kCarryOverBytes);
+        if (length >= kReplyTextMax) {
+            bytes += length - kReplyTextMax;
+            length = kReplyTextMax;
+            keep = 0;
+        } else if (keep + length > kReplyTextMax) {
+            keep = kReplyTextMax - length;
+        }
+        std::memmove(text, text + length_ - keep, static_cast<std::size_t>(keep));
+        start = keep;
+        // The text changed under the search: search it again from the start.
+        scanned_ = 0;
+        okSeen_ = false;
+        errorSeen_ = false;
+    }
+    std::memcpy(text + start, bytes, static_cast<std::size_t>(length));
+    // Zero bytes are line noise; as blanks the text stays one searchable string.
+    for (char* p = text + start; p != text + start + length; ++p) {
+        if (*p == '\0')
+            *p = ' ';
+    }
+    length_ = start + length;
+    text[length_] = '\0';
+}
+
+bool CommandEngine::scanLocked(const char* pattern, bool& seen)
+{
+    if (seen)
+        return true;
+    std::string_view whole(reply_.get(), static_cast<std::size_t>(length_));
+    std::string_view p(pattern);
+    if (p.empty())
+        return seen = true;
+    std::size_t overlap = p.size() - 1;
+    std::size_t from = static_cast<std::size_t>(scanned_) > overlap ? scanned_ - overlap : 0;
+    seen = whole.find(p, from) != std::string_view::npos;
+    return seen;
+}
+
+void CommandEngine::AppendReply(int length, const char* bytes)
+{
+    if (length <= 0 || bytes == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    appendLocked(length, bytes);
+}
+
+void CommandEngine::OnCommandData(int length, const char* bytes)
+{
+    if (length <= 0 || bytes == nullptr)
+        return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    appendLocked(length, bytes);
+    const AtCommandRow* row = pendingRow_;
+    if (row == nullptr)
+        return;
+    bool recognised = false;
+    if (row->okReply != nullptr && scanLocked(row->okReply, okSeen_)) {
+        result_.store(kReplyOk, std::memory_order_release);
+        recognised = true;
+    }
+    // Checked second, so a text holding both replies counts as the error.
+    if (row->errorReply != nullptr && scanLocked(row->errorReply, errorSeen_)) {
+        result_.store(kReplyError, std::memory_order_release);
+        recognised = true;
+    }
+    scanned_ = length_;
+    if (recognised)
+        replyEvent_.set();
+}
+
+std::string CommandEngine::GetReplyText() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::string(reply_.get(), static_cast<std::size_t>(length_));
+}
+
+int CommandEngine::ReplyLength() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return length_;
+}
+
+bool CommandEngine::ReplyContains(std::string_view pattern) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string_view whole(reply_.get(), static_cast<std::size_t>(length_));
+    return whole.find(pattern) != std::string_view::npos;
+}
+
+void CommandEngine::ResetReply()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    length_ = 0;
+    reply_[0] = '\0';
+    scanned_ = 0;
+    okSeen_ = false;
+    errorSeen_ = false;
+}
+
+void CommandEngine::CancelWait()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    cancelled_ = true;
+    replyEvent_.set();
+    pauseEvent_.set();
+}
+
+CommandEngine& theCommandEngine()
+{
+    static CommandEngine engine(theSerial, systemClock());
+    return engine;
+}
+
+} // namespace pell

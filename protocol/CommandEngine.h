@@ -1,0 +1,120 @@
+#pragma once
+// Sends one AT command at a time and waits for the controller's answer.
+//
+// The worker thread calls SendCommand; the receive dispatch thread feeds the
+// received bytes in with OnCommandData (while a job runs) or AppendReply
+// (while the configuration page waits for configuration mode). A reply is
+// recognised by plain substring search for the row's OK or error text over
+// everything received since the command was sent: no framing, no echo
+// handling, no retries (the jobs retry where they need to).
+//
+// After every answered command the engine pauses one second, whatever the
+// answer, to pace the controller; a command that is not answered costs its
+// time-out and returns at once.
+#include "common/Clock.h"
+#include "protocol/CommandTable.h"
+#include "serial/CSerial.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace pell {
+
+// What the receive side has recognised for the pending command.
+enum ReplyResultCode { kReplyNone = 0, kReplyOk = 1, kReplyError = 2 };
+
+class CommandEngine {
+public:
+    static constexpr int kReplyBufferSize = 80970;    // with the closing zero
+    static constexpr int kReplyTextMax = kReplyBufferSize - 1;
+    static constexpr int kCarryOverBytes = 100;       // kept when the buffer overflows
+    static constexpr int kPauseMs = 1000;             // after every answered command
+    static constexpr int kLineBufferSize = 255;       // a command line is shorter
+
+    // `clock` times the waits for replies; `pauseClock`, when given, times
+    // the pause after a reply instead (tests and benchmarks shorten the
+    // pause on its own, since a 1000 ms pause and a 1000 ms time-out are
+    // otherwise the same request to a clock).
+    explicit CommandEngine(CSerial& port = theSerial, const Clock& clock = systemClock(),
+                           const Clock* pauseClock = nullptr);
+    ~CommandEngine();
+    CommandEngine(const CommandEngine&) = delete;
+    CommandEngine& operator=(const CommandEngine&) = delete;
+
+    // Builds the command line of the id (command, the id's value when it has
+    // a parameter row, CR LF) without sending it. 0 with an empty text when
+    // no row has the id or the row has no command (the end row).
+    int FormatCommand(int id, std::string& text) const;
+
+    // Builds the line as FormatCommand does, sends it and waits for the OK or
+    // error reply or the row's time-out. Returns 1 on the OK reply (or the
+    // row's reply handler's result), 0 on every failure. After a failure the
+    // text is empty; after a success it holds the line that was sent.
+    // Worker thread only; callers are serialised.
+    int SendCommand(int id, std::string& text);
+
+    // Receive dispatch thread: appends a chunk and checks it against the
+    // pending command's replies. An empty chunk does nothing.
+    void OnCommandData(int length, const char* bytes);
+    // Receive dispatch thread: appends a chunk without checking it.
+    void AppendReply(int length, const char* bytes);
+
+    // A copy of everything received since the command was sent (zero bytes
+    // read as blanks).
+    std::string GetReplyText() const;
+    int ReplyLength() const;
+    // Whole-buffer search of the reply text, for occasional checks such as
+    // the configuration-mode banner.
+    bool ReplyContains(std::string_view pattern) const;
+    // Empties the reply text (the configuration page does so when it starts
+    // waiting for configuration mode).
+    void ResetReply();
+
+    // 0 nothing recognised yet, 1 OK reply, 2 error reply.
+    int ReplyResult() const { return result_.load(std::memory_order_acquire); }
+    // The id of the command last sent; -1 before the first one.
+    int PendingId() const { return pendingId_.load(std::memory_order_acquire); }
+
+    // Ends the wait (and the pause) of the command pending now: SendCommand
+    // returns 0 at once. For shutting the worker down; a command started
+    // afterwards is not affected.
+    void CancelWait();
+
+private:
+    void resetLocked(int id, const AtCommandRow* row);
+    void appendLocked(int length, const char* bytes);
+    bool scanLocked(const char* pattern, bool& seen);
+
+    CSerial& port_;
+    const Clock& clock_;
+    const Clock& pauseClock_;
+
+    mutable std::mutex mutex_;       // the reply text and the recognition state
+    std::unique_ptr<char[]> reply_;  // kReplyBufferSize bytes, zero-terminated
+    int length_ = 0;
+    // Recognition is incremental: the text up to scanned_ has been searched
+    // and the flags say whether it holds the OK / error reply. Only an
+    // occurrence ending in the new bytes can be new, so each chunk costs its
+    // own length plus the pattern length.
+    int scanned_ = 0;
+    bool okSeen_ = false;
+    bool errorSeen_ = false;
+    const AtCommandRow* pendingRow_ = nullptr;
+    bool cancelled_ = false;
+
+    std::atomic<int> result_{kReplyNone};
+    std::atomic<int> pendingId_{-1};
+    Event replyEvent_;  // manual reset: a reply text was recognised
+    Event pauseEvent_;  // cuts the pause short on CancelWait
+
+    std::mutex sendMutex_;               // one command at a time
+    std::unique_ptr<char[]> handlerCopy_; // the stable text given to a reply handler
+};
+
+// The process-wide engine on theSerial with the system clock.
+CommandEngine& theCommandEngine();
+
+} // namespace pell
