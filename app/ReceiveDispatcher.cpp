@@ -44,8 +44,9 @@ void ReceiveDispatcher::Route(int length, const char* bytes)
     if (ITerminalReceiver* t = terminal_.load(); t && t->IsReceiving() && length != 0) {
         t->OnTerminalData(length, bytes);
         t->NotifyReceiveUpdate();
+        return;
     }
-    // Otherwise the chunk is dropped.
+    dropped_.fetch_add(static_cast<uint64_t>(length));
 }
 
 void ReceiveDispatcher::run()

@@ -59,6 +59,8 @@ public:
     void Route(int length, const char* bytes);
 
     static constexpr int kPollMs = 20;
+    // Bytes read while no page was listening (dropped).
+    uint64_t BytesDropped() const { return dropped_.load(); }
 
 private:
     void run();
@@ -67,6 +69,7 @@ private:
     std::atomic<IDownloadReceiver*> download_{nullptr};
     std::atomic<IConfigReceiver*> config_{nullptr};
     std::atomic<ITerminalReceiver*> terminal_{nullptr};
+    std::atomic<uint64_t> dropped_{0};
     std::atomic<bool> stop_{false};
     Event stopEvent_;
     std::thread thread_;

@@ -1,0 +1,193 @@
+// Routing of received chunks to the page that holds the conversation.
+#include "app/ReceiveDispatcher.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <sys/ioctl.h>
+
+using namespace pell;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Collects what a consumer was given.
+class Sink {
+public:
+    void add(int length, const char* bytes)
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (length == 0)
+            ++empty_;
+        text_.append(bytes, static_cast<std::size_t>(length));
+        // The chunk must be zero-terminated for the consumers' text searches.
+        terminated_ = terminated_ && bytes[length] == 0;
+    }
+    std::string text() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return text_;
+    }
+    int empties() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return empty_;
+    }
+    bool terminated() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return terminated_;
+    }
+
+private:
+    mutable std::mutex m_;
+    std::string text_;
+    int empty_ = 0;
+    bool terminated_ = true;
+};
+
+class FakeDownload : public IDownloadReceiver {
+public:
+    bool IsDownloadActive() const override { return active.load(); }
+    void OnPortData(int length, const char* bytes) override { sink.add(length, bytes); }
+    std::atomic<bool> active{false};
+    Sink sink;
+};
+
+class FakeConfig : public IConfigReceiver {
+public:
+    int JobState() const override { return state.load(); }
+    void OnPortData(int length, const char* bytes) override { sink.add(length, bytes); }
+    std::atomic<int> state{2};
+    Sink sink;
+};
+
+class FakeTerminal : public ITerminalReceiver {
+public:
+    bool IsReceiving() const override { return receiving.load(); }
+    void OnTerminalData(int length, const char* bytes) override { sink.add(length, bytes); }
+    void NotifyReceiveUpdate() override { updates.fetch_add(1); }
+    std::atomic<bool> receiving{false};
+    std::atomic<int> updates{0};
+    Sink sink;
+};
+
+struct Fixture : ::testing::Test {
+    PtyPair pty;
+    CSerial port;
+    ReceiveDispatcher dispatcher{port};
+    FakeDownload download;
+    FakeConfig config;
+    FakeTerminal terminal;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+        dispatcher.SetDownloadReceiver(&download);
+        dispatcher.SetConfigReceiver(&config);
+        dispatcher.SetTerminalReceiver(&terminal);
+        dispatcher.Start();
+    }
+    void TearDown() override { dispatcher.Stop(); }
+};
+
+using Dispatch = Fixture;
+
+} // namespace
+
+TEST_F(Dispatch, DownloadTakesEveryChunkWhileActive)
+{
+    download.active = true;
+    config.state = 0;          // waiting for configuration mode
+    terminal.receiving = true; // and the terminal receiving
+    pty.send("boot update");
+    ASSERT_TRUE(WaitUntil([&] { return download.sink.text() == "boot update"; }));
+    // Empty passes reach the download page too (its timers depend on them).
+    ASSERT_TRUE(WaitUntil([&] { return download.sink.empties() > 2; }));
+    EXPECT_EQ(config.sink.text(), "");
+    EXPECT_EQ(terminal.sink.text(), "");
+    EXPECT_TRUE(download.sink.terminated());
+}
+
+TEST_F(Dispatch, ConfigurationPageWhileWaitingOrRunningThenTerminal)
+{
+    for (int state : {0, 1}) {
+        config.state = state;
+        std::string text = "CONFIGURE PROGRAM " + std::to_string(state);
+        pty.send(text);
+        ASSERT_TRUE(WaitUntil([&] { return config.sink.text().find(text) != std::string::npos; }));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return config.sink.empties() > 2; }));
+
+    config.state = 2; // idle: the terminal gets what comes, never empty chunks
+    terminal.receiving = true;
+    pty.send("\x01\x02\x03");
+    ASSERT_TRUE(WaitUntil([&] { return terminal.sink.text() == "\x01\x02\x03"; }));
+    EXPECT_EQ(terminal.sink.empties(), 0);
+    EXPECT_GE(terminal.updates.load(), 1);
+    EXPECT_EQ(download.sink.text(), "");
+}
+
+TEST_F(Dispatch, WithNobodyListeningBytesAreReadAndDropped)
+{
+    pty.send("dropped");
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher.BytesDropped() == 7; }));
+    terminal.receiving = true;
+    pty.send("kept");
+    ASSERT_TRUE(WaitUntil([&] { return terminal.sink.text() == "kept"; }));
+}
+
+TEST_F(Dispatch, ClosedPortIsNotReadAndStopReturnsPromptly)
+{
+    terminal.receiving = true;
+    port.ClosePort();
+    pty.send("while closed");
+    auto queued = [&] {
+        int n = 0;
+        ioctl(pty.slave(), FIONREAD, &n);
+        return n;
+    };
+    ASSERT_TRUE(WaitUntil([&] { return queued() == 12; }));
+    // Nothing is read while the port is closed: the bytes stay on the line.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(queued(), 12);
+        std::this_thread::sleep_for(5ms); // observing a non-event over time
+    }
+    EXPECT_EQ(terminal.sink.text(), "");
+    auto start = std::chrono::steady_clock::now();
+    dispatcher.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+}
+
+TEST(DispatchRoute, PriorityWithoutAPort)
+{
+    CSerial port;
+    ReceiveDispatcher d(port);
+    FakeDownload download;
+    FakeConfig config;
+    FakeTerminal terminal;
+    char chunk[] = "x";
+    d.Route(1, chunk); // no consumers at all: dropped
+    d.SetDownloadReceiver(&download);
+    d.SetConfigReceiver(&config);
+    d.SetTerminalReceiver(&terminal);
+    terminal.receiving = true;
+    d.Route(0, chunk);
+    EXPECT_EQ(terminal.updates.load(), 0); // empty chunks never reach the terminal
+    d.Route(1, chunk);
+    EXPECT_EQ(terminal.sink.text(), "x");
+    config.state = 1;
+    d.Route(1, chunk);
+    EXPECT_EQ(config.sink.text(), "x");
+    download.active = true;
+    d.Route(1, chunk);
+    EXPECT_EQ(download.sink.text(), "x");
+    EXPECT_EQ(terminal.sink.text(), "x");
+    EXPECT_EQ(config.sink.text(), "x");
+}
