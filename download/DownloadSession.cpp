@@ -1,0 +1,406 @@
+#include "download/DownloadSession.h"
+
+#include "common/LogLine.h"
+#include "download/DownloadTexts.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace pell {
+
+namespace dt = downloadtext;
+
+DownloadSession::DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock)
+    : view_(view),
+      port_(port),
+      clock_(clock),
+      image_(new uint8_t[kImageCapacity]()),
+      frame_(new uint8_t[kFrameCapacity]()),
+      reply_(std::make_unique<ReplyWindow>()),
+      log_(dt::kLogBanner)
+{
+}
+
+DownloadSession::~DownloadSession()
+{
+    active_.store(0);
+    Shutdown();
+}
+
+void DownloadSession::Init()
+{
+    if (worker_.joinable())
+        return;
+    stop_.store(false);
+    stopEvent_.reset();
+    ackEvent_.reset();
+    worker_ = std::thread([this] { workerLoop(); });
+    timer_ = std::thread([this] { timerLoop(); });
+}
+
+void DownloadSession::Shutdown()
+{
+    stop_.store(true);
+    stopEvent_.set();
+    ackEvent_.set();
+    if (timer_.joinable())
+        timer_.join();
+    if (worker_.joinable())
+        worker_.join();
+}
+
+bool DownloadSession::compareAndSetState(DownloadState from, DownloadState to)
+{
+    int expected = static_cast<int>(from);
+    return state_.compare_exchange_strong(expected, static_cast<int>(to));
+}
+
+// ---------------------------------------------------------------- page side
+
+DownloadSession::Toggle DownloadSession::OnDownloadButton(const std::string& imagePath,
+                                                          const std::string& programType)
+{
+    Toggle result = ToggleDownload(imagePath, programType);
+    ackEvent_.set();
+    return result;
+}
+
+DownloadSession::Toggle DownloadSession::ToggleDownload(const std::string& imagePath,
+                                                        const std::string& programType)
+{
+    if (active_.load() != 0) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (active_.load() != 0)
+                resetLocked();
+        }
+        // A worker waiting for an answer leaves its block at once instead of
+        // running into the 5 s time-out (cancel, port closed).
+        ackEvent_.set();
+        return Toggle::Reset;
+    }
+    return start(imagePath, programType);
+}
+
+DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
+                                               const std::string& programType)
+{
+    if (!port_.IsOpen()) {
+        view_.MessageBox(dt::kOpenPortFirst, dt::kNoteCaption);
+        return Toggle::NoPort;
+    }
+    if (imagePath.empty()) {
+        view_.MessageBox(dt::kSelectFileFirst, dt::kNoteCaption);
+        return Toggle::NoFile;
+    }
+    Toggle loaded = loadImage(imagePath);
+    if (loaded != Toggle::Started)
+        return loaded;
+
+    AppendLog(dt::kLogBegin);
+    view_.SetProgressRange(BlockCount(imageLength_.load()));
+    view_.ShowActiveLook();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_.store(static_cast<int>(programType == dt::kBootProgram
+                                          ? DownloadState::BootBanner
+                                          : DownloadState::LoaderHandshake));
+        active_.store(1);
+    }
+    // Modal on the page; the timer goes on sending the handshake meanwhile
+    // and the boot loader's 'P' closes it.
+    view_.ShowPowerCyclePrompt();
+    return Toggle::Started;
+}
+
+DownloadSession::Toggle DownloadSession::loadImage(const std::string& imagePath)
+{
+    // Only plain files: a directory or a device has no length to trust.
+    std::error_code ec;
+    auto status = std::filesystem::status(imagePath, ec);
+    if (!ec && status.type() != std::filesystem::file_type::regular) {
+        view_.ShowFileError(imagePath, status.type() == std::filesystem::file_type::directory
+                                           ? EISDIR
+                                           : EINVAL);
+        return Toggle::FileError;
+    }
+    std::ifstream file(imagePath, std::ios::in | std::ios::binary);
+    if (!file) {
+        int error = errno ? errno : ENOENT;
+        view_.ShowFileError(imagePath, error);
+        return Toggle::FileError;
+    }
+    errno = 0;
+    file.seekg(0, std::ios::end);
+    std::streamoff length = file.tellg();
+    if (!file || length < 0) {
+        int error = errno ? errno : EIO;
+        view_.ShowFileError(imagePath, error);
+        return Toggle::FileError;
+    }
+    if (length == 0 || length >= static_cast<std::streamoff>(kImageCapacity)) {
+        imageLength_.store(0);
+        view_.MessageBox(dt::kSelectFileFirst, dt::kFileLengthCaption);
+        return Toggle::BadLength;
+    }
+    file.seekg(0, std::ios::beg);
+    bool complete;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        file.read(reinterpret_cast<char*>(image_.get()), length);
+        complete = file.gcount() == length;
+        imageLength_.store(complete ? static_cast<uint32_t>(length) : 0);
+        sentOffset_.store(0);
+    }
+    if (!complete) {
+        // A file that shrank or failed while being read: nothing half-loaded
+        // is ever sent.
+        int error = errno ? errno : EIO;
+        view_.ShowFileError(imagePath, error);
+        return Toggle::FileError;
+    }
+    return Toggle::Started;
+}
+
+void DownloadSession::resetLocked()
+{
+    sentOffset_.store(0);
+    imageLength_.store(0);
+    {
+        std::lock_guard<std::mutex> lock(replyMutex_);
+        reply_->Clear();
+    }
+    view_.ShowIdleLook();
+    active_.store(0);
+    state_.store(static_cast<int>(DownloadState::Idle));
+}
+
+// ---------------------------------------------------------------- the log
+
+void DownloadSession::AppendLog(std::string_view text)
+{
+    std::lock_guard<std::mutex> lock(logMutex_);
+    bool emptied = false;
+    if (log_.size() >= kLogLimit) {
+        log_.clear();
+        emptied = true;
+    }
+    std::string line = FormatLogLine(text);
+    log_ += line;
+    view_.LogAppended(line, emptied);
+}
+
+void DownloadSession::ClearLog()
+{
+    std::lock_guard<std::mutex> lock(logMutex_);
+    log_.clear();
+    view_.LogCleared();
+}
+
+std::string DownloadSession::LogText() const
+{
+    std::lock_guard<std::mutex> lock(logMutex_);
+    return log_;
+}
+
+void DownloadSession::logBlock(const char* format, uint32_t offset)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, format, static_cast<int>(offset / kBlockSize + 1));
+    AppendLog(text);
+}
+
+// ---------------------------------------------------------------- receive side
+
+std::string DownloadSession::ReplyText() const
+{
+    std::lock_guard<std::mutex> lock(replyMutex_);
+    return std::string(reply_->Text());
+}
+
+void DownloadSession::OnPortData(int length, const char* bytes)
+{
+    if (length <= 0 || bytes == nullptr)
+        return;
+    bool loaderPresent = false;
+    {
+        std::lock_guard<std::mutex> lock(replyMutex_);
+        reply_->Append(bytes, length);
+        switch (State()) {
+        case DownloadState::BootBanner:
+            if (reply_->Contains(dt::kBootUpdate))
+                compareAndSetState(DownloadState::BootBanner, DownloadState::LoaderHandshake);
+            break;
+        case DownloadState::LoaderHandshake:
+            if (bytes[0] == kLoaderPresent)
+                loaderPresent = compareAndSetState(DownloadState::LoaderHandshake,
+                                                   DownloadState::LoaderReady);
+            if (reply_->Contains(dt::kErrorReport)) {
+                ackResult_.store(kAckRejected);
+                ackEvent_.set();
+                reply_->Clear();
+            }
+            break;
+        case DownloadState::Transfer:
+            ackResult_.store(bytes[0] == kBlockAccepted ? kAckAccepted : kAckRejected);
+            ackEvent_.set();
+            reply_->Clear();
+            break;
+        case DownloadState::Idle:
+        case DownloadState::LoaderReady:
+        case DownloadState::Done:
+            break;
+        }
+    }
+    if (loaderPresent) {
+        view_.ClosePowerCyclePrompt();
+        // The worker sends the 0x06 now rather than at the end of its pause.
+        ackEvent_.set();
+    }
+}
+
+// ---------------------------------------------------------------- timer
+
+char DownloadSession::HandshakeTick()
+{
+    char byte = 0;
+    switch (State()) {
+    case DownloadState::BootBanner:
+        byte = kBootHandshake;
+        break;
+    case DownloadState::LoaderHandshake:
+        byte = kLoaderHandshake;
+        break;
+    default:
+        return 0;
+    }
+    if (!port_.IsOpen())
+        return 0;
+    port_.Write(&byte, 1);
+    return byte;
+}
+
+void DownloadSession::timerLoop()
+{
+    const auto period = clock_.duration(kHandshakePeriodMs);
+    auto next = std::chrono::steady_clock::now() + period;
+    while (!stop_.load()) {
+        auto now = std::chrono::steady_clock::now();
+        if (next > now &&
+            stopEvent_.waitFor(std::chrono::duration_cast<std::chrono::microseconds>(next - now)))
+            break;
+        if (stop_.load())
+            break;
+        HandshakeTick();
+        next += period;
+        // A tick that came late (a slow write) does not make the next ones
+        // follow in a burst.
+        if (next < std::chrono::steady_clock::now())
+            next = std::chrono::steady_clock::now() + period;
+    }
+}
+
+// ---------------------------------------------------------------- worker
+
+void DownloadSession::workerLoop()
+{
+    while (!stop_.load()) {
+        if (State() == DownloadState::Transfer && sentOffset_.load() < imageLength_.load())
+            blockLoop();
+        else
+            idlePass();
+    }
+}
+
+void DownloadSession::idlePass()
+{
+    if (State() == DownloadState::Done && active_.load() != 0) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (State() == DownloadState::Done && active_.load() != 0)
+            resetLocked();
+    }
+    if (ackEvent_.waitFor(clock_.duration(kIdlePauseMs)))
+        ackEvent_.reset();
+    if (stop_.load())
+        return;
+    if (State() == DownloadState::LoaderReady) {
+        if (port_.IsOpen())
+            port_.Write(&kTransferGo, 1);
+        compareAndSetState(DownloadState::LoaderReady, DownloadState::Transfer);
+    }
+}
+
+void DownloadSession::blockLoop()
+{
+    int blocksDone = 0;
+    uint32_t passBytes = 0;
+    const int64_t passStartUs = monotonicUs();
+    for (;;) {
+        uint32_t offset;
+        uint32_t length;
+        int frameLength;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (State() != DownloadState::Transfer)
+                return;
+            offset = sentOffset_.load();
+            length = imageLength_.load();
+            frameLength = BuildBlockFrame(image_.get(), length, offset, frame_.get());
+        }
+        if (frameLength == 0)
+            return;
+        const bool last = BlockAt(length, offset).last;
+
+        // Ready for the answer before the frame goes out: a boot loader that
+        // answers at once must not find the event still to be reset.
+        ackResult_.store(kAckNone);
+        ackEvent_.reset();
+        if (port_.IsOpen())
+            port_.Write(reinterpret_cast<const char*>(frame_.get()), frameLength);
+        if (State() != DownloadState::Transfer)
+            return; // reset while writing
+
+        const bool answered = ackEvent_.waitFor(clock_.duration(kAckTimeoutMs));
+        if (stop_.load())
+            return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!answered || ackResult_.load() != kAckAccepted) {
+            logBlock(answered ? downloadtext::kLogBlockError : downloadtext::kLogBlockTimeout,
+                     sentOffset_.load());
+            if (State() == DownloadState::Transfer) {
+                state_.store(static_cast<int>(active_.load() != 0 ? DownloadState::LoaderHandshake
+                                                                  : DownloadState::Idle));
+                sentOffset_.store(0);
+            }
+            return;
+        }
+        if (State() != DownloadState::Transfer)
+            return; // reset right after the answer came
+        logBlock(downloadtext::kLogBlockOk, offset);
+        if (last) {
+            state_.store(static_cast<int>(DownloadState::Done));
+            AppendLog(downloadtext::kLogSuccess);
+        }
+        const uint32_t n = static_cast<uint32_t>(frameLength - kFrameOverhead);
+        sentOffset_.store(offset + n);
+        ++blocksDone;
+        passBytes += n;
+        view_.SetProgress(blocksDone);
+
+        TransferRate rate;
+        rate.bytesDone = offset + n;
+        rate.imageLength = length;
+        const double seconds = static_cast<double>(monotonicUs() - passStartUs) / 1e6;
+        rate.bytesPerSecond = seconds > 0 ? passBytes / seconds : 0;
+        rate.secondsLeft =
+            rate.bytesPerSecond > 0 ? (length - rate.bytesDone) / rate.bytesPerSecond : 0;
+        view_.ShowThroughput(rate);
+
+        if (offset + n >= length)
+            return;
+    }
+}
+
+} // namespace pell

@@ -1,0 +1,505 @@
+// The download session against a boot loader played by the test on a
+// pseudo-terminal: starting, the handshake, the acknowledgement rules, the
+// retries from block 1, cancelling and the port going away.
+#include "download/DownloadSession.h"
+#include "download/DownloadTexts.h"
+#include "tests/download/FakeDownloadView.h"
+#include "tests/download/TempImage.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace pell;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kBegin = "begin download  now \r\n";
+const std::string kSuccess = "download success ok\r\n";
+std::string Ok(int n) { return "download " + std::to_string(n) + " block ok\r\n"; }
+std::string Error(int n) { return "download " + std::to_string(n) + " block error\r\n"; }
+std::string Timeout(int n) { return "download " + std::to_string(n) + " block timeout error\r\n"; }
+
+// A port, a page without a window and a session; the test plays the boot
+// loader on the pseudo-terminal's far end. System times run 10x faster
+// (handshake every 50 ms, answer time-out 500 ms).
+struct Rig {
+    explicit Rig(bool openPort = true)
+    {
+        if (openPort) {
+            EXPECT_TRUE(port.OpenPort(pty.slavePath(), 115200, 0, 8, 0));
+        }
+        session = std::make_unique<DownloadSession>(view, port, clock);
+        dispatcher.SetDownloadReceiver(session.get());
+    }
+    ~Rig()
+    {
+        dispatcher.Stop();
+        session.reset();
+        port.ClosePort();
+    }
+    void Run()
+    {
+        session->Init();
+        dispatcher.Start();
+    }
+    void Feed(const std::string& s) { session->OnPortData(static_cast<int>(s.size()), s.data()); }
+
+    // Reads the far end until `until` holds for what arrived, or 5 s passed.
+    std::string ReadUntil(const std::function<bool(const std::string&)>& until)
+    {
+        auto end = std::chrono::steady_clock::now() + 5s;
+        while (!until(inbox) && std::chrono::steady_clock::now() < end)
+            inbox += pty.receive(20ms);
+        return inbox;
+    }
+    // Waits for the loader handshake, answers it and reads up to the 0x06.
+    // `before` are the bytes that may come ahead of the 'P's.
+    void AnswerLoaderHandshake(const char* before = "P")
+    {
+        ReadUntil([](const std::string& s) { return s.find('P') != std::string::npos; });
+        ASSERT_NE(inbox.find('P'), std::string::npos) << "no 'P' handshake";
+        ASSERT_EQ(inbox.find_first_not_of(before), std::string::npos) << "unexpected handshake bytes";
+        pty.send("P");
+        ReadUntil([](const std::string& s) { return s.find('\x06') != std::string::npos; });
+        size_t go = inbox.find('\x06');
+        ASSERT_NE(go, std::string::npos) << "no 0x06 after the boot loader's 'P'";
+        // 'P's already on their way when the answer came may precede it.
+        ASSERT_EQ(inbox.substr(0, go).find_first_not_of('P'), std::string::npos);
+        inbox.erase(0, go + 1);
+    }
+    // Reads one block frame of n data bytes.
+    std::string TakeFrame(size_t n)
+    {
+        ReadUntil([n](const std::string& s) { return s.size() >= n + 5; });
+        std::string frame = inbox.substr(0, n + 5);
+        inbox.erase(0, std::min(inbox.size(), n + 5));
+        return frame;
+    }
+
+    PtyPair pty;
+    CSerial port;
+    FakeDownloadView view;
+    ScaledClock clock{10};
+    std::unique_ptr<DownloadSession> session;
+    ReceiveDispatcher dispatcher{port};
+    std::string inbox;
+};
+
+void ExpectFrameOf(const std::string& frame, const std::string& image, size_t offset, size_t n,
+                   char end)
+{
+    ASSERT_EQ(frame.size(), n + 5);
+    EXPECT_EQ(frame[0], '\x02');
+    EXPECT_EQ(static_cast<uint8_t>(frame[1]), n >> 8);
+    EXPECT_EQ(static_cast<uint8_t>(frame[2]), n & 0xFF);
+    EXPECT_TRUE(frame.compare(3, n, image, offset, n) == 0) << "block data differs";
+    char sum = 0;
+    for (size_t i = 0; i < n; ++i)
+        sum ^= image[offset + i];
+    EXPECT_EQ(frame[3 + n], sum);
+    EXPECT_EQ(frame[4 + n], end);
+}
+
+// ---------------------------------------------------------------- starting
+
+TEST(DownloadStart, RefusesWithoutPortOrFileWithTheirBoxes)
+{
+    TempImage image(100);
+    {
+        Rig rig(false);
+        EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::NoPort);
+        auto boxes = rig.view.Boxes();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, Gbk("请先打开串口"));
+        EXPECT_EQ(boxes[0].caption, Gbk("提示"));
+        EXPECT_FALSE(rig.session->IsDownloadActive());
+    }
+    Rig rig;
+    EXPECT_EQ(rig.session->OnDownloadButton("", ""), DownloadSession::Toggle::NoFile);
+    auto boxes = rig.view.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, Gbk("请先选择文件"));
+    EXPECT_EQ(boxes[0].caption, Gbk("提示"));
+
+    EXPECT_EQ(rig.session->OnDownloadButton(image.Dir() + "/missing.bin", ""),
+              DownloadSession::Toggle::FileError);
+    EXPECT_EQ(rig.view.fileErrors.load(), 1);
+    EXPECT_EQ(rig.view.lastFileError.load(), ENOENT);
+    EXPECT_EQ(rig.session->OnDownloadButton(image.Dir(), ""), DownloadSession::Toggle::FileError);
+    EXPECT_EQ(rig.view.fileErrors.load(), 2);
+
+    EXPECT_FALSE(rig.session->IsDownloadActive());
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    EXPECT_EQ(rig.view.activeLooks.load(), 0);
+    EXPECT_TRUE(rig.view.Messages().empty());
+    EXPECT_EQ(rig.view.promptsShown.load(), 0);
+}
+
+TEST(DownloadStart, EmptyAndOneMebibyteImagesAreRefusedWithTheLengthBox)
+{
+    Rig rig;
+    for (size_t size : {size_t{0}, size_t{1048576}, size_t{1048577}}) {
+        TempImage image(size);
+        EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::BadLength)
+            << size;
+        auto boxes = rig.view.Boxes();
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_EQ(boxes.back().text, Gbk("请先选择文件"));
+        EXPECT_EQ(boxes.back().caption, Gbk("文件长度错误"));
+        EXPECT_EQ(rig.session->ImageLength(), 0u);
+        EXPECT_FALSE(rig.session->IsDownloadActive());
+    }
+    EXPECT_TRUE(rig.view.Messages().empty());
+}
+
+TEST(DownloadStart, LargestImageStartsWith256BlocksAndTheActiveLook)
+{
+    Rig rig;
+    TempImage image(1048575);
+    EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), Gbk("应用程序")),
+              DownloadSession::Toggle::Started);
+    EXPECT_TRUE(rig.view.Boxes().empty());
+    EXPECT_EQ(rig.session->ImageLength(), 1048575u);
+    EXPECT_EQ(rig.session->SentOffset(), 0u);
+    EXPECT_EQ(rig.view.progressRange.load(), 256);
+    EXPECT_TRUE(rig.view.activeLook.load());
+    EXPECT_EQ(rig.view.promptsShown.load(), 1);
+    EXPECT_TRUE(rig.session->IsDownloadActive());
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
+    ASSERT_EQ(rig.view.Messages().size(), 1u);
+    EXPECT_EQ(rig.view.Messages()[0], kBegin);
+
+    // The button again resets: nothing sent, nothing logged.
+    EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Reset);
+    EXPECT_FALSE(rig.view.activeLook.load());
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    EXPECT_EQ(rig.session->ImageLength(), 0u);
+    EXPECT_EQ(rig.view.Messages().size(), 1u);
+    EXPECT_EQ(rig.pty.receive(0ms), "");
+}
+
+TEST(DownloadStart, OnlyTheTypedBootProgramTextSelectsTheBootHandshake)
+{
+    Rig rig;
+    TempImage image(10);
+    const std::pair<std::string, DownloadState> cases[] = {
+        {Gbk("引导程序"), DownloadState::BootBanner},
+        {Gbk("应用程序"), DownloadState::LoaderHandshake},
+        {Gbk("引导程序 "), DownloadState::LoaderHandshake},
+        {"", DownloadState::LoaderHandshake},
+        {"boot", DownloadState::LoaderHandshake},
+    };
+    for (const auto& [type, state] : cases) {
+        ASSERT_EQ(rig.session->ToggleDownload(image.Path(), type), DownloadSession::Toggle::Started);
+        EXPECT_EQ(rig.session->State(), state);
+        rig.session->ToggleDownload();
+    }
+}
+
+// ---------------------------------------------------------------- receiving
+
+TEST(DownloadReceive, BootBannerWaitsForBootUpdateAcrossChunksAndZeros)
+{
+    Rig rig;
+    TempImage image(10);
+    rig.session->ToggleDownload(image.Path(), Gbk("引导程序"));
+    EXPECT_EQ(rig.session->HandshakeTick(), 'B');
+    rig.Feed(std::string("\0\0boot", 6));
+    EXPECT_EQ(rig.session->State(), DownloadState::BootBanner);
+    EXPECT_EQ(rig.session->HandshakeTick(), 'B');
+    rig.Feed(std::string(" up\0", 4)); // a zero inside does not join the words
+    rig.Feed("date\r\n");
+    EXPECT_EQ(rig.session->State(), DownloadState::BootBanner);
+    rig.Feed(std::string("\0\0\0boot up", 10));
+    rig.Feed("date ok\r\n");
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
+    EXPECT_EQ(rig.session->HandshakeTick(), 'P');
+    EXPECT_EQ(rig.pty.receiveExactly(3, 1s), "BBP");
+    EXPECT_TRUE(rig.view.Messages().size() == 1); // only the start line
+}
+
+TEST(DownloadReceive, LoaderPresentOnlyWhenTheChunkStartsWithP)
+{
+    Rig rig;
+    TempImage image(10);
+    rig.session->ToggleDownload(image.Path(), "");
+    rig.Feed("xP");
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
+    EXPECT_EQ(rig.view.promptsClosed.load(), 0);
+    rig.Feed("P\r\n");
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderReady);
+    EXPECT_EQ(rig.view.promptsClosed.load(), 1);
+    EXPECT_EQ(rig.session->HandshakeTick(), 0); // no handshake bytes once the loader is there
+}
+
+TEST(DownloadReceive, ErrorReportClearsTheWindowAndLogsNothing)
+{
+    Rig rig;
+    TempImage image(10);
+    rig.session->ToggleDownload(image.Path(), "");
+    rig.Feed("boot er");
+    EXPECT_EQ(rig.session->AckResult(), kAckNone);
+    rig.Feed("r_3\r\n");
+    EXPECT_EQ(rig.session->AckResult(), kAckRejected);
+    EXPECT_EQ(rig.session->ReplyText(), "");
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
+    EXPECT_EQ(rig.view.Messages().size(), 1u);
+    // A 'P' chunk that also carries an error report: loader present, window cleared.
+    rig.Feed("Perr_");
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderReady);
+    EXPECT_EQ(rig.session->ReplyText(), "");
+}
+
+TEST(DownloadReceive, EmptyChunksAndIdlePagesChangeNothing)
+{
+    Rig rig;
+    rig.session->OnPortData(0, "P");
+    rig.Feed("P");
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    EXPECT_EQ(rig.session->AckResult(), kAckNone);
+    EXPECT_EQ(rig.session->HandshakeTick(), 0);
+}
+
+TEST(DownloadReceive, TheTimerSendsNothingWhileThePortIsClosed)
+{
+    Rig rig;
+    TempImage image(10);
+    rig.session->ToggleDownload(image.Path(), "");
+    rig.port.ClosePort();
+    EXPECT_EQ(rig.session->HandshakeTick(), 0);
+}
+
+// ---------------------------------------------------------------- the log
+
+TEST(DownloadLog, StartsWithTheBannerAndIsEmptiedAtOneMebibyte)
+{
+    Rig rig;
+    EXPECT_EQ(rig.session->LogText(), Gbk("******下载工具软件版本：V1.2.1******\r\n"));
+    rig.session->AppendLog(std::string(1048576, 'x'));
+    EXPECT_GE(rig.session->LogText().size(), 1048576u);
+    rig.session->AppendLog("next\r\n");
+    std::string log = rig.session->LogText();
+    ASSERT_EQ(log.size(), 27u + 6u);
+    EXPECT_EQ(log.substr(0, 6), "<Time:");
+    EXPECT_EQ(log.substr(25), ">:next\r\n");
+    EXPECT_EQ(rig.view.Log(), log);
+    rig.session->ClearLog();
+    EXPECT_EQ(rig.session->LogText(), "");
+    EXPECT_EQ(rig.view.Log(), "");
+}
+
+TEST(DownloadLog, LinesFromTwoThreadsReachThePageInTheLogsOrder)
+{
+    Rig rig;
+    rig.session->ClearLog();
+    auto writer = [&](char tag) {
+        for (int i = 0; i < 2000; ++i)
+            rig.session->AppendLog(std::string(1, tag) + std::to_string(i) + "\r\n");
+    };
+    std::thread a(writer, 'a');
+    std::thread b(writer, 'b');
+    a.join();
+    b.join();
+    EXPECT_EQ(rig.view.Log(), rig.session->LogText());
+    EXPECT_EQ(rig.view.Messages().size(), 4000u);
+}
+
+// ---------------------------------------------------------------- transfers
+
+TEST(DownloadTransfer, FiveThousandBytesAsTwoBlocksThenIdle)
+{
+    Rig rig;
+    TempImage image(5000);
+    rig.Run();
+    ASSERT_EQ(rig.session->OnDownloadButton(image.Path(), Gbk("应用程序")),
+              DownloadSession::Toggle::Started);
+    rig.AnswerLoaderHandshake();
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 0, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(904), image.Bytes(), 4096, 904, 0x03);
+    rig.pty.send("\x05");
+    ASSERT_TRUE(WaitUntil([&] { return !rig.session->IsDownloadActive(); }));
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    EXPECT_FALSE(rig.view.activeLook.load());
+    EXPECT_EQ(rig.view.Messages(), (std::vector<std::string>{kBegin, Ok(1), Ok(2), kSuccess}));
+    EXPECT_EQ(rig.view.ProgressHistory(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(rig.view.progressRange.load(), 2);
+    EXPECT_EQ(rig.view.progress.load(), 0); // reset hides and zeroes the bar
+    EXPECT_GE(rig.view.rates.load(), 2);
+    EXPECT_EQ(rig.view.LastRate().bytesDone, 5000u);
+    EXPECT_EQ(rig.view.LastRate().secondsLeft, 0.0);
+    EXPECT_EQ(rig.pty.receive(150ms), ""); // no more handshake once done
+}
+
+TEST(DownloadTransfer, RejectedBlockRestartsAtBlockOneAfterANewHandshake)
+{
+    Rig rig;
+    TempImage image(3 * 4096);
+    rig.Run();
+    rig.session->OnDownloadButton(image.Path(), "");
+    rig.AnswerLoaderHandshake();
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 0, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 4096, 4096, 0x17);
+    rig.pty.send("\x15");
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(Error(2)); }));
+    EXPECT_EQ(rig.view.progress.load(), 1); // keeps its position meanwhile
+    EXPECT_TRUE(rig.session->IsDownloadActive());
+    rig.AnswerLoaderHandshake();
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 0, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 4096, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 8192, 4096, 0x03);
+    rig.pty.send("\x05");
+    ASSERT_TRUE(WaitUntil([&] { return !rig.session->IsDownloadActive(); }));
+    EXPECT_EQ(rig.view.Messages(), (std::vector<std::string>{kBegin, Ok(1), Error(2), Ok(1), Ok(2),
+                                                             Ok(3), kSuccess}));
+    EXPECT_EQ(rig.view.ProgressHistory(), (std::vector<int>{1, 1, 2, 3}));
+}
+
+TEST(DownloadTransfer, AnswersOtherThan05CountAsRejections)
+{
+    for (const std::string& answer : {std::string("\x06"), std::string("P"), std::string("\x15\x05")}) {
+        Rig rig;
+        TempImage image(10);
+        rig.Run();
+        rig.session->OnDownloadButton(image.Path(), "");
+        rig.AnswerLoaderHandshake();
+        rig.TakeFrame(10);
+        rig.pty.send(answer);
+        ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(Error(1)); }));
+        EXPECT_FALSE(rig.view.HasMessage(kSuccess));
+        EXPECT_TRUE(rig.session->IsDownloadActive());
+    }
+}
+
+TEST(DownloadTransfer, MissingAnswerTimesOutAndRestartsWithTheHandshake)
+{
+    Rig rig;
+    TempImage image(4097);
+    rig.Run();
+    rig.session->OnDownloadButton(image.Path(), "");
+    rig.AnswerLoaderHandshake();
+    rig.TakeFrame(4096);
+    // No answer: after 5 s (system time) the timeout line, then 'P' again.
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(Timeout(1)); }));
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
+    EXPECT_EQ(rig.session->SentOffset(), 0u);
+    rig.AnswerLoaderHandshake();
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 0, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(1), image.Bytes(), 4096, 1, 0x03);
+    rig.pty.send("\x05");
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(kSuccess); }));
+    EXPECT_EQ(rig.view.CountMessage(Timeout(1)), 1);
+}
+
+TEST(DownloadTransfer, CancelDuringABlockWaitReturnsToIdleAtOnce)
+{
+    Rig rig;
+    TempImage image(8192);
+    rig.Run();
+    rig.session->OnDownloadButton(image.Path(), "");
+    rig.AnswerLoaderHandshake();
+    rig.TakeFrame(4096);
+    rig.pty.send("\x05");
+    rig.TakeFrame(4096);
+    EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Reset);
+    EXPECT_FALSE(rig.view.activeLook.load());
+    EXPECT_EQ(rig.view.progress.load(), 0);
+    // The worker takes the wake-up as a rejected block, well before its time-out.
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.Messages().size() == 3; }, 400ms));
+    EXPECT_EQ(rig.view.Messages().back(), Error(1));
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    EXPECT_FALSE(rig.session->IsDownloadActive());
+    EXPECT_EQ(rig.pty.receive(200ms), ""); // no handshake bytes after a cancel
+    // A late answer to the cancelled block is not routed and changes nothing.
+    rig.pty.send("\x05");
+    EXPECT_EQ(rig.pty.receive(100ms), "");
+    EXPECT_EQ(rig.view.Messages().size(), 3u);
+
+    // The page can start again and completes a download.
+    ASSERT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Started);
+    rig.inbox.clear();
+    rig.AnswerLoaderHandshake();
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 0, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 4096, 4096, 0x03);
+    rig.pty.send("\x05");
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(kSuccess); }));
+}
+
+TEST(DownloadTransfer, PortClosedDuringTransferLeavesThePageIdle)
+{
+    Rig rig;
+    TempImage image(8192);
+    rig.Run();
+    rig.session->OnDownloadButton(image.Path(), "");
+    rig.AnswerLoaderHandshake();
+    rig.TakeFrame(4096);
+    // What the main window does when the port is closed.
+    rig.port.ClosePort();
+    if (rig.session->IsDownloadActive())
+        rig.session->ToggleDownload();
+    EXPECT_FALSE(rig.view.activeLook.load());
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(Error(1)); }, 400ms));
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    EXPECT_EQ(rig.view.Messages().size(), 2u);
+}
+
+TEST(DownloadTransfer, PortClosedWithoutResetKeepsRetryingUntilCancelled)
+{
+    Rig rig;
+    TempImage image(8192);
+    rig.Run();
+    rig.session->OnDownloadButton(image.Path(), "");
+    rig.AnswerLoaderHandshake();
+    rig.TakeFrame(4096);
+    rig.port.ClosePort();
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(Timeout(1)); }));
+    EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
+    EXPECT_EQ(rig.session->HandshakeTick(), 0);
+    rig.session->OnDownloadButton("", "");
+    EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+}
+
+TEST(DownloadTransfer, PageGoingAwayMidTransferStopsItsThreads)
+{
+    auto rig = std::make_unique<Rig>();
+    TempImage image(8192);
+    rig->Run();
+    rig->session->OnDownloadButton(image.Path(), "");
+    rig->AnswerLoaderHandshake();
+    rig->TakeFrame(4096);
+    auto started = std::chrono::steady_clock::now();
+    rig.reset(); // joins the dispatcher, the worker and the timer
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+}
+
+TEST(DownloadTransfer, BootProgramTypeSendsBUntilBootUpdateThenP)
+{
+    Rig rig;
+    TempImage image(100);
+    rig.Run();
+    rig.session->OnDownloadButton(image.Path(), Gbk("引导程序"));
+    rig.ReadUntil([](const std::string& s) { return s.size() >= 2; });
+    EXPECT_EQ(rig.inbox.find_first_not_of('B'), std::string::npos);
+    rig.pty.send(std::string("\0boot up", 8));
+    rig.pty.send("date\r\n");
+    ASSERT_TRUE(WaitUntil([&] { return rig.session->State() == DownloadState::LoaderHandshake; }));
+    rig.inbox.clear();
+    rig.AnswerLoaderHandshake("BP");
+    ExpectFrameOf(rig.TakeFrame(100), image.Bytes(), 0, 100, 0x03);
+    rig.pty.send("\x05");
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(kSuccess); }));
+}
+
+} // namespace
