@@ -1,0 +1,446 @@
+// halden-sim: a simulated well controller and boot loader on a
+// pseudo-terminal, for trying the tool without hardware.
+#include "app/PortList.h"
+#include "sim/Simulator.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+using pell::sim::Faults;
+using pell::sim::Simulator;
+using pell::sim::Traffic;
+
+const char* const kUsage =
+    "usage: halden-sim [options]\n"
+    "Plays a well controller and its boot loader on a pseudo-terminal. Prints the\n"
+    "port path and links it into the folder that the tool's port list reads.\n"
+    "\n"
+    "  --auto-power         power up (or restart) when the tool's 'S', 'B' or 'P' arrive\n"
+    "  --powered            switch the device on at start\n"
+    "  --baud N             take as long as a line at N baud (10 bits per byte)\n"
+    "  --loader-window MS   boot loader listens this long after power-up (1000)\n"
+    "  --config-window MS   application watches this long for 'S' (1000)\n"
+    "  --batch N            card records per reply (10)\n"
+    "  --name NAME          link name (default sim, or sim-<pid> when taken)\n"
+    "  --quiet              do not log the traffic\n"
+    "faults:\n"
+    "  --silent             answer nothing\n"
+    "  --error CMD          answer commands starting with CMD with ERROR (repeatable)\n"
+    "  --slow MS            wait MS before every answer\n"
+    "  --chunk N            send texts in pieces of N bytes\n"
+    "  --split N            cut every text at byte N (repeatable)\n"
+    "  --gap MS             pause between pieces (30)\n"
+    "  --noise              zero bytes and noise before every reply\n"
+    "  --reject-block K     reject block K once\n"
+    "  --drop-ack K         do not answer block K once\n"
+    "  --loader-errors N    answer N handshakes with \"err_\"\n"
+    "  --close-after N      close the line after N bytes of the next reply\n"
+    "  --help               this text\n";
+
+const char* const kCommands =
+    "commands: p power cycle | on | off | a auto power on/off | s silent on/off\n"
+    "  e CMD error for CMD (e alone: none) | w MS slow | k N chunks | t N,N split | g MS gap\n"
+    "  n noise on/off | r K reject block | d K drop answer | x N err_ handshakes\n"
+    "  c [N] close line (now / after N reply bytes) | o open a new line | b N baud\n"
+    "  i status | h help | q quit\n";
+
+std::mutex outM;
+bool quiet = false;
+int signalPipe[2] = {-1, -1};
+
+void say(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(outM);
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string stamp()
+{
+    struct timeval tv {};
+    ::gettimeofday(&tv, nullptr);
+    std::tm tm{};
+    ::localtime_r(&tv.tv_sec, &tm);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%02d:%02d:%02d.%03d", tm.tm_hour, tm.tm_min, tm.tm_sec,
+                  static_cast<int>(tv.tv_usec / 1000));
+    return buf;
+}
+
+// Printable ASCII as is, CR and LF as \r \n, everything else as \xNN; long
+// data is cut with its length.
+std::string readable(const std::string& bytes)
+{
+    constexpr std::size_t kShown = 120;
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size() && i < kShown; ++i) {
+        auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\\') {
+            out += "\\\\";
+        } else if (c >= 0x20 && c < 0x7f) {
+            out += static_cast<char>(c);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02X", c);
+            out += buf;
+        }
+    }
+    if (bytes.size() > kShown)
+        out += " ... (" + std::to_string(bytes.size()) + " bytes)";
+    return out;
+}
+
+void onSignal(int)
+{
+    char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+
+bool toInt(const std::string& s, long& out)
+{
+    if (s.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < 0)
+        return false;
+    out = v;
+    return true;
+}
+
+bool toSizes(const std::string& s, std::vector<std::size_t>& out)
+{
+    out.clear();
+    std::stringstream in(s);
+    std::string part;
+    while (std::getline(in, part, ',')) {
+        long v = 0;
+        if (!toInt(part, v))
+            return false;
+        out.push_back(static_cast<std::size_t>(v));
+    }
+    return true;
+}
+
+// The link in the tool's port folder; removed at exit if still ours.
+struct PortLink {
+    std::string folder, link, target;
+
+    bool create(const std::string& name, const std::string& path)
+    {
+        folder = pell::SimulatorPortFolder();
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (ec) {
+            say("halden-sim: cannot create " + folder + ": " + ec.message());
+            return false;
+        }
+        std::string candidate = folder + "/" + name;
+        struct stat st {};
+        // A link whose port still exists belongs to another simulator.
+        if (::lstat(candidate.c_str(), &st) == 0) {
+            if (::stat(candidate.c_str(), &st) == 0)
+                candidate = folder + "/" + name + "-" + std::to_string(::getpid());
+            else
+                ::unlink(candidate.c_str());
+        }
+        if (::symlink(path.c_str(), candidate.c_str()) != 0) {
+            say("halden-sim: cannot link " + candidate + ": " + std::strerror(errno));
+            return false;
+        }
+        link = candidate;
+        target = path;
+        return true;
+    }
+
+    void remove()
+    {
+        if (link.empty())
+            return;
+        char buf[512];
+        ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+        if (n >= 0 && std::string(buf, static_cast<std::size_t>(n)) == target)
+            ::unlink(link.c_str());
+        link.clear();
+    }
+};
+
+void printStatus(const Simulator& sim)
+{
+    Faults f = sim.GetFaults();
+    pell::sim::LoaderStats l = sim.Loader();
+    std::ostringstream s;
+    s << "port " << sim.PortPath() << (sim.LineOpen() ? "" : " (closed)") << ", mode "
+      << pell::sim::ModeName(sim.CurrentMode()) << ", power-ups " << sim.PowerUps()
+      << ", commands " << sim.CommandCount() << "\n";
+    s << "image " << sim.ReceivedImage().size() << " bytes" << (sim.ImageComplete() ? " complete" : "")
+      << ", blocks " << sim.Blocks().size() << ", handshakes B " << l.bootRequests << " P "
+      << l.loaderRequests << ", transfers " << l.transfersCompleted << "/" << l.transfersStarted << "\n";
+    s << "faults: silent " << f.silent << ", error for";
+    for (const auto& e : f.errorFor)
+        s << " " << e;
+    s << ", slow " << f.replyDelayMs << " ms, chunk " << f.chunkSize << ", split";
+    for (auto at : f.splitAt)
+        s << " " << at;
+    s << ", gap " << f.chunkGapMs << " ms, noise " << f.noise << ", reject block " << f.rejectBlock
+      << ", drop answer " << f.dropAckBlock << ", err_ " << f.loaderErrors << ", close after "
+      << f.closeAfterReplyBytes;
+    say(s.str());
+}
+
+// One typed command; false to quit.
+bool command(Simulator& sim, PortLink& link, const std::string& name, const std::string& line)
+{
+    std::istringstream in(line);
+    std::string word, arg;
+    in >> word;
+    std::getline(in >> std::ws, arg);
+    long n = 0;
+    if (word.empty())
+        return true;
+    if (word == "q" || word == "quit")
+        return false;
+    if (word == "p") {
+        sim.PowerCycle();
+    } else if (word == "on") {
+        sim.PowerOn();
+    } else if (word == "off") {
+        sim.PowerOff();
+    } else if (word == "a") {
+        static bool on = false;
+        on = !on;
+        sim.SetAutoPowerUp(on);
+        say(std::string("auto power-up ") + (on ? "on" : "off"));
+    } else if (word == "s") {
+        sim.UpdateFaults([](Faults& f) { f.silent = !f.silent; });
+    } else if (word == "e") {
+        sim.UpdateFaults([&](Faults& f) {
+            if (arg.empty())
+                f.errorFor.clear();
+            else
+                f.errorFor.push_back(arg);
+        });
+    } else if (word == "w" && toInt(arg, n)) {
+        sim.UpdateFaults([&](Faults& f) { f.replyDelayMs = static_cast<int>(n); });
+    } else if (word == "k" && toInt(arg, n)) {
+        sim.UpdateFaults([&](Faults& f) { f.chunkSize = static_cast<std::size_t>(n); });
+    } else if (word == "t") {
+        std::vector<std::size_t> at;
+        if (!arg.empty() && !toSizes(arg, at)) {
+            say("t wants offsets like 5,12");
+            return true;
+        }
+        sim.UpdateFaults([&](Faults& f) { f.splitAt = at; });
+    } else if (word == "g" && toInt(arg, n)) {
+        sim.UpdateFaults([&](Faults& f) { f.chunkGapMs = static_cast<int>(n); });
+    } else if (word == "n") {
+        sim.UpdateFaults([](Faults& f) { f.noise = !f.noise; });
+    } else if (word == "r" && toInt(arg, n)) {
+        sim.UpdateFaults([&](Faults& f) { f.rejectBlock = static_cast<int>(n); });
+    } else if (word == "d" && toInt(arg, n)) {
+        sim.UpdateFaults([&](Faults& f) { f.dropAckBlock = static_cast<int>(n); });
+    } else if (word == "x" && toInt(arg, n)) {
+        sim.UpdateFaults([&](Faults& f) { f.loaderErrors = static_cast<int>(n); });
+    } else if (word == "c") {
+        if (arg.empty())
+            sim.CloseLine();
+        else if (toInt(arg, n))
+            sim.UpdateFaults([&](Faults& f) { f.closeAfterReplyBytes = n; });
+    } else if (word == "o") {
+        link.remove();
+        sim.Stop();
+        if (!sim.Start()) {
+            say("halden-sim: cannot open a pseudo-terminal");
+            return false;
+        }
+        link.create(name, sim.PortPath());
+        say("port " + sim.PortPath() + (link.link.empty() ? "" : " (link " + link.link + ")"));
+    } else if (word == "b" && toInt(arg, n)) {
+        sim.SetBaud(static_cast<int>(n));
+    } else if (word == "i") {
+        printStatus(sim);
+        return true;
+    } else if (word == "h" || word == "?" || word == "help") {
+        say(kCommands);
+        return true;
+    } else {
+        say("unknown command; h for help");
+        return true;
+    }
+    if (word != "a")
+        printStatus(sim);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    pell::sim::Options opt;
+    std::string name = "sim";
+    bool autoPower = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&](long& out) {
+            if (i + 1 >= argc || !toInt(argv[i + 1], out)) {
+                std::fprintf(stderr, "halden-sim: %s wants a number\n%s", a.c_str(), kUsage);
+                std::exit(2);
+            }
+            ++i;
+        };
+        long n = 0;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--auto-power") {
+            autoPower = true;
+        } else if (a == "--powered") {
+            opt.startPowered = true;
+        } else if (a == "--baud") {
+            value(n);
+            opt.baud = static_cast<int>(n);
+        } else if (a == "--loader-window") {
+            value(n);
+            opt.loaderWindowMs = static_cast<int>(n);
+        } else if (a == "--config-window") {
+            value(n);
+            opt.configWindowMs = static_cast<int>(n);
+        } else if (a == "--batch") {
+            value(n);
+            opt.recordsPerBatch = static_cast<int>(n);
+        } else if (a == "--name" && i + 1 < argc) {
+            name = argv[++i];
+            if (name.empty() || name.find('/') != std::string::npos) {
+                std::fprintf(stderr, "halden-sim: --name wants a plain file name\n");
+                return 2;
+            }
+        } else if (a == "--quiet") {
+            quiet = true;
+        } else if (a == "--silent") {
+            opt.faults.silent = true;
+        } else if (a == "--error" && i + 1 < argc) {
+            opt.faults.errorFor.push_back(argv[++i]);
+        } else if (a == "--slow") {
+            value(n);
+            opt.faults.replyDelayMs = static_cast<int>(n);
+        } else if (a == "--chunk") {
+            value(n);
+            opt.faults.chunkSize = static_cast<std::size_t>(n);
+        } else if (a == "--split") {
+            value(n);
+            opt.faults.splitAt.push_back(static_cast<std::size_t>(n));
+        } else if (a == "--gap") {
+            value(n);
+            opt.faults.chunkGapMs = static_cast<int>(n);
+        } else if (a == "--noise") {
+            opt.faults.noise = true;
+        } else if (a == "--reject-block") {
+            value(n);
+            opt.faults.rejectBlock = static_cast<int>(n);
+        } else if (a == "--drop-ack") {
+            value(n);
+            opt.faults.dropAckBlock = static_cast<int>(n);
+        } else if (a == "--loader-errors") {
+            value(n);
+            opt.faults.loaderErrors = static_cast<int>(n);
+        } else if (a == "--close-after") {
+            value(n);
+            opt.faults.closeAfterReplyBytes = n;
+        } else {
+            std::fprintf(stderr, "halden-sim: unknown option %s\n%s", a.c_str(), kUsage);
+            return 2;
+        }
+    }
+    opt.autoPowerUp = autoPower;
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("halden-sim: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Simulator sim(opt);
+    sim.SetObserver([](Traffic kind, const std::string& bytes) {
+        if (quiet && kind != Traffic::Event)
+            return;
+        const char* tag = kind == Traffic::Received ? "<- " : kind == Traffic::Sent ? "-> " : "** ";
+        say(stamp() + " " + tag + (kind == Traffic::Event ? bytes : readable(bytes)));
+    });
+    if (!sim.Start()) {
+        std::fprintf(stderr, "halden-sim: cannot open a pseudo-terminal\n");
+        return 1;
+    }
+    PortLink link;
+    link.create(name, sim.PortPath());
+    say("halden-sim: port " + sim.PortPath() + (link.link.empty() ? "" : " (link " + link.link + ")"));
+    say(std::string("device ") + (opt.startPowered ? "on" : "off") +
+        (autoPower ? ", powers up when the tool's handshake bytes arrive" : ", p + Enter powers it up"));
+    const bool interactive = ::isatty(STDIN_FILENO) == 1;
+    if (interactive)
+        say(kCommands);
+
+    bool stdinOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
+    std::string pending;
+    bool quit = false;
+    while (!quit) {
+        struct pollfd p[2] = {{signalPipe[0], POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
+        int r = ::poll(p, stdinOpen ? 2 : 1, -1);
+        if (r < 0 && errno != EINTR)
+            break;
+        if (p[0].revents & POLLIN) {
+            say("halden-sim: signal, stopping");
+            break;
+        }
+        if (stdinOpen && (p[1].revents & (POLLIN | POLLHUP | POLLERR))) {
+            char buf[512];
+            ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+            if (n <= 0) {
+                // No more typed commands: serve until a signal ends us.
+                stdinOpen = false;
+                continue;
+            }
+            pending.append(buf, static_cast<std::size_t>(n));
+            std::size_t eol;
+            while (!quit && (eol = pending.find('\n')) != std::string::npos) {
+                std::string line = pending.substr(0, eol);
+                pending.erase(0, eol + 1);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                quit = !command(sim, link, name, line);
+            }
+        }
+    }
+    link.remove();
+    sim.Stop();
+    say("halden-sim: stopped");
+    return 0;
+}
