@@ -1,0 +1,474 @@
+// The engine over a pseudo-terminal: the port under test on the slave side,
+// the receive dispatch thread feeding the engine, and a scripted controller
+// on the master side answering each command line.
+#include "app/ReceiveDispatcher.h"
+#include "protocol/CommandEngine.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace pell {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+using test::WaitUntil;
+
+const std::string kOk = "\r\nOK\r\n";
+const std::string kError = "\r\nERROR\r\n";
+
+// Remembers every delay asked of it; runs them `speedup` times faster.
+class RecordingClock : public Clock {
+public:
+    explicit RecordingClock(double speedup) : scaled_(speedup) {}
+    std::chrono::microseconds duration(int ms) const override
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        asked_.push_back(ms);
+        return scaled_.duration(ms);
+    }
+    std::size_t count() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return asked_.size();
+    }
+    std::vector<int> asked() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return asked_;
+    }
+
+private:
+    ScaledClock scaled_;
+    mutable std::mutex m_;
+    mutable std::vector<int> asked_;
+};
+
+class EngineFeeder : public IConfigReceiver {
+public:
+    explicit EngineFeeder(CommandEngine& e) : engine_(e) {}
+    int JobState() const override { return 1; }
+    void OnPortData(int length, const char* bytes) override
+    {
+        engine_.OnCommandData(length, bytes);
+        received_ += static_cast<std::size_t>(length);
+    }
+    std::size_t Received() const { return received_.load(); }
+
+private:
+    CommandEngine& engine_;
+    std::atomic<std::size_t> received_{0};
+};
+
+// The far end: reads command lines and answers each with the pieces the
+// script returns. Each piece is sent only when the engine holds everything
+// sent before it, so the pieces arrive as separate chunks.
+class ScriptedController {
+public:
+    using Script = std::function<std::vector<std::string>(const std::string& line)>;
+
+    ScriptedController(PtyPair& pty, const EngineFeeder& feeder) : pty_(pty), feeder_(feeder) {}
+    ~ScriptedController() { Stop(); }
+
+    void Start(Script script)
+    {
+        script_ = std::move(script);
+        thread_ = std::thread([this] { run(); });
+    }
+    void Stop()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+    }
+    std::vector<std::string> Lines() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return lines_;
+    }
+    std::string Raw() const
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        return raw_;
+    }
+
+private:
+    void run()
+    {
+        std::string pending;
+        while (!stop_) {
+            std::string got = pty_.receive(10ms);
+            if (got.empty())
+                continue;
+            {
+                std::lock_guard<std::mutex> lock(m_);
+                raw_ += got;
+            }
+            pending += got;
+            std::size_t end;
+            while ((end = pending.find("\r\n")) != std::string::npos) {
+                std::string line = pending.substr(0, end + 2);
+                pending.erase(0, end + 2);
+                {
+                    std::lock_guard<std::mutex> lock(m_);
+                    lines_.push_back(line);
+                }
+                bool first = true;
+                for (const std::string& piece : script_(line)) {
+                    if (!first && !WaitUntil([&] { return feeder_.Received() >= sent_; }))
+                        ADD_FAILURE() << "the engine did not take the previous piece";
+                    first = false;
+                    pty_.send(piece);
+                    sent_ += piece.size();
+                }
+            }
+        }
+    }
+
+    PtyPair& pty_;
+    const EngineFeeder& feeder_;
+    std::size_t sent_ = 0; // everything ever sent to the engine
+    Script script_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+    mutable std::mutex m_;
+    std::vector<std::string> lines_;
+    std::string raw_;
+};
+
+struct EngineOnLine : ::testing::Test {
+    PtyPair pty;
+    CSerial port;
+    ScaledClock waitClock{4.0};       // 1000 ms -> 250 ms, 5000 ms -> 1250 ms
+    RecordingClock pauseClock{200.0}; // the 1000 ms pause -> 5 ms
+    CommandEngine engine{port, waitClock, &pauseClock};
+    EngineFeeder feeder{engine};
+    ReceiveDispatcher dispatcher{port};
+    ScriptedController controller{pty, feeder};
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+        dispatcher.SetConfigReceiver(&feeder);
+        dispatcher.Start();
+    }
+    void TearDown() override
+    {
+        controller.Stop();
+        dispatcher.Stop();
+        port.ClosePort();
+    }
+    int send(int id, std::string& text) { return engine.SendCommand(id, text); }
+};
+
+// A value for every parameter, so that every line carries one.
+void StoreSampleValues()
+{
+    for (int row = 0; row < ParamRowCount(); ++row) {
+        int id = ParamRowId(row);
+        if (id >= 153 && id <= 160)
+            SetParamValue(id, "=" + std::to_string(id));
+        else
+            SetParamValue(id, "v" + std::to_string(id));
+    }
+}
+
+void ClearValues()
+{
+    for (int row = 0; row < ParamRowCount(); ++row)
+        SetParamValue(ParamRowId(row), "");
+}
+
+TEST_F(EngineOnLine, EveryCommandIsSentAndAnsweredOk)
+{
+    StoreSampleValues();
+    controller.Start([](const std::string&) { return std::vector<std::string>{"done" + kOk}; });
+    std::vector<std::string> expected;
+    for (const AtCommandRow& row : AtCommandRows()) {
+        if (row.command == nullptr)
+            continue;
+        std::string line;
+        ASSERT_EQ(engine.FormatCommand(row.id, line), 1);
+        std::string text;
+        std::size_t pauses = pauseClock.count();
+        EXPECT_EQ(send(row.id, text), 1) << row.command;
+        EXPECT_EQ(text, line);
+        EXPECT_EQ(engine.ReplyResult(), kReplyOk);
+        EXPECT_EQ(engine.PendingId(), row.id);
+        EXPECT_EQ(pauseClock.count(), pauses + 1) << "one pause after the reply";
+        EXPECT_EQ(engine.GetReplyText(), "done" + kOk);
+        expected.push_back(line);
+    }
+    controller.Stop();
+    EXPECT_EQ(controller.Lines(), expected);
+    EXPECT_EQ(expected.size(), 163u);
+    EXPECT_EQ(expected.front(), "AT\r\n");
+    EXPECT_EQ(expected[1], "AT+IDNT=v0\r\n");
+    ClearValues();
+}
+
+TEST_F(EngineOnLine, EveryCommandAnsweredWithTheErrorFails)
+{
+    StoreSampleValues();
+    controller.Start([](const std::string&) { return std::vector<std::string>{kError}; });
+    int sent = 0;
+    for (const AtCommandRow& row : AtCommandRows()) {
+        if (row.command == nullptr)
+            continue;
+        std::string text = "junk";
+        std::size_t pauses = pauseClock.count();
+        EXPECT_EQ(send(row.id, text), 0) << row.command;
+        EXPECT_EQ(text, "");
+        EXPECT_EQ(engine.ReplyResult(), kReplyError);
+        EXPECT_EQ(pauseClock.count(), pauses + 1) << "the error reply is paced too";
+        ++sent;
+    }
+    controller.Stop();
+    EXPECT_EQ(static_cast<int>(controller.Lines().size()), sent);
+    ClearValues();
+}
+
+TEST_F(EngineOnLine, EmptyValuesSendTheBareCommand)
+{
+    ClearValues();
+    controller.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
+    std::string text;
+    EXPECT_EQ(send(0, text), 1);
+    EXPECT_EQ(text, "AT+IDNT=\r\n");
+    EXPECT_EQ(send(kIdShow, text), 1);
+    EXPECT_EQ(text, "AT+SHOW\r\n");
+    controller.Stop();
+    EXPECT_EQ(controller.Raw(), "AT+IDNT=\r\nAT+SHOW\r\n");
+}
+
+TEST_F(EngineOnLine, RepliesSplitAtEveryByteAreRecognised)
+{
+    std::atomic<std::size_t> cut{1};
+    controller.Start([&](const std::string&) {
+        std::string reply = "+CSQ: 23,0" + kOk;
+        std::size_t at = reply.size() - kOk.size() + cut.load();
+        return std::vector<std::string>{reply.substr(0, at), reply.substr(at)};
+    });
+    for (std::size_t c = 1; c < kOk.size(); ++c) {
+        cut = c;
+        std::string text;
+        EXPECT_EQ(send(kIdSignal, text), 1) << "cut after byte " << c;
+        EXPECT_EQ(engine.GetReplyText(), "+CSQ: 23,0" + kOk);
+    }
+}
+
+TEST_F(EngineOnLine, ReplyByteByByte)
+{
+    controller.Start([](const std::string&) {
+        std::vector<std::string> pieces;
+        for (char c : "V3.5 build 7" + kOk)
+            pieces.emplace_back(1, c);
+        return pieces;
+    });
+    std::string text;
+    EXPECT_EQ(send(kIdVersion, text), 1);
+    EXPECT_EQ(engine.GetReplyText(), "V3.5 build 7" + kOk);
+}
+
+TEST_F(EngineOnLine, ZeroByteBeforeTheOkReply)
+{
+    controller.Start([](const std::string&) {
+        return std::vector<std::string>{std::string("\0\0noise\0", 8) + kOk};
+    });
+    std::string text;
+    EXPECT_EQ(send(kIdAt, text), 1);
+    EXPECT_EQ(engine.GetReplyText(), "  noise " + kOk);
+}
+
+TEST_F(EngineOnLine, OkAndErrorInOneReplyIsTheError)
+{
+    controller.Start([](const std::string&) { return std::vector<std::string>{kOk + kError}; });
+    std::string text = "junk";
+    EXPECT_EQ(send(kIdAt, text), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(engine.ReplyResult(), kReplyError);
+}
+
+TEST_F(EngineOnLine, ReplyLongerThanTheBuffer)
+{
+    controller.Start([](const std::string&) {
+        std::vector<std::string> pieces;
+        for (int i = 0; i < 9; ++i)
+            pieces.push_back(std::string(10000, static_cast<char>('a' + i)));
+        pieces.push_back("tail" + kOk);
+        return pieces;
+    });
+    std::string text;
+    EXPECT_EQ(send(kIdShow, text), 1);
+    std::string reply = engine.GetReplyText();
+    EXPECT_LE(reply.size(), static_cast<std::size_t>(CommandEngine::kReplyTextMax));
+    EXPECT_EQ(reply.substr(reply.size() - 4 - kOk.size()), "tail" + kOk);
+}
+
+TEST_F(EngineOnLine, OkReplyStraddlingTheCarryOver)
+{
+    const int max = CommandEngine::kReplyTextMax;
+    controller.Start([&](const std::string&) {
+        return std::vector<std::string>{std::string(max - 3, 'r') + "\r\nO",
+                                        "K\r\n" + std::string(300, 's')};
+    });
+    std::string text;
+    EXPECT_EQ(send(kIdShow, text), 1);
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() == 100 + 303; }));
+    EXPECT_EQ(engine.GetReplyText(), std::string(97, 'r') + kOk + std::string(300, 's'));
+}
+
+TEST_F(EngineOnLine, ClosedPortFailsAtOnceAndSendsNothing)
+{
+    controller.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
+    port.ClosePort();
+    std::string text = "junk";
+    std::size_t pauses = pauseClock.count();
+    EXPECT_EQ(send(kIdShow, text), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(pauseClock.count(), pauses);
+    // Whatever reaches the far end now is the next command and nothing else.
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_EQ(send(kIdAt, text), 1);
+    controller.Stop();
+    EXPECT_EQ(controller.Raw(), "AT\r\n");
+}
+
+TEST_F(EngineOnLine, FailedWriteLeavesTheTextEmpty)
+{
+    pty.closeMaster();
+    pty.closeSlaveHandle();
+    std::string text = "junk";
+    std::size_t pauses = pauseClock.count();
+    int64_t start = monotonicUs();
+    EXPECT_EQ(send(kIdAt, text), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(pauseClock.count(), pauses);
+    // It failed on the write, not by waiting out the 5000 ms time-out.
+    EXPECT_LT(monotonicUs() - start,
+              std::chrono::duration_cast<std::chrono::microseconds>(waitClock.duration(5000)).count());
+}
+
+TEST_F(EngineOnLine, SilentControllerTimesOutWithoutPause)
+{
+    controller.Start([](const std::string&) { return std::vector<std::string>{}; });
+    for (int id : {0, kIdShow}) {
+        const int timeout = FindAtRow(id)->timeoutMs;
+        std::string text = "junk";
+        std::size_t pauses = pauseClock.count();
+        int64_t start = monotonicUs();
+        EXPECT_EQ(send(id, text), 0);
+        int64_t took = monotonicUs() - start;
+        EXPECT_EQ(text, "");
+        EXPECT_EQ(engine.ReplyResult(), kReplyNone);
+        EXPECT_GE(took, waitClock.duration(timeout).count());
+        EXPECT_EQ(pauseClock.count(), pauses) << "a time-out returns at once";
+    }
+    EXPECT_EQ(controller.Lines().size(), 2u);
+}
+
+TEST_F(EngineOnLine, WrongAnswerIsNoAnswer)
+{
+    controller.Start([](const std::string&) {
+        return std::vector<std::string>{"\r\nOK\n", "\r\nERR\r\n", "\r\nok\r\n"};
+    });
+    std::string text;
+    EXPECT_EQ(send(0, text), 0);
+    EXPECT_EQ(engine.ReplyResult(), kReplyNone);
+}
+
+TEST_F(EngineOnLine, LateBytesDoNotReachTheNextCommand)
+{
+    std::atomic<int> n{0};
+    controller.Start([&](const std::string&) {
+        // The first answer brings trailing bytes after its OK reply.
+        if (n++ == 0)
+            return std::vector<std::string>{kOk, "late" + kError};
+        return std::vector<std::string>{"second" + kOk};
+    });
+    std::string text;
+    EXPECT_EQ(send(kIdAt, text), 1);
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyContains("late"); }));
+    EXPECT_EQ(send(kIdVersion, text), 1);
+    EXPECT_EQ(engine.GetReplyText(), "second" + kOk);
+}
+
+// The AT+SHOW row's handler, given the engine so that it can make more
+// bytes arrive while it runs.
+CommandEngine* handlerEngine = nullptr;
+std::string handlerFirstSaw;
+bool handlerTextStayed = false;
+int handlerReturns = 1;
+
+int StabilityCheckingHandler(const char* reply, int length)
+{
+    handlerFirstSaw.assign(reply, static_cast<std::size_t>(length));
+    const std::string more = "more bytes arriving meanwhile";
+    handlerEngine->OnCommandData(static_cast<int>(more.size()), more.data());
+    handlerTextStayed = std::string(reply, static_cast<std::size_t>(length)) == handlerFirstSaw &&
+                        reply[length] == '\0';
+    return handlerReturns;
+}
+
+TEST_F(EngineOnLine, ReportHandlerGetsAStableCopy)
+{
+    handlerEngine = &engine;
+    SetReportHandler(&StabilityCheckingHandler);
+    controller.Start([](const std::string&) {
+        return std::vector<std::string>{std::string("Debug Level:  3\r\n\0x", 19) + kOk};
+    });
+    std::string text;
+    handlerReturns = 5;
+    EXPECT_EQ(send(kIdShow, text), 5);
+    EXPECT_EQ(text, "AT+SHOW\r\n");
+    EXPECT_EQ(handlerFirstSaw, "Debug Level:  3\r\n x" + kOk);
+    EXPECT_TRUE(handlerTextStayed);
+    EXPECT_TRUE(engine.ReplyContains("more bytes arriving meanwhile"));
+
+    // A handler that rejects the reply fails the command; the pause stays.
+    handlerReturns = 0;
+    std::size_t pauses = pauseClock.count();
+    EXPECT_EQ(send(kIdShow, text), 0);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(pauseClock.count(), pauses + 1);
+
+    // Other rows never call it.
+    handlerFirstSaw.clear();
+    EXPECT_EQ(send(kIdVersion, text), 1);
+    EXPECT_EQ(handlerFirstSaw, "");
+    SetReportHandler(nullptr);
+    handlerEngine = nullptr;
+}
+
+TEST_F(EngineOnLine, CancelEndsTheWaitAtOnce)
+{
+    controller.Start([](const std::string&) { return std::vector<std::string>{}; });
+    std::atomic<int> result{-1};
+    std::string text = "junk";
+    std::thread worker([&] { result = send(kIdShow, text); });
+    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() == 1; }));
+    int64_t start = monotonicUs();
+    engine.CancelWait();
+    worker.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(text, "");
+    EXPECT_LT(monotonicUs() - start, waitClock.duration(5000).count());
+
+    // The next command is not affected.
+    controller.Stop();
+    ScriptedController answering(pty, feeder);
+    answering.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
+    EXPECT_EQ(send(kIdAt, text), 1);
+}
+
+} // namespace
+} // namespace pell
