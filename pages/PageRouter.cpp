@@ -1,0 +1,106 @@
+#include "pages/PageRouter.h"
+
+#include "pages/PageMap.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace pell::ui {
+
+PageRouter& PageRouter::Instance()
+{
+    static PageRouter router;
+    return router;
+}
+
+void PageRouter::Register(ParamPage* page)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    pages_[page->TemplateId()] = page;
+}
+
+void PageRouter::Unregister(ParamPage* page)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    auto it = pages_.find(page->TemplateId());
+    if (it != pages_.end() && it->second == page)
+        pages_.erase(it);
+}
+
+ParamPage* PageRouter::Page(int templateId) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    auto it = pages_.find(templateId);
+    return it == pages_.end() ? nullptr : it->second;
+}
+
+bool PageRouter::SetPageValue(int paramId, const std::string& gbkText)
+{
+    auto pc = FindPageControl(paramId);
+    if (!pc)
+        return false;
+    ParamPage* page = Page(pc->templateId);
+    return page && page->SetValue(paramId, gbkText);
+}
+
+bool PageRouter::GetPageValue(int paramId, std::string& gbkText)
+{
+    gbkText.clear();
+    auto pc = FindPageControl(paramId);
+    if (!pc)
+        return false;
+    ParamPage* page = Page(pc->templateId);
+    return page && page->GetValue(paramId, gbkText);
+}
+
+bool PageRouter::HasControl(int paramId) const
+{
+    auto pc = FindPageControl(paramId);
+    if (!pc)
+        return false;
+    ParamPage* page = Page(pc->templateId);
+    return page && page->HasValueControl(paramId);
+}
+
+void PageRouter::InitPages()
+{
+    // Pages of other templates (the records page) come after the parameter
+    // pages; each page runs its initialisation once.
+    std::vector<ParamPage*> order;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (int t : ParamPageTemplates())
+            if (auto it = pages_.find(t); it != pages_.end())
+                order.push_back(it->second);
+        for (auto& [t, page] : pages_)
+            if (std::find(order.begin(), order.end(), page) == order.end())
+                order.push_back(page);
+    }
+    for (ParamPage* page : order) {
+        if (page->initDone_)
+            continue;
+        page->initDone_ = true;
+        page->InitPage();
+    }
+}
+
+RequestText* PageRouter::Request(RequestSlot slot) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& [t, page] : pages_)
+        if (RequestText* r = page->Request(slot))
+            return r;
+    return nullptr;
+}
+
+bool SetPageValue(int paramId, const std::string& gbkText)
+{
+    return PageRouter::Instance().SetPageValue(paramId, gbkText);
+}
+
+bool GetPageValue(int paramId, std::string& gbkText)
+{
+    return PageRouter::Instance().GetPageValue(paramId, gbkText);
+}
+
+} // namespace pell::ui

@@ -1,0 +1,61 @@
+#pragma once
+// Routing of parameter values to the page controls that show them.
+//
+// Every parameter page registers here while it exists (by its dialog
+// template). SetPageValue / GetPageValue look the parameter up in the page
+// map and call the setter or getter of the page that shows it. A parameter
+// without a control - the nine that no page shows, and those of pages that
+// are not built or not created - reports "no control": the setter does
+// nothing, the getter yields no value, and the write passes over it.
+//
+// UI thread only (the pages' widgets live there): the configuration worker
+// calls these through RunOnUiThread. Request() alone may be called from any
+// thread; the object it returns lives as long as its page.
+#include "pages/ParamPage.h"
+#include "pages/RequestText.h"
+
+#include <map>
+#include <mutex>
+#include <string>
+
+namespace pell::ui {
+
+class PageRouter {
+public:
+    static PageRouter& Instance();
+
+    // Shows the value text on the control of the id. False when the id has
+    // no control (nothing changes then).
+    bool SetPageValue(int paramId, const std::string& gbkText);
+    // Fills `gbkText` with the page value of the id. False, with the text
+    // emptied, when the id has no control or its control holds no value.
+    bool GetPageValue(int paramId, std::string& gbkText);
+    // Whether a created page shows the id.
+    bool HasControl(int paramId) const;
+
+    // Runs every registered page's InitPage once, in the configuration
+    // page's page order. Later calls do nothing for pages already done.
+    void InitPages();
+
+    // The request text of a slot, from whichever page offers it; nullptr
+    // when no created page does.
+    RequestText* Request(RequestSlot slot) const;
+
+    // The registered page of a template, or nullptr.
+    ParamPage* Page(int templateId) const;
+
+    // Pages call these from their constructor and destructor.
+    void Register(ParamPage* page);
+    void Unregister(ParamPage* page);
+
+private:
+    PageRouter() = default;
+    mutable std::mutex m_; // the registry only; Request() may come from the worker
+    std::map<int, ParamPage*> pages_;
+};
+
+// The configuration page's routing, as the jobs call it.
+bool SetPageValue(int paramId, const std::string& gbkText);
+bool GetPageValue(int paramId, std::string& gbkText);
+
+} // namespace pell::ui

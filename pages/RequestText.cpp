@@ -1,0 +1,31 @@
+#include "pages/RequestText.h"
+
+#include <utility>
+
+namespace pell {
+
+void RequestText::Set(std::string text)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    text_ = std::move(text);
+}
+
+std::string RequestText::Get() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return text_;
+}
+
+bool RequestText::Empty() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return text_.empty();
+}
+
+void RequestText::Clear()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    text_.clear();
+}
+
+} // namespace pell
