@@ -401,3 +401,22 @@ TEST_F(EngineOnClosedPort, ReceiveSideRunsBesideTheSender)
 
 } // namespace
 } // namespace pell
+
+namespace pell {
+namespace {
+
+TEST(ProcessEngine, OneInstanceOnTheProcessPort)
+{
+    CommandEngine& engine = theCommandEngine();
+    EXPECT_EQ(&engine, &theCommandEngine());
+    ASSERT_FALSE(theSerial.IsOpen());
+    std::string text = "junk";
+    int64_t start = monotonicUs();
+    EXPECT_EQ(engine.SendCommand(kIdShow, text), 0);
+    EXPECT_LT(monotonicUs() - start, 500000);
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(engine.PendingId(), kIdShow);
+}
+
+} // namespace
+} // namespace pell
