@@ -2,19 +2,69 @@
 
 #include "app/CPellToolDlg.h"
 
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace pell::ui {
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+bool g_terminating = false; // UI thread only
+
+void onTerminationSignal(int)
+{
+    char c = 1;
+    ssize_t r = ::write(g_signalPipe[1], &c, 1); // async-signal-safe
+    (void)r;
+}
+
+} // namespace
 
 CPellToolApp::CPellToolApp(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Halden TOOL"));
     setQuitOnLastWindowClosed(false);
+    watchTerminationSignals();
+}
+
+CPellToolApp::~CPellToolApp()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+}
+
+void CPellToolApp::watchTerminationSignals()
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, [] {
+        char buf[16];
+        while (::read(g_signalPipe[0], buf, sizeof buf) > 0) {
+        }
+        // Leaves every running event loop, message boxes included; the main
+        // window then closes as if the user had closed it.
+        g_terminating = true;
+        QCoreApplication::exit(0);
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
 }
 
 int CPellToolApp::InitInstance()
 {
     CPellToolDlg dlg;
     dlg.OnInitDialog();
-    dlg.exec();
+    if (!g_terminating) // told to stop while a start-up message was shown
+        dlg.exec();
     return 0;
 }
 
