@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <pty.h>
 #include <termios.h>
 #include <unistd.h>
@@ -286,10 +287,27 @@ struct Simulator::Impl {
             observer(Traffic::Sent, sent);
         if (closeAfter >= 0 && sent.size() >= static_cast<std::size_t>(std::min<long>(closeAfter, static_cast<long>(out.size())))) {
             event("line closed after " + std::to_string(sent.size()) + " bytes of the reply");
+            waitTaken();
             closeLine();
             return false;
         }
         return whole;
+    }
+
+    // Lets the far end take what was written before the line goes: a
+    // closing pseudo-terminal throws away what its reader has not read yet,
+    // a pulled cable does not take back what already arrived.
+    void waitTaken()
+    {
+        TimePoint end = Steady::now() + milliseconds(500);
+        nap(20);
+        while (slave >= 0 && Steady::now() < end) {
+            int queued = 0;
+            if (::ioctl(slave, FIONREAD, &queued) != 0 || queued == 0)
+                return;
+            if (!nap(5))
+                return;
+        }
     }
 
     void answerByte(uint8_t b) { emit(std::string(1, static_cast<char>(b)), Out::Reply); }
@@ -769,8 +787,10 @@ struct Simulator::Impl {
                 drainWake();
             if (!canRead || !(p[1].revents & (POLLIN | POLLHUP | POLLERR)))
                 continue;
-            std::size_t want = b > 0 ? std::max<std::size_t>(1, static_cast<std::size_t>(b) / 1000)
-                                     : buf.size();
+            // The rate may have changed while the thread waited.
+            const int rate = baud.load();
+            std::size_t want = rate > 0 ? std::max<std::size_t>(1, static_cast<std::size_t>(rate) / 1000)
+                                        : buf.size();
             ssize_t n = ::read(master, buf.data(), std::min(want, buf.size()));
             if (n <= 0) {
                 if (n < 0 && (errno == EAGAIN || errno == EINTR))
@@ -782,8 +802,8 @@ struct Simulator::Impl {
             }
             now = Steady::now();
             lastInput = now;
-            if (b > 0)
-                inputClock = std::max(inputClock, now) + byteTime(b, static_cast<std::size_t>(n));
+            if (rate > 0)
+                inputClock = std::max(inputClock, now) + byteTime(rate, static_cast<std::size_t>(n));
             if (observer)
                 observer(Traffic::Received, std::string(buf.data(), static_cast<std::size_t>(n)));
             for (ssize_t i = 0; i < n; ++i)

@@ -302,6 +302,7 @@ int main(int argc, char** argv)
     pell::sim::Options opt;
     std::string name = "sim";
     bool autoPower = false;
+    bool powered = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](long& out) {
@@ -318,7 +319,7 @@ int main(int argc, char** argv)
         } else if (a == "--auto-power") {
             autoPower = true;
         } else if (a == "--powered") {
-            opt.startPowered = true;
+            powered = true; // after the port line, so that line comes first
         } else if (a == "--baud") {
             value(n);
             opt.baud = static_cast<int>(n);
@@ -402,8 +403,11 @@ int main(int argc, char** argv)
     PortLink link;
     link.create(name, sim.PortPath());
     say("halden-sim: port " + sim.PortPath() + (link.link.empty() ? "" : " (link " + link.link + ")"));
-    say(std::string("device ") + (opt.startPowered ? "on" : "off") +
-        (autoPower ? ", powers up when the tool's handshake bytes arrive" : ", p + Enter powers it up"));
+    if (powered)
+        sim.PowerOn();
+    say(std::string("device ") + (powered ? "on" : "off") +
+        (autoPower ? ", powers up when the tool's handshake bytes arrive" : "") +
+        "; p + Enter switches it off and on");
     const bool interactive = ::isatty(STDIN_FILENO) == 1;
     if (interactive)
         say(kCommands);
