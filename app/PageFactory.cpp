@@ -1,12 +1,14 @@
 #include "app/PageFactory.h"
 
 #include "app/DialogPage.h"
+#include "pages/CPellCfgDevDlg.h"
 
 namespace pell::ui {
 
 QWidget* CreatePage(int templateId, QWidget* parent)
 {
     switch (templateId) {
+    case 133: return new CPellCfgDevDlg(parent);
     default:
         return new DialogPage(templateId, parent);
     }
