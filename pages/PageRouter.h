@@ -8,9 +8,19 @@
 // are not built or not created - reports "no control": the setter does
 // nothing, the getter yields no value, and the write passes over it.
 //
+// How the jobs use it:
+//  - write: a parameter whose GetPageValue is false is passed over (no
+//    control, or a control that shows no value); nothing is sent for it.
+//  - read-back: GetPageValue false counts as differing from any table value,
+//    so SetPageValue puts the table's value on the control (it does nothing
+//    for an id without a control).
+//  - start-up: the configuration page's InitConfigPage calls InitPages()
+//    once every page window exists (the basic page starts its clock then).
+//
 // UI thread only (the pages' widgets live there): the configuration worker
 // calls these through RunOnUiThread. Request() alone may be called from any
-// thread; the object it returns lives as long as its page.
+// thread; the object it returns lives as long as its page (the pages outlive
+// the worker: the configuration page joins it before the pages go).
 #include "pages/ParamPage.h"
 #include "pages/RequestText.h"
 
