@@ -1,0 +1,96 @@
+#pragma once
+// The configuration page (template 132): the log of everything the tool
+// does with the controller, the common operations, the wait for the
+// controller's configuration mode and the worker that runs the jobs. The
+// decisions live in ConfigController; this class is its window: it shows
+// the log and the buttons' state and carries the jobs' page accesses to
+// the parameter pages (through the page router) on the UI thread.
+#include "app/DialogPage.h"
+#include "app/PageHooks.h"
+#include "config/ConfigController.h"
+#include "config/ConfigLog.h"
+#include "config/IConfigView.h"
+#include "config/UiCallGate.h"
+
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace pell::ui {
+
+class CPellToolDlg;
+
+class CPellCfgDlg : public DialogPage, public ConfigPageHooks, public IConfigView {
+    Q_OBJECT
+public:
+    static constexpr int kTemplateId = 132;
+    static constexpr int kTimerId = 111;
+    static constexpr int kTimerPeriodMs = 50;
+
+    explicit CPellCfgDlg(QWidget* parent = nullptr);
+    ~CPellCfgDlg() override;
+
+    // The engine that pages created from now on use (tests run it on a
+    // faster clock); nullptr restores the process's engine.
+    static void SetEngineForNewPages(CommandEngine* engine);
+
+    // ConfigPageHooks (main window, UI thread).
+    void InitConfigPage() override;
+    int JobState() const override { return controller_.JobState(); }
+    void SetJobState(int state) override { controller_.SetJobState(state); }
+    void SetControlState(int mode) override { controller_.SetControlState(mode); }
+    IConfigReceiver* ConfigReceiver() override { return &controller_; }
+
+    // IConfigView.
+    void AppendLog(std::string_view text) override;
+    void ShowControlState(int mode) override;
+    bool SetPageValue(int id, const std::string& text) override;
+    bool GetPageValue(int id, std::string& text) override;
+    void MessageBox(const std::string& text) override;
+
+    // Button handlers.
+    void OnBnClickedReload();             // 1030
+    void OnBnClickedSaveParams();         // 1031, job 2
+    void OnBnClickedLoadParams();         // 1032, job 3
+    void OnBnClickedClearLog();           // 1033
+    void OnBnClickedVersion();            // 1034, job 4
+    void OnBnClickedSignal();             // 1035, job 5
+    void OnBnClickedFactory();            // 1036, job 6
+    void OnBnClickedRestart();            // 1040, job 7
+    void OnBnClickedBrowse();             // 1037
+    void OnBnClickedSaveToFile();         // 1039
+    void OnBnClickedConfigureFromFile();  // 1045, job 18
+    void OnBnClickedClearMeter();         // 1041, job 20
+    void OnBnClickedClearCache();         // 1042, job 19
+    void OnTimer(int timerId);
+
+    ConfigController& Controller() { return controller_; }
+    const ConfigLog& Log() const { return log_; }
+    QPlainTextEdit* LogEdit() const { return logEdit_; }
+    QPushButton* Button(int id) const;
+    bool TimerActive() const { return timer_.isActive(); }
+    // The configuration file path (edit 1038).
+    QString ConfigFilePath() const;
+
+    // The thirteen controls that SetControlState enables and disables.
+    static const int kSwitchedControls[13];
+
+private:
+    void flushLog();
+    void applyControlState(int mode);
+
+    QPointer<CPellToolDlg> mainWindow_;
+    QPlainTextEdit* logEdit_ = nullptr;
+    QLineEdit* pathEdit_ = nullptr;
+    QPushButton* reload_ = nullptr;
+    ConfigLog log_;
+    UiCallGate gate_;
+    ConfigController controller_;
+    QTimer timer_;
+};
+
+} // namespace pell::ui

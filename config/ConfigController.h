@@ -1,0 +1,67 @@
+#pragma once
+// The configuration page without its window: the job state and code, the
+// wait for configuration mode, the buttons' decisions, the receive routine
+// and the worker. The Qt page (CPellCfgDlg) forwards its buttons and timer
+// here and implements IConfigView; tests drive it with a view of their own.
+#include "app/ReceiveDispatcher.h"
+#include "common/Clock.h"
+#include "config/ConfigWorker.h"
+#include "config/IConfigView.h"
+#include "config/JobControl.h"
+#include "protocol/CommandEngine.h"
+#include "serial/CSerial.h"
+
+namespace pell {
+
+class ConfigController : public IConfigReceiver {
+public:
+    ConfigController(IConfigView& view, CSerial& port, CommandEngine& engine,
+                     RequestLookup requests, const Clock& clock = systemClock());
+    ~ConfigController() override;
+    ConfigController(const ConfigController&) = delete;
+    ConfigController& operator=(const ConfigController&) = delete;
+
+    // Installs the report parser and starts the worker.
+    void Start();
+    // Stops and joins the worker; a running job ends at once.
+    void Stop();
+
+    // The buttons' and tree's state for a mode; entering the wait for
+    // configuration mode also empties the engine's reply text. Any thread.
+    void SetControlState(int mode);
+
+    // 0 waiting for configuration mode, 1 job running, 2 idle.
+    int JobState() const override { return jobs_.State(); }
+    int JobCode() const { return jobs_.Code(); }
+    // The main window sets the page idle when it closes the port.
+    void SetJobState(int state);
+
+    // Receive dispatch thread: every chunk while waiting or running a job.
+    void OnPortData(int length, const char* bytes) override;
+
+    // Interface thread.
+    // Buttons of jobs 2 to 7: need the open port and an idle page.
+    void OnJobButton(int code);
+    // Buttons of jobs 19 and 20: the same, but a busy page says "设置失败".
+    void OnClearButton(int code);
+    // "重新加载" / "取消加载".
+    void OnReloadButton();
+    // Timer 111: the 'S' that asks the controller into configuration mode.
+    void OnTimerTick();
+    // Queues job 18 after a configuration file was parsed into the table.
+    void StartApplyLoaded();
+
+    JobControl& Jobs() { return jobs_; }
+    ConfigWorker& Worker() { return worker_; }
+    CommandEngine& Engine() { return engine_; }
+    CSerial& Port() { return port_; }
+
+private:
+    IConfigView& view_;
+    CSerial& port_;
+    CommandEngine& engine_;
+    JobControl jobs_;
+    ConfigWorker worker_;
+};
+
+} // namespace pell

@@ -1,0 +1,59 @@
+#pragma once
+// The jobs of the configuration worker. Each runs on the worker thread,
+// talks to the controller through the command engine and reaches the page
+// only through IConfigView. A job never changes the job state; once
+// started it runs to its end (a shutdown makes its remaining commands fail
+// at once).
+#include "config/IConfigView.h"
+#include "protocol/CommandEngine.h"
+
+#include <atomic>
+#include <string>
+
+namespace pell {
+
+// Ids of the configurable parameters: what the read-back shows and the
+// writes compare.
+constexpr int kFirstParamId = 0;
+constexpr int kLastParamId = 144;
+
+class JobContext {
+public:
+    JobContext(IConfigView& view, CommandEngine& engine, const std::atomic<bool>* stop = nullptr)
+        : view_(view), engine_(engine), stop_(stop) {}
+
+    IConfigView& View() const { return view_; }
+    CommandEngine& Engine() const { return engine_; }
+    bool Stopping() const { return stop_ != nullptr && stop_->load(std::memory_order_acquire); }
+    // SendCommand, except that nothing more goes out once the worker stops.
+    int Send(int id, std::string& text) const;
+    void Log(std::string_view text) const { view_.AppendLog(text); }
+
+    // The request text of a job started by a page request (jobs 8 to 17),
+    // as it stood when the job started.
+    std::string request;
+
+private:
+    IConfigView& view_;
+    CommandEngine& engine_;
+    const std::atomic<bool>* stop_;
+};
+
+// Job 3 (and part of jobs 1 and 6): AT+SHOW up to three times, the report
+// into the parameter table, every differing value onto its page.
+bool ReadDeviceParameters(JobContext& ctx);
+// Job 1: AT up to ten times until the controller answers, then the read-back
+// up to three times.
+void ConnectAndReadParameters(JobContext& ctx);
+// Job 2: every parameter whose page value differs from the table is stored
+// and sent. Parameters without a control, or whose control shows no
+// readable value, are passed over.
+void WriteChangedParameters(JobContext& ctx);
+// Job 18: every parameter whose table value (from a configuration file)
+// differs from its page value is shown on its page and sent.
+void ApplyLoadedParameters(JobContext& ctx);
+
+// Runs the routine of a job code; codes without a routine (yet) run nothing.
+void RunConfigJob(int code, JobContext& ctx);
+
+} // namespace pell

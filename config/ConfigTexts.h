@@ -1,0 +1,43 @@
+#pragma once
+// The configuration page's own texts as it logs and shows them (GBK).
+namespace pell::configtext {
+
+// "******配置工具软件版本：V1.4******\r\n": the log's first line.
+inline constexpr char kLogBanner[] =
+    "******\xC5\xE4\xD6\xC3\xB9\xA4\xBE\xDF\xC8\xED\xBC\xFE\xB0\xE6\xB1\xBE\xA3\xBAV1.4******\r\n";
+// "提示"
+inline constexpr char kNoteCaption[] = "\xCC\xE1\xCA\xBE";
+// "请先打开串口"
+inline constexpr char kOpenPortFirst[] = "\xC7\xEB\xCF\xC8\xB4\xF2\xBF\xAA\xB4\xAE\xBF\xDA";
+// "请先选择文件"
+inline constexpr char kSelectFileFirst[] = "\xC7\xEB\xCF\xC8\xD1\xA1\xD4\xF1\xCE\xC4\xBC\xFE";
+// "设置成功\r\n\r\n"
+inline constexpr char kSetOk[] = "\xC9\xE8\xD6\xC3\xB3\xC9\xB9\xA6\r\n\r\n";
+// "设置失败\r\n\r\n": a failed command, and the refusal of the clear buttons
+// while the page is busy.
+inline constexpr char kSetFailed[] = "\xC9\xE8\xD6\xC3\xCA\xA7\xB0\xDC\r\n\r\n";
+// "正在等待设备上电后进入配置状态...\r\n"
+inline constexpr char kWaiting[] =
+    "\xD5\xFD\xD4\xDA\xB5\xC8\xB4\xFD\xC9\xE8\xB1\xB8\xC9\xCF\xB5\xE7\xBA\xF3\xBD\xF8\xC8\xEB"
+    "\xC5\xE4\xD6\xC3\xD7\xB4\xCC\xAC...\r\n";
+// "取消等待设备上电后进入配置状态...\r\n"
+inline constexpr char kWaitCancelled[] =
+    "\xC8\xA1\xCF\xFB\xB5\xC8\xB4\xFD\xC9\xE8\xB1\xB8\xC9\xCF\xB5\xE7\xBA\xF3\xBD\xF8\xC8\xEB"
+    "\xC5\xE4\xD6\xC3\xD7\xB4\xCC\xAC...\r\n";
+// "设备上电后进入配置状态成功...\r\n"
+inline constexpr char kConfigModeEntered[] =
+    "\xC9\xE8\xB1\xB8\xC9\xCF\xB5\xE7\xBA\xF3\xBD\xF8\xC8\xEB\xC5\xE4\xD6\xC3\xD7\xB4\xCC\xAC"
+    "\xB3\xC9\xB9\xA6...\r\n";
+// "正在载入设备参数 ...\r\n\r\n"
+inline constexpr char kLoadingParams[] =
+    "\xD5\xFD\xD4\xDA\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD ...\r\n\r\n";
+// "载入设备参数成功 ...\r\n"
+inline constexpr char kLoadOk[] = "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xB3\xC9\xB9\xA6 ...\r\n";
+// "载入设备参数失败...\r\n\r\n"
+inline constexpr char kLoadFailed[] =
+    "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xCA\xA7\xB0\xDC...\r\n\r\n";
+
+// What the controller prints when it enters configuration mode.
+inline constexpr char kConfigureProgram[] = "CONFIGURE PROGRAM";
+
+} // namespace pell::configtext

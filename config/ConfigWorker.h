@@ -1,0 +1,60 @@
+#pragma once
+// The configuration worker: one thread that runs one job at a time. It runs
+// the job whose code was set together with the running state, then sets the
+// page idle; while no job runs it looks at the pages' requests every 50 ms
+// and starts the job of the first one that is pending.
+#include "common/Clock.h"
+#include "config/ConfigJobs.h"
+#include "config/JobControl.h"
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace pell {
+
+class ConfigWorker {
+public:
+    static constexpr int kPollMs = 50;
+
+    // `setIdle` puts the controls into the idle mode (SetControlState(2)).
+    ConfigWorker(JobControl& jobs, RequestLookup requests, IConfigView& view, CommandEngine& engine,
+                 std::function<void(int)> setControlState, const Clock& clock = systemClock());
+    ~ConfigWorker();
+    ConfigWorker(const ConfigWorker&) = delete;
+    ConfigWorker& operator=(const ConfigWorker&) = delete;
+
+    void Start();
+    // Ends the job that runs (its remaining commands fail at once) and joins
+    // the thread.
+    void Stop();
+    bool IsRunning() const { return thread_.joinable(); }
+
+    // Called on the worker as each job starts, with its code and request
+    // text. Set before Start.
+    using JobStarted = std::function<void(int code, const std::string& request)>;
+    void SetJobStarted(JobStarted observer) { jobStarted_ = std::move(observer); }
+
+    // Jobs run so far (tests wait on it).
+    int JobsRun() const { return jobsRun_.load(std::memory_order_acquire); }
+
+private:
+    void run();
+    void runJob();
+    void takeRequest();
+
+    JobControl& jobs_;
+    RequestLookup requests_;
+    IConfigView& view_;
+    CommandEngine& engine_;
+    std::function<void(int)> setControlState_;
+    const Clock& clock_;
+    JobStarted jobStarted_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> jobsRun_{0};
+    Event finished_;
+    std::thread thread_;
+};
+
+} // namespace pell

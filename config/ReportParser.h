@@ -1,0 +1,28 @@
+#pragma once
+// The report line format shared by the controller's AT+SHOW report and the
+// configuration files: optional leading blanks, CR or LF; the parameter's
+// label exactly as the parameter table spells it (case matters); blanks;
+// the value up to the first blank or CR; any rest; LF. A value that starts
+// with "." or CR is the empty value. A value is taken only when its end lies
+// inside its line, so a line ended by a bare LF right after the value stores
+// nothing.
+#include <cstddef>
+
+namespace pell {
+
+// Lines are judged on their first kReportLineMax bytes; values keep their
+// first kReportValueMax bytes.
+constexpr int kReportLineMax = 254;
+constexpr int kReportValueMax = 99;
+
+// Stores the value of every line whose label is in the parameter table.
+// True when at least one value was stored. `text` need not be
+// zero-terminated; bytes after the last LF are not examined.
+bool ParseReportText(const char* text, std::size_t length);
+
+// The reply handler of AT+SHOW: 1 when the report stored a value, else 0.
+int ReportReplyHandler(const char* reply, int length);
+// Makes AT+SHOW parse its report into the parameter table.
+void InstallReportParser();
+
+} // namespace pell

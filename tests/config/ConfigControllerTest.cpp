@@ -1,0 +1,211 @@
+// The configuration page's decisions without a window and without a
+// controller: buttons against the port and the job state, the wait for
+// configuration mode, the routing of received bytes, the worker's requests.
+#include "config/ConfigController.h"
+#include "config/ConfigTexts.h"
+#include "tests/config/FakeConfigView.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+using namespace pell;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Requests {
+    RequestText texts[10];
+    RequestText* lookup(RequestSlot slot) { return &texts[static_cast<int>(slot)]; }
+};
+
+class Controller : public ::testing::Test {
+protected:
+    PtyPair pty;
+    CSerial port;
+    ScaledClock clock{1000.0};
+    CommandEngine engine{port, clock};
+    FakeConfigView view;
+    Requests requests;
+    ConfigController controller{view, port, engine, [this](RequestSlot s) { return requests.lookup(s); }};
+
+    void open() { ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT)); }
+    void feed(const std::string& bytes)
+    {
+        controller.OnPortData(static_cast<int>(bytes.size()), bytes.data());
+    }
+};
+
+} // namespace
+
+TEST_F(Controller, ButtonsNeedTheOpenPort)
+{
+    controller.OnJobButton(kJobWrite);
+    controller.OnJobButton(kJobRead);
+    controller.OnClearButton(kJobClearMeter);
+    controller.OnReloadButton();
+    EXPECT_EQ(view.Messages(), std::vector<std::string>(4, configtext::kOpenPortFirst));
+    EXPECT_EQ(controller.JobState(), kJobIdle);
+    EXPECT_EQ(controller.JobCode(), kJobNone);
+    EXPECT_TRUE(view.Modes().empty());
+    EXPECT_EQ(view.LogCount(), 0u);
+
+    controller.OnTimerTick();
+    EXPECT_EQ(pty.receive(50ms), "") << "no 'S' while idle";
+}
+
+TEST_F(Controller, JobButtonsStartOnlyFromIdle)
+{
+    open();
+    controller.OnJobButton(kJobWrite);
+    EXPECT_EQ(controller.JobState(), kJobRunning);
+    EXPECT_EQ(controller.JobCode(), kJobWrite);
+    EXPECT_EQ(view.Modes(), std::vector<int>{kControlsBusy});
+
+    // Busy: the job buttons do nothing, the clear buttons say so.
+    controller.OnJobButton(kJobRead);
+    EXPECT_EQ(controller.JobCode(), kJobWrite);
+    EXPECT_TRUE(view.Messages().empty());
+    controller.OnClearButton(kJobClearCache);
+    controller.OnClearButton(kJobClearMeter);
+    EXPECT_EQ(view.Messages(), std::vector<std::string>(2, configtext::kSetFailed));
+    EXPECT_EQ(controller.JobCode(), kJobWrite);
+    EXPECT_EQ(view.Modes(), std::vector<int>{kControlsBusy});
+
+    // Idle again: a clear button starts its job.
+    controller.SetJobState(kJobIdle);
+    controller.OnClearButton(kJobClearMeter);
+    EXPECT_EQ(controller.JobState(), kJobRunning);
+    EXPECT_EQ(controller.JobCode(), kJobClearMeter);
+}
+
+TEST_F(Controller, WaitForConfigurationModeAndItsCancel)
+{
+    open();
+    engine.AppendReply(17, "CONFIGURE PROGRAM"); // left over from before
+    controller.OnReloadButton();
+    EXPECT_EQ(controller.JobState(), kJobWaiting);
+    EXPECT_EQ(engine.ReplyLength(), 0) << "an old banner must not start job 1";
+    EXPECT_EQ(view.Log(), std::vector<std::string>{configtext::kWaiting});
+    EXPECT_EQ(view.Modes(), std::vector<int>{kControlsWaiting});
+
+    controller.OnTimerTick();
+    controller.OnTimerTick();
+    EXPECT_EQ(pty.receiveExactly(2, 2000ms), "SS");
+
+    controller.OnReloadButton();
+    EXPECT_EQ(controller.JobState(), kJobIdle);
+    EXPECT_EQ(view.Log().back(), configtext::kWaitCancelled);
+    EXPECT_EQ(view.Modes().back(), kControlsIdle);
+    controller.OnTimerTick();
+    EXPECT_EQ(pty.receive(50ms), "");
+}
+
+TEST_F(Controller, BannerSplitOverChunksStartsJobOne)
+{
+    open();
+    controller.OnReloadButton();
+    feed("\r\n\r\nWC-3 well controller\r\n*** CONFIGURE PRO");
+    EXPECT_EQ(controller.JobState(), kJobWaiting);
+    feed("");
+    EXPECT_EQ(controller.JobState(), kJobWaiting);
+    feed("GRAM ***\r\n");
+    EXPECT_EQ(controller.JobState(), kJobRunning);
+    EXPECT_EQ(controller.JobCode(), kJobConnectAndRead);
+    EXPECT_EQ(view.Log(), (std::vector<std::string>{configtext::kWaiting, configtext::kConfigModeEntered,
+                                                    configtext::kLoadingParams}));
+    EXPECT_EQ(view.Modes(), (std::vector<int>{kControlsWaiting, kControlsWaiting}));
+    EXPECT_EQ(engine.ReplyLength(), 0) << "the banner text is gone before job 1 starts";
+
+    // Running: chunks go to the engine, not to the banner search.
+    feed("CONFIGURE PROGRAM");
+    EXPECT_EQ(engine.GetReplyText(), "CONFIGURE PROGRAM");
+    EXPECT_EQ(view.LogCount(), 3u);
+}
+
+TEST_F(Controller, BytesWhileIdleReachNothing)
+{
+    open();
+    feed("CONFIGURE PROGRAM\r\nOK\r\n");
+    EXPECT_EQ(engine.ReplyLength(), 0);
+    EXPECT_EQ(controller.JobState(), kJobIdle);
+    EXPECT_EQ(view.LogCount(), 0u);
+}
+
+TEST_F(Controller, ReloadDuringAJobWaitsAgain)
+{
+    open();
+    controller.OnJobButton(kJobRead);
+    controller.OnReloadButton();
+    EXPECT_EQ(controller.JobState(), kJobWaiting);
+    EXPECT_EQ(view.Log(), std::vector<std::string>{configtext::kWaiting});
+    feed("\r\nOK\r\n");
+    EXPECT_EQ(engine.GetReplyText(), "\r\nOK\r\n") << "kept for the banner search";
+    EXPECT_EQ(engine.ReplyResult(), kReplyNone) << "and never recognised as a reply";
+}
+
+TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
+{
+    std::mutex m;
+    std::vector<std::pair<int, std::string>> started;
+    controller.Worker().SetJobStarted([&](int code, const std::string& request) {
+        std::lock_guard<std::mutex> lock(m);
+        started.emplace_back(code, request);
+    });
+    auto startedCopy = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return started;
+    };
+    // Both pending before the worker looks.
+    requests.lookup(RequestSlot::Counter2)->Set("?");
+    requests.lookup(RequestSlot::Clock)->Set("2026/12/08,13:05:09,2");
+    controller.Start();
+    ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }));
+    EXPECT_EQ(startedCopy(), (std::vector<std::pair<int, std::string>>{
+                                 {kJobClock, "2026/12/08,13:05:09,2"}, {kJobCounter0 + 2, "?"}}));
+    EXPECT_TRUE(requests.lookup(RequestSlot::Clock)->Empty());
+    EXPECT_TRUE(requests.lookup(RequestSlot::Counter2)->Empty());
+    EXPECT_EQ(view.Modes(), (std::vector<int>{kControlsIdle, kControlsIdle}))
+        << "requests never disable the buttons";
+
+    // Every slot maps to its job.
+    for (RequestSlot slot : kRequestPollOrder) {
+        requests.lookup(slot)->Set("=1");
+        const int before = controller.Worker().JobsRun();
+        ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }));
+        EXPECT_EQ(startedCopy().back().first, RequestJobCode(slot));
+        EXPECT_TRUE(requests.lookup(slot)->Empty());
+    }
+
+    // A request taken while the page waits for configuration mode ends the
+    // wait like any job.
+    open();
+    controller.OnReloadButton();
+    ASSERT_EQ(controller.JobState(), kJobWaiting);
+    requests.lookup(RequestSlot::Serial3)->Set("?");
+    ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }));
+    EXPECT_EQ(startedCopy().back().first, kJobSerial0 + 3);
+    controller.Stop();
+}
+
+TEST_F(Controller, ButtonJobStartsAtOnceAndCodesWithoutRoutineRunNothing)
+{
+    open();
+    controller.Start();
+    for (int code : {kJobVersion, kJobSignal, kJobFactory, kJobRestart}) {
+        const int before = controller.Worker().JobsRun();
+        controller.OnJobButton(code);
+        ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }, 2000ms));
+        EXPECT_EQ(controller.JobState(), kJobIdle);
+        EXPECT_EQ(controller.JobCode(), kJobNone);
+    }
+    EXPECT_EQ(pty.receive(50ms), "") << "nothing went out";
+    EXPECT_EQ(view.LogCount(), 0u);
+    controller.Stop();
+    EXPECT_FALSE(controller.Worker().IsRunning());
+}

@@ -1,0 +1,441 @@
+// The configuration jobs against the simulated controller over a
+// pseudo-terminal: the wait for configuration mode and job 1, the write of
+// edited values, failures, a vanishing port and a reload during job 1. The
+// page is a window-less view; a thread stands in for timer 111.
+#include "config/ConfigController.h"
+#include "config/ConfigTexts.h"
+#include "sim/Simulator.h"
+#include "tests/config/FakeConfigView.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+using namespace pell;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kModemId = 0;     // AT+IDNT=
+constexpr int kApn = 19;        // AT+APN=
+constexpr int kHeartTime = 23;  // AT+HRTTIME=
+constexpr int kWater1 = 30;     // AT+WTRCHNNL01=
+constexpr int kLockCard = 127;  // AT+LOCKUSERCARD=
+constexpr int kControlNo = 8;   // AT+CTRLNO=, no control
+
+sim::Options deviceOptions()
+{
+    sim::Options o;
+    o.loaderWindowMs = 100;
+    o.configWindowMs = 3000;
+    o.restartDelayMs = 10;
+    return o;
+}
+
+void clearTable()
+{
+    for (int row = 0; row < ParamRowCount(); ++row)
+        SetParamValue(ParamRowId(row), "");
+}
+
+class ConfigWithSimulator : public ::testing::Test {
+protected:
+    sim::Simulator device{deviceOptions()};
+    CSerial port;
+    ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
+    std::unique_ptr<ScaledClock> waitClock;
+    std::unique_ptr<CommandEngine> engine;
+    FakeConfigView view;
+    std::unique_ptr<ConfigController> controller;
+    ReceiveDispatcher dispatcher{port};
+    std::atomic<bool> tickerStop{false};
+    std::thread ticker;
+
+    std::mutex trafficMutex;
+    std::string received; // every byte the device got
+
+    // `waitSpeedup` shortens the reply time-outs (1000 ms / 5000 ms).
+    void start(double waitSpeedup = 10.0)
+    {
+        clearTable();
+        device.SetObserver([this](sim::Traffic kind, const std::string& bytes) {
+            if (kind == sim::Traffic::Received) {
+                std::lock_guard<std::mutex> lock(trafficMutex);
+                received += bytes;
+            }
+        });
+        ASSERT_TRUE(device.Start());
+        ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
+        waitClock = std::make_unique<ScaledClock>(waitSpeedup);
+        engine = std::make_unique<CommandEngine>(port, *waitClock, &pauseClock);
+        controller = std::make_unique<ConfigController>(view, port, *engine, RequestLookup{});
+        controller->Start();
+        dispatcher.SetConfigReceiver(controller.get());
+        dispatcher.Start();
+        ticker = std::thread([this] {
+            while (!tickerStop.load()) {
+                controller->OnTimerTick();
+                std::this_thread::sleep_for(50ms); // the timer's period, not a synchronisation
+            }
+        });
+    }
+
+    void TearDown() override
+    {
+        tickerStop.store(true);
+        if (ticker.joinable())
+            ticker.join();
+        dispatcher.Stop();
+        if (controller)
+            controller->Stop();
+        port.ClosePort();
+        device.Stop();
+    }
+
+    std::string receivedBytes()
+    {
+        std::lock_guard<std::mutex> lock(trafficMutex);
+        return received;
+    }
+
+    bool waitJobs(int count, std::chrono::milliseconds timeout = 15000ms)
+    {
+        return WaitUntil([&] {
+            return controller->Worker().JobsRun() >= count && controller->JobState() == kJobIdle;
+        }, timeout);
+    }
+
+    // Reload, power-up, job 1 to its end.
+    void readBack()
+    {
+        controller->OnReloadButton();
+        device.PowerOn();
+        ASSERT_TRUE(waitJobs(controller->Worker().JobsRun() + 1));
+        ASSERT_EQ(view.Log().back(), configtext::kLoadOk);
+    }
+
+    // Presses "保存参数" and waits for the job; the device's commands and the
+    // log lines that the save added.
+    struct Save {
+        std::vector<std::string> commands;
+        std::vector<std::string> log;
+    };
+    Save save()
+    {
+        device.ClearCommandLog();
+        const std::size_t logFrom = view.LogCount();
+        const int jobs = controller->Worker().JobsRun();
+        controller->OnJobButton(kJobWrite);
+        EXPECT_TRUE(waitJobs(jobs + 1));
+        std::vector<std::string> log = view.Log();
+        return Save{device.ReceivedCommands(), std::vector<std::string>(log.begin() + static_cast<long>(logFrom), log.end())};
+    }
+};
+
+} // namespace
+
+TEST_F(ConfigWithSimulator, ReloadPowerUpAndJobOneShowEveryValue)
+{
+    start();
+    controller->OnReloadButton();
+    EXPECT_EQ(controller->JobState(), kJobWaiting);
+    // The 'S' stream reaches the switched-off device.
+    ASSERT_TRUE(WaitUntil([&] { return receivedBytes().size() >= 3; }));
+    EXPECT_EQ(receivedBytes().find_first_not_of('S'), std::string::npos);
+
+    device.PowerOn();
+    ASSERT_TRUE(waitJobs(1));
+
+    const std::vector<std::string> log = view.Log();
+    ASSERT_EQ(log.size(), 8u) << view.LogText();
+    EXPECT_EQ(log[0], configtext::kWaiting);
+    EXPECT_EQ(log[1], configtext::kConfigModeEntered);
+    EXPECT_EQ(log[2], configtext::kLoadingParams);
+    EXPECT_EQ(log[3], "AT\r\n");
+    EXPECT_NE(log[4].find("\r\nOK\r\n"), std::string::npos);
+    EXPECT_EQ(log[5], "AT+SHOW\r\n");
+    EXPECT_GT(log[6].size(), 1024u);
+    EXPECT_NE(log[6].find("Modem's ID number:"), std::string::npos);
+    EXPECT_EQ(log[7], configtext::kLoadOk);
+    EXPECT_EQ(view.Modes(), (std::vector<int>{kControlsWaiting, kControlsWaiting, kControlsIdle}));
+    EXPECT_EQ(device.ReceivedCommands(), (std::vector<std::string>{"AT", "AT+SHOW"}));
+
+    for (int id = 0; id <= 144; ++id) {
+        const std::string deviceValue = device.Param(id).value_or("?");
+        EXPECT_EQ(GetParamValue(id).value_or("<none>"), deviceValue) << "table, id " << id;
+        const bool noControl = std::find(std::begin(kNoControlIds), std::end(kNoControlIds), id) !=
+                               std::end(kNoControlIds);
+        EXPECT_EQ(view.Shown(id), noControl ? "" : deviceValue) << "page, id " << id;
+    }
+
+    // A second read-back touches no control: all of them show the table.
+    const int setsBefore = view.SetCalls();
+    controller->OnJobButton(kJobRead);
+    ASSERT_TRUE(waitJobs(2));
+    EXPECT_EQ(view.Log().back(), configtext::kLoadOk);
+    EXPECT_EQ(view.SetCalls() - setsBefore, static_cast<int>(std::size(kNoControlIds)))
+        << "only the parameters without a control are offered again";
+}
+
+TEST_F(ConfigWithSimulator, SaveSendsExactlyTheEditedValueAndASecondSaveNothing)
+{
+    start();
+    readBack();
+    Save nothing = save();
+    EXPECT_TRUE(nothing.commands.empty()) << "a save right after the read-back sends nothing";
+    EXPECT_TRUE(nothing.log.empty());
+
+    view.Edit(kHeartTime, "77");
+    Save one = save();
+    EXPECT_EQ(one.commands, std::vector<std::string>{"AT+HRTTIME=77"});
+    EXPECT_EQ(one.log, (std::vector<std::string>{"AT+HRTTIME=77\r\n", configtext::kSetOk}));
+    EXPECT_EQ(device.Param(kHeartTime), "77");
+    EXPECT_EQ(GetParamValue(kHeartTime), "77");
+    const std::vector<int> modes = view.Modes();
+    EXPECT_EQ(std::vector<int>(modes.end() - 2, modes.end()), (std::vector<int>{kControlsBusy, kControlsIdle}));
+
+    Save again = save();
+    EXPECT_TRUE(again.commands.empty());
+    EXPECT_TRUE(again.log.empty());
+}
+
+TEST_F(ConfigWithSimulator, RejectedValueIsLoggedTheRestStillSentAndNotResent)
+{
+    start();
+    readBack();
+    device.UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+HRTTIME="}; });
+    const std::string oldHeart = device.Param(kHeartTime).value_or("");
+    view.Edit(kModemId, "4201239999");
+    view.Edit(kHeartTime, "88");
+    view.Edit(kLockCard, "1");
+    if (device.Param(kLockCard) == "1")
+        view.Edit(kLockCard, "0");
+    const std::string lock = view.Shown(kLockCard);
+
+    Save first = save();
+    EXPECT_EQ(first.commands, (std::vector<std::string>{"AT+IDNT=4201239999", "AT+HRTTIME=88",
+                                                        "AT+LOCKUSERCARD=" + lock}));
+    EXPECT_EQ(first.log, (std::vector<std::string>{"AT+IDNT=4201239999\r\n", configtext::kSetOk,
+                                                   "AT+HRTTIME=88\r\n", configtext::kSetFailed,
+                                                   "AT+LOCKUSERCARD=" + lock + "\r\n", configtext::kSetOk}));
+    EXPECT_EQ(device.Param(kHeartTime), oldHeart);
+    EXPECT_EQ(GetParamValue(kHeartTime), "88") << "the table takes the page value all the same";
+
+    Save second = save();
+    EXPECT_TRUE(second.commands.empty()) << "the refused value is not sent again";
+}
+
+TEST_F(ConfigWithSimulator, OverlongEditGoesOutAsItsFirst99Bytes)
+{
+    start();
+    readBack();
+    const std::string typed = std::string(99, 'a') + std::string(21, 'b');
+    view.Edit(kApn, typed);
+    Save first = save();
+    EXPECT_EQ(first.commands, std::vector<std::string>{"AT+APN=" + std::string(99, 'a')});
+    EXPECT_EQ(first.log.back(), configtext::kSetOk);
+    EXPECT_EQ(device.Param(kApn), std::string(99, 'a'));
+    EXPECT_TRUE(save().commands.empty()) << "the same long text is not sent with every save";
+}
+
+TEST_F(ConfigWithSimulator, ParametersWithoutAControlOrAReadableValueArePassedOver)
+{
+    start();
+    // Before any read-back the table is empty: nothing a control does not
+    // show goes out as an empty value.
+    view.RemoveControl(kWater1);
+    view.MakeUnreadable(kHeartTime);
+    for (int id = 0; id <= 144; ++id)
+        if (id != kWater1 && id != kHeartTime)
+            view.Edit(id, "");
+    Save before = save();
+    EXPECT_TRUE(before.commands.empty());
+
+    readBack();
+    ASSERT_FALSE(GetParamValue(kControlNo).value_or("").empty());
+    ASSERT_FALSE(GetParamValue(kWater1).value_or("").empty());
+    view.MakeUnreadable(kModemId);
+    view.Edit(kApn, "internet");
+    Save after = save();
+    EXPECT_EQ(after.commands, std::vector<std::string>{"AT+APN=internet"})
+        << "no bare command for the parameters without a control or value";
+}
+
+TEST_F(ConfigWithSimulator, LoadedValuesReachThePagesAndTheDevice)
+{
+    start();
+    readBack();
+    // As if a configuration file had been parsed into the table.
+    SetParamValue(kHeartTime, "45");
+    SetParamValue(kControlNo, "13700000000");
+    device.ClearCommandLog();
+    const int jobs = controller->Worker().JobsRun();
+    controller->StartApplyLoaded();
+    ASSERT_TRUE(waitJobs(jobs + 1));
+    EXPECT_EQ(view.Shown(kHeartTime), "45");
+    // In id order: the changed value, and every parameter without a control
+    // whose table holds a value.
+    std::vector<std::string> expected;
+    for (int id = 0; id <= 144; ++id) {
+        const bool noControl = std::find(std::begin(kNoControlIds), std::end(kNoControlIds), id) !=
+                               std::end(kNoControlIds);
+        if (id != kHeartTime && !(noControl && !GetParamValue(id).value_or("").empty()))
+            continue;
+        std::string line;
+        engine->FormatCommand(id, line);
+        expected.push_back(line.substr(0, line.size() - 2));
+    }
+    ASSERT_GE(expected.size(), 2u);
+    EXPECT_EQ(device.ReceivedCommands(), expected);
+    EXPECT_EQ(device.Param(kControlNo), "13700000000");
+    EXPECT_EQ(device.Param(kHeartTime), "45");
+    EXPECT_EQ(view.CountLog(configtext::kSetOk), expected.size());
+
+    // Closed port: the pages still follow the table, every command fails.
+    port.ClosePort();
+    SetParamValue(kHeartTime, "46");
+    const int jobs2 = controller->Worker().JobsRun();
+    const std::size_t failed = view.CountLog(configtext::kSetFailed);
+    controller->StartApplyLoaded();
+    ASSERT_TRUE(waitJobs(jobs2 + 1));
+    EXPECT_EQ(view.Shown(kHeartTime), "46");
+    EXPECT_EQ(view.CountLog(configtext::kSetFailed) - failed, expected.size());
+}
+
+TEST_F(ConfigWithSimulator, PortClosedDuringAJobFailsTheRestAtOnce)
+{
+    start(1.0); // real time-outs: a command that waited would cost a second
+    readBack();
+    device.UpdateFaults([](sim::Faults& f) { f.replyDelayMs = 5000; });
+    for (int id : {kModemId, kApn, kHeartTime, kWater1, kLockCard})
+        view.Edit(id, "9");
+    device.ClearCommandLog();
+    const std::size_t logFrom = view.LogCount();
+    const int jobs = controller->Worker().JobsRun();
+    controller->OnJobButton(kJobWrite);
+    ASSERT_TRUE(WaitUntil([&] { return device.CommandCount() >= 1; }));
+
+    // What the main window does when the user closes the port.
+    port.ClosePort();
+    controller->SetControlState(kControlsIdle);
+    controller->SetJobState(kJobIdle);
+    EXPECT_EQ(controller->JobState(), kJobIdle);
+    const int64_t closedAt = monotonicMs();
+
+    ASSERT_TRUE(WaitUntil([&] { return controller->Worker().JobsRun() == jobs + 1; }, 10000ms));
+    const int64_t tookMs = monotonicMs() - closedAt;
+    EXPECT_LT(tookMs, 2500) << "only the command on the line waits for its time-out";
+    EXPECT_EQ(device.CommandCount(), 1u);
+    const std::vector<std::string> log = view.Log();
+    const std::vector<std::string> jobLog(log.begin() + static_cast<long>(logFrom), log.end());
+    ASSERT_EQ(jobLog.size(), 10u);
+    for (std::size_t i = 1; i < jobLog.size(); i += 2)
+        EXPECT_EQ(jobLog[i], configtext::kSetFailed);
+    EXPECT_EQ(controller->JobState(), kJobIdle);
+    const std::vector<int> modes = view.Modes();
+    EXPECT_EQ(std::vector<int>(modes.end() - 3, modes.end()),
+              (std::vector<int>{kControlsBusy, kControlsIdle, kControlsIdle}))
+        << "idle when the port closed, and again when the job ended";
+    for (int id : {kModemId, kApn, kHeartTime, kWater1, kLockCard})
+        EXPECT_EQ(GetParamValue(id), "9");
+}
+
+TEST_F(ConfigWithSimulator, ReloadDuringJobOneWaitsAgainAndTheJobEndsByItsTimeouts)
+{
+    start(20.0); // AT's 5000 ms -> 250 ms
+    device.UpdateFaults([](sim::Faults& f) { f.replyDelayMs = 4000; });
+    controller->OnReloadButton();
+    device.PowerOn();
+    ASSERT_TRUE(WaitUntil([&] { return device.CommandCount() >= 1; }));
+    ASSERT_EQ(controller->JobState(), kJobRunning);
+
+    controller->OnReloadButton();
+    EXPECT_EQ(controller->JobState(), kJobWaiting);
+    EXPECT_EQ(view.Log().back(), configtext::kWaiting);
+
+    ASSERT_TRUE(waitJobs(1, 20000ms));
+    EXPECT_EQ(view.CountLog("AT\r\n"), 10u) << "every attempt ran into its time-out";
+    EXPECT_EQ(view.CountLog(configtext::kLoadOk), 0u);
+    EXPECT_EQ(view.CountLog(configtext::kLoadFailed), 0u);
+    EXPECT_EQ(view.Modes().back(), kControlsIdle);
+    for (const std::string& command : device.ReceivedCommands())
+        EXPECT_EQ(command, "AT");
+}
+
+TEST_F(ConfigWithSimulator, RefusedReportEndsTheReadBackWithItsFailureLine)
+{
+    start();
+    readBack();
+    device.UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+SHOW"}; });
+    view.Edit(kHeartTime, "1");
+    device.ClearCommandLog();
+    controller->OnJobButton(kJobRead);
+    ASSERT_TRUE(waitJobs(2));
+    EXPECT_EQ(device.ReceivedCommands(), std::vector<std::string>(3, "AT+SHOW"));
+    EXPECT_EQ(view.Log().back(), configtext::kLoadFailed);
+    EXPECT_EQ(view.Shown(kHeartTime), "1") << "nothing is shown after a failed read-back";
+}
+
+TEST_F(ConfigWithSimulator, StopEndsAJobThatWaitsForASilentDevice)
+{
+    start(1.0);
+    readBack();
+    device.UpdateFaults([](sim::Faults& f) { f.silent = true; });
+    controller->OnJobButton(kJobRead);
+    ASSERT_TRUE(WaitUntil([&] { return device.CommandCount() >= 3; }));
+    const int64_t before = monotonicMs();
+    controller->Stop();
+    EXPECT_LT(monotonicMs() - before, 1000) << "the 5000 ms wait is cut short";
+    EXPECT_FALSE(controller->Worker().IsRunning());
+}
+
+// A controller whose report is too short to be a parameter set.
+TEST(ConfigShortReport, CountsAsAFailedAttemptAndShowsNothing)
+{
+    clearTable();
+    PtyPair pty;
+    CSerial port;
+    ScaledClock waitClock{10.0};
+    ScaledClock pauseClock{1000.0};
+    CommandEngine engine{port, waitClock, &pauseClock};
+    FakeConfigView view;
+    ConfigController controller{view, port, engine, RequestLookup{}};
+    ReceiveDispatcher dispatcher{port};
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    controller.Start();
+    dispatcher.SetConfigReceiver(&controller);
+    dispatcher.Start();
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> shows{0};
+    std::thread device([&] {
+        std::string line;
+        while (!stop.load()) {
+            line += pty.receive(20ms);
+            std::size_t end;
+            while ((end = line.find("\r\n")) != std::string::npos) {
+                if (line.compare(0, end, "AT+SHOW") == 0) {
+                    ++shows;
+                    pty.send("\r\nHeart time:   60\r\n\r\nOK\r\n");
+                }
+                line.erase(0, end + 2);
+            }
+        }
+    });
+    view.Edit(kHeartTime, "5");
+    controller.OnJobButton(kJobRead);
+    EXPECT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == 1; }));
+    stop.store(true);
+    device.join();
+    dispatcher.Stop();
+    controller.Stop();
+    EXPECT_EQ(shows.load(), 3);
+    EXPECT_EQ(view.Log().back(), configtext::kLoadFailed);
+    EXPECT_EQ(GetParamValue(kHeartTime), "60") << "what the failed attempts parsed stays in the table";
+    EXPECT_EQ(view.Shown(kHeartTime), "5");
+}

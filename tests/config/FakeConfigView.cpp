@@ -1,0 +1,135 @@
+#include "tests/config/FakeConfigView.h"
+
+#include <algorithm>
+
+namespace pell::test {
+
+FakeConfigView::FakeConfigView()
+{
+    for (int id = 0; id <= 144; ++id)
+        if (std::find(std::begin(kNoControlIds), std::end(kNoControlIds), id) == std::end(kNoControlIds))
+            controls_[id] = std::string();
+}
+
+void FakeConfigView::AppendLog(std::string_view text)
+{
+    if (text.empty())
+        return;
+    std::lock_guard<std::mutex> lock(m_);
+    log_.emplace_back(text);
+}
+
+void FakeConfigView::ShowControlState(int mode)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    modes_.push_back(mode);
+}
+
+bool FakeConfigView::SetPageValue(int id, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    ++setCalls_;
+    auto it = controls_.find(id);
+    if (it == controls_.end())
+        return false;
+    it->second = text;
+    unreadable_.erase(id);
+    return true;
+}
+
+bool FakeConfigView::GetPageValue(int id, std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    ++getCalls_;
+    text.clear();
+    auto it = controls_.find(id);
+    if (it == controls_.end() || unreadable_.count(id) != 0)
+        return false;
+    text = it->second;
+    return true;
+}
+
+void FakeConfigView::MessageBox(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    messages_.push_back(text);
+}
+
+void FakeConfigView::Edit(int id, const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    controls_[id] = text;
+    unreadable_.erase(id);
+}
+
+void FakeConfigView::MakeUnreadable(int id)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    unreadable_.insert(id);
+}
+
+void FakeConfigView::RemoveControl(int id)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    controls_.erase(id);
+}
+
+std::vector<std::string> FakeConfigView::Log() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return log_;
+}
+
+std::string FakeConfigView::LogText(std::size_t from) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    std::string all;
+    for (std::size_t i = from; i < log_.size(); ++i)
+        all += log_[i];
+    return all;
+}
+
+std::size_t FakeConfigView::LogCount() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return log_.size();
+}
+
+std::size_t FakeConfigView::CountLog(const std::string& text) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return static_cast<std::size_t>(std::count(log_.begin(), log_.end(), text));
+}
+
+std::vector<int> FakeConfigView::Modes() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return modes_;
+}
+
+std::vector<std::string> FakeConfigView::Messages() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return messages_;
+}
+
+std::string FakeConfigView::Shown(int id) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    auto it = controls_.find(id);
+    return it == controls_.end() ? std::string() : it->second;
+}
+
+int FakeConfigView::SetCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return setCalls_;
+}
+
+int FakeConfigView::GetCalls() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return getCalls_;
+}
+
+} // namespace pell::test

@@ -1,0 +1,57 @@
+#pragma once
+// A configuration page without a window: the log as a list of texts, the
+// control states as a list of modes, and one "control" per parameter that a
+// page shows (all of 0..144 but the nine without a control).
+#include "config/IConfigView.h"
+
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace pell::test {
+
+class FakeConfigView : public IConfigView {
+public:
+    FakeConfigView();
+
+    void AppendLog(std::string_view text) override;
+    void ShowControlState(int mode) override;
+    bool SetPageValue(int id, const std::string& text) override;
+    bool GetPageValue(int id, std::string& text) override;
+    void MessageBox(const std::string& text) override;
+
+    // What a user does on a page.
+    void Edit(int id, const std::string& text);
+    // The control of the id shows something its rule cannot read.
+    void MakeUnreadable(int id);
+    // Takes the control of an id away (a page that is not built).
+    void RemoveControl(int id);
+
+    std::vector<std::string> Log() const;
+    // The log texts from index `from` on, joined.
+    std::string LogText(std::size_t from = 0) const;
+    std::size_t LogCount() const;
+    std::size_t CountLog(const std::string& text) const;
+    std::vector<int> Modes() const;
+    std::vector<std::string> Messages() const;
+    std::string Shown(int id) const;
+    int SetCalls() const;
+    int GetCalls() const;
+
+private:
+    mutable std::mutex m_;
+    std::vector<std::string> log_;
+    std::vector<int> modes_;
+    std::vector<std::string> messages_;
+    std::map<int, std::string> controls_;
+    std::set<int> unreadable_;
+    int setCalls_ = 0;
+    int getCalls_ = 0;
+};
+
+// The parameters that no page shows.
+inline constexpr int kNoControlIds[] = {7, 8, 9, 10, 11, 26, 27, 28, 29};
+
+} // namespace pell::test
