@@ -379,12 +379,14 @@ struct Simulator::Impl {
 
     void closeLine()
     {
+        // Said before it is done, so whoever sees the hang-up sees it said.
+        const bool wasOpen = lineOpen.exchange(false);
         if (master >= 0)
             ::close(master);
         if (slave >= 0)
             ::close(slave);
         master = slave = -1;
-        if (lineOpen.exchange(false))
+        if (wasOpen)
             event("line closed");
     }
 
@@ -918,7 +920,9 @@ void Simulator::UpdateFaults(const std::function<void(Faults&)>& change)
 }
 
 void Simulator::SetAutoPowerUp(bool on) { d_->autoPower = on; }
+bool Simulator::AutoPowerUp() const { return d_->autoPower.load(); }
 void Simulator::SetBaud(int baud) { d_->baud = baud > 0 ? baud : 0; }
+int Simulator::Baud() const { return d_->baud.load(); }
 
 std::vector<uint8_t> Simulator::ReceivedImage() const
 {

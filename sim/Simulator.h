@@ -118,7 +118,7 @@ public:
     // False when the pseudo-terminal cannot be made. Start after Stop gives
     // a new line (new path); the device's stores are kept.
     bool Start();
-    void Stop(); // ends and joins the device thread, closes the line
+    void Stop(); // ends and joins the device thread, closes the line; not from the observer
     bool IsRunning() const;
     // The slave path that the tool opens; empty before Start.
     std::string PortPath() const;
@@ -141,7 +141,9 @@ public:
     Faults GetFaults() const;
     void UpdateFaults(const std::function<void(Faults&)>& change);
     void SetAutoPowerUp(bool on);
+    bool AutoPowerUp() const;
     void SetBaud(int baud); // 0 = unpaced
+    int Baud() const;
 
     // ---- boot loader ----
     // Bytes accepted in the current (or last) transfer; complete once the

@@ -195,7 +195,8 @@ void printStatus(const Simulator& sim)
     std::ostringstream s;
     s << "port " << sim.PortPath() << (sim.LineOpen() ? "" : " (closed)") << ", mode "
       << pell::sim::ModeName(sim.CurrentMode()) << ", power-ups " << sim.PowerUps()
-      << ", commands " << sim.CommandCount() << "\n";
+      << ", commands " << sim.CommandCount() << ", auto power-up " << (sim.AutoPowerUp() ? "on" : "off")
+      << ", baud " << (sim.Baud() > 0 ? std::to_string(sim.Baud()) : std::string("unpaced")) << "\n";
     s << "image " << sim.ReceivedImage().size() << " bytes" << (sim.ImageComplete() ? " complete" : "")
       << ", blocks " << sim.Blocks().size() << ", handshakes B " << l.bootRequests << " P "
       << l.loaderRequests << ", transfers " << l.transfersCompleted << "/" << l.transfersStarted << "\n";
@@ -230,10 +231,7 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
     } else if (word == "off") {
         sim.PowerOff();
     } else if (word == "a") {
-        static bool on = false;
-        on = !on;
-        sim.SetAutoPowerUp(on);
-        say(std::string("auto power-up ") + (on ? "on" : "off"));
+        sim.SetAutoPowerUp(!sim.AutoPowerUp());
     } else if (word == "s") {
         sim.UpdateFaults([](Faults& f) { f.silent = !f.silent; });
     } else if (word == "e") {
@@ -290,8 +288,7 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
         say("unknown command; h for help");
         return true;
     }
-    if (word != "a")
-        printStatus(sim);
+    printStatus(sim);
     return true;
 }
 

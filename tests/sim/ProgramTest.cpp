@@ -251,6 +251,10 @@ TEST(HaldenSimProgram, TypedPowerCycleFaultsAndQuit)
     EXPECT_TRUE(prog.waitOutput("error for AT+IDNT"));
     line.send("AT+IDNT=1\r\n");
     EXPECT_NE(line.readUntilContains("ERROR\r\n", 5s).find("ERROR"), std::string::npos);
+    prog.type("a\n");
+    EXPECT_TRUE(prog.waitOutput("auto power-up on"));
+    prog.type("b 9600\n");
+    EXPECT_TRUE(prog.waitOutput("baud 9600"));
     prog.type("bogus\n");
     EXPECT_TRUE(prog.waitOutput("unknown command"));
     prog.type("q\n");

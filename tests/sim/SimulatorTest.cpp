@@ -200,7 +200,14 @@ TEST_F(SimFixture, AutoPowerUpOnTheToolsHandshakeBytes)
     EXPECT_NE(line->readUntilContains("CONFIGURE PROGRAM").find("CONFIGURE PROGRAM"), std::string::npos);
     EXPECT_EQ(sim->PowerUps(), 2);
 
-    // From normal running, the download tool's 'P' reaches the boot loader.
+    // In configuration mode too, the download tool's 'P' reaches the boot loader.
+    line->discardInput();
+    line->send("P");
+    EXPECT_EQ(line->readExactly(1), "P");
+    EXPECT_EQ(sim->CurrentMode(), Mode::LoaderReady);
+    EXPECT_EQ(sim->PowerUps(), 3);
+
+    // So it does from normal running.
     sim->PowerCycle();
     ASSERT_TRUE(WaitUntil([&] { return sim->CurrentMode() == Mode::Running; }));
     line->discardInput();
