@@ -1,6 +1,7 @@
 #include "app/PageFactory.h"
 
 #include "app/DialogPage.h"
+#include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 
 namespace pell::ui {
@@ -8,6 +9,7 @@ namespace pell::ui {
 QWidget* CreatePage(int templateId, QWidget* parent)
 {
     switch (templateId) {
+    case 129: return new CPellDownDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
     default:
         return new DialogPage(templateId, parent);

@@ -63,7 +63,10 @@ DownloadSession::Toggle DownloadSession::OnDownloadButton(const std::string& ima
                                                           const std::string& programType)
 {
     Toggle result = ToggleDownload(imagePath, programType);
-    ackEvent_.set();
+    // After a start the boot loader's 'P' wakes the worker; a wake-up from
+    // here could only find the first block already waiting for its answer.
+    if (result != Toggle::Started)
+        ackEvent_.set();
     return result;
 }
 
@@ -332,6 +335,24 @@ void DownloadSession::idlePass()
     }
 }
 
+bool DownloadSession::waitForAnswer()
+{
+    const auto deadline = std::chrono::steady_clock::now() + clock_.duration(kAckTimeoutMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !ackEvent_.waitFor(left))
+            return false;
+        // An answer, a reset or the end of the page: the block's wait is over.
+        if (ackResult_.load() != kAckNone || State() != DownloadState::Transfer || stop_.load())
+            return true;
+        // A wake-up meant for an idle pass; the answer is still to come.
+        ackEvent_.reset();
+        if (ackResult_.load() != kAckNone)
+            return true;
+    }
+}
+
 void DownloadSession::blockLoop()
 {
     int blocksDone = 0;
@@ -362,7 +383,7 @@ void DownloadSession::blockLoop()
         if (State() != DownloadState::Transfer)
             return; // reset while writing
 
-        const bool answered = ackEvent_.waitFor(clock_.duration(kAckTimeoutMs));
+        const bool answered = waitForAnswer();
         if (stop_.load())
             return;
         std::lock_guard<std::mutex> lock(mutex_);

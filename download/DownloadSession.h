@@ -105,8 +105,8 @@ public:
     // routing received chunks here before the session goes away.
     void Shutdown();
 
-    // The Download button: ToggleDownload, then wake the worker so that the
-    // 0x06 goes out without waiting for the end of its idle pause.
+    // The Download button: ToggleDownload; after a cancel, wake the worker so
+    // that it leaves a block's wait at once.
     Toggle OnDownloadButton(const std::string& imagePath, const std::string& programType);
     // Starts a download while none is active, otherwise resets the page.
     // `imagePath` is in the file system's encoding; `programType` is the
@@ -141,6 +141,7 @@ private:
     void workerLoop();
     void idlePass();
     void blockLoop();
+    bool waitForAnswer();
     void timerLoop();
     void logBlock(const char* format, uint32_t offset);
     bool compareAndSetState(DownloadState from, DownloadState to);

@@ -49,6 +49,7 @@ struct Rig {
         session->Init();
         dispatcher.Start();
     }
+    bool WaitIdle() { return WaitUntil([this] { return !session->IsDownloadActive(); }); }
     void Feed(const std::string& s) { session->OnPortData(static_cast<int>(s.size()), s.data()); }
 
     // Reads the far end until `until` holds for what arrived, or 5 s passed.
@@ -363,6 +364,27 @@ TEST(DownloadTransfer, RejectedBlockRestartsAtBlockOneAfterANewHandshake)
     EXPECT_EQ(rig.view.Messages(), (std::vector<std::string>{kBegin, Ok(1), Error(2), Ok(1), Ok(2),
                                                              Ok(3), kSuccess}));
     EXPECT_EQ(rig.view.ProgressHistory(), (std::vector<int>{1, 1, 2, 3}));
+}
+
+TEST(DownloadTransfer, PromptClosingAfterTheFirstBlockWentOutDoesNotDisturbIt)
+{
+    // The technician confirms the prompt only when the first block is
+    // already waiting for its answer.
+    Rig rig;
+    TempImage image(4097);
+    rig.Run();
+    std::string first;
+    rig.view.onPrompt = [&] {
+        rig.AnswerLoaderHandshake();
+        first = rig.TakeFrame(4096);
+    };
+    ASSERT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Started);
+    ExpectFrameOf(first, image.Bytes(), 0, 4096, 0x17);
+    rig.pty.send("\x05");
+    ExpectFrameOf(rig.TakeFrame(1), image.Bytes(), 4096, 1, 0x03);
+    rig.pty.send("\x05");
+    ASSERT_TRUE(rig.WaitIdle());
+    EXPECT_EQ(rig.view.Messages(), (std::vector<std::string>{kBegin, Ok(1), Ok(2), kSuccess}));
 }
 
 TEST(DownloadTransfer, AnswersOtherThan05CountAsRejections)
