@@ -1,6 +1,7 @@
 #include "app/PageFactory.h"
 
 #include "app/DialogPage.h"
+#include "config/CPellCfgDlg.h"
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 
@@ -10,6 +11,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
 {
     switch (templateId) {
     case 129: return new CPellDownDlg(parent);
+    case 132: return new CPellCfgDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
     default:
         return new DialogPage(templateId, parent);

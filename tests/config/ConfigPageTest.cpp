@@ -1,0 +1,394 @@
+// The configuration page in the main window, offscreen, against the
+// simulated controller: reload, the 'S' stream, power-up and job 1 up to
+// the basic settings page; a save of one edit; the port closed during a
+// job; the buttons' messages; the log edit; shutting down during a job.
+#include "app/CPellToolDlg.h"
+#include "app/Gbk.h"
+#include "app/UiThread.h"
+#include "common/LogLine.h"
+#include "config/CPellCfgDlg.h"
+#include "config/ConfigTexts.h"
+#include "pages/BasicPageTexts.h"
+#include "pages/CPellCfgDevDlg.h"
+#include "pages/PageRouter.h"
+#include "sim/Simulator.h"
+#include "tests/support/PtyPair.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+using namespace pell;
+using namespace pell::ui;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Message {
+    QString text, caption;
+};
+std::mutex g_messageMutex;
+std::vector<Message> g_messages;
+
+void recordMessage(const QString& text, const QString& caption)
+{
+    std::lock_guard<std::mutex> lock(g_messageMutex);
+    g_messages.push_back({text, caption});
+}
+
+std::vector<Message> messages()
+{
+    std::lock_guard<std::mutex> lock(g_messageMutex);
+    return g_messages;
+}
+
+bool WaitProcessing(const std::function<bool()>& cond, std::chrono::milliseconds t = 15000ms)
+{
+    return WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return cond();
+    }, t);
+}
+
+void clearTable()
+{
+    for (int row = 0; row < ParamRowCount(); ++row)
+        SetParamValue(ParamRowId(row), "");
+}
+
+sim::Options deviceOptions()
+{
+    sim::Options o;
+    o.loaderWindowMs = 100;
+    o.configWindowMs = 3000;
+    o.restartDelayMs = 10;
+    return o;
+}
+
+class ConfigPage : public ::testing::Test {
+protected:
+    sim::Simulator device{deviceOptions()};
+    ScaledClock pauseClock{1000.0};
+    std::unique_ptr<ScaledClock> waitClock;
+    std::unique_ptr<CommandEngine> engine;
+    std::unique_ptr<CPellToolDlg> window;
+    CPellCfgDlg* page = nullptr;
+    CPellCfgDevDlg* basic = nullptr;
+    std::mutex trafficMutex;
+    std::string received;
+
+    void SetUp() override
+    {
+        clearTable();
+        {
+            std::lock_guard<std::mutex> lock(g_messageMutex);
+            g_messages.clear();
+        }
+        SetMessageHook(recordMessage);
+        device.SetObserver([this](sim::Traffic kind, const std::string& bytes) {
+            if (kind == sim::Traffic::Received) {
+                std::lock_guard<std::mutex> lock(trafficMutex);
+                received += bytes;
+            }
+        });
+        ASSERT_TRUE(device.Start());
+    }
+
+    void open(double waitSpeedup = 10.0)
+    {
+        waitClock = std::make_unique<ScaledClock>(waitSpeedup);
+        engine = std::make_unique<CommandEngine>(theSerial, *waitClock, &pauseClock);
+        CPellCfgDlg::SetEngineForNewPages(engine.get());
+        const std::string path = device.PortPath();
+        window = std::make_unique<CPellToolDlg>([path] { return std::vector<std::string>{path}; });
+        CPellCfgDlg::SetEngineForNewPages(nullptr);
+        ASSERT_TRUE(window->OnInitDialog());
+        page = qobject_cast<CPellCfgDlg*>(window->Page(132));
+        basic = qobject_cast<CPellCfgDevDlg*>(window->Page(133));
+        ASSERT_NE(page, nullptr);
+        ASSERT_TRUE(theSerial.IsOpen());
+    }
+
+    void TearDown() override
+    {
+        window.reset();
+        SetMessageHook(nullptr);
+        theSerial.ClosePort();
+        device.Stop();
+    }
+
+    std::size_t sCount()
+    {
+        std::lock_guard<std::mutex> lock(trafficMutex);
+        return static_cast<std::size_t>(std::count(received.begin(), received.end(), 'S'));
+    }
+
+    QString logShown() const { return page->LogEdit()->toPlainText(); }
+    // What the log edit would show if the whole text were put into it.
+    QString logWhole() const
+    {
+        QPlainTextEdit whole;
+        whole.setPlainText(FromGbk(page->Log().Text()));
+        return whole.toPlainText();
+    }
+
+    bool idleAfter(int jobs)
+    {
+        return WaitProcessing([&] {
+            return page->Controller().Worker().JobsRun() >= jobs && page->JobState() == kJobIdle &&
+                   page->Button(1031)->isEnabled();
+        });
+    }
+
+    void expectControls(int mode)
+    {
+        const bool idle = mode == kControlsIdle;
+        EXPECT_EQ(window->Tree()->isEnabled(), idle);
+        EXPECT_EQ(page->Button(1030)->isEnabled(), mode != kControlsBusy);
+        if (mode != kControlsBusy) {
+            EXPECT_EQ(page->Button(1030)->text(), idle ? QStringLiteral("重新加载") : QStringLiteral("取消加载"));
+        }
+        for (int id : CPellCfgDlg::kSwitchedControls)
+            EXPECT_EQ(page->Control(id)->isEnabled(), idle) << id;
+    }
+
+    void readBack()
+    {
+        const int jobs = page->Controller().Worker().JobsRun();
+        page->Button(1030)->click();
+        device.PowerOn();
+        ASSERT_TRUE(idleAfter(jobs + 1));
+        ASSERT_TRUE(page->Log().Text().find(configtext::kLoadOk) != std::string::npos);
+    }
+
+    std::vector<std::string> save()
+    {
+        device.ClearCommandLog();
+        const int jobs = page->Controller().Worker().JobsRun();
+        page->Button(1031)->click();
+        EXPECT_TRUE(idleAfter(jobs + 1));
+        return device.ReceivedCommands();
+    }
+};
+
+} // namespace
+
+TEST_F(ConfigPage, ReloadPowerUpAndJobOneFillTheBasicPage)
+{
+    open();
+    ASSERT_NE(basic, nullptr) << "the basic settings page is built";
+    EXPECT_TRUE(page->TimerActive());
+    EXPECT_EQ(logShown(), logWhole());
+    EXPECT_TRUE(logShown().startsWith(QStringLiteral("******配置工具软件版本：V1.4******")));
+    expectControls(kControlsIdle);
+
+    page->Button(1030)->click();
+    EXPECT_EQ(page->JobState(), kJobWaiting);
+    expectControls(kControlsWaiting);
+    EXPECT_TRUE(logShown().endsWith(QStringLiteral("正在等待设备上电后进入配置状态...\n")) ||
+                logShown().endsWith(QStringLiteral("正在等待设备上电后进入配置状态...")))
+        << logShown().right(60).toStdString();
+
+    // Timer 111 writes 'S' every 50 ms while the device is off.
+    const int64_t from = monotonicMs();
+    ASSERT_TRUE(WaitProcessing([&] { return sCount() >= 6; }));
+    EXPECT_GE(monotonicMs() - from, 200) << "about one 'S' per 50 ms, not a burst";
+
+    device.PowerOn();
+    ASSERT_TRUE(idleAfter(1));
+    expectControls(kControlsIdle);
+
+    // The log lines of the wait and of job 1, in order.
+    const std::string log = page->Log().Text();
+    std::size_t at = 0;
+    for (const char* line : {configtext::kWaiting, configtext::kConfigModeEntered, configtext::kLoadingParams,
+                             ">:AT\r\n", ">:AT+SHOW\r\n", "Modem's ID number:", configtext::kLoadOk}) {
+        std::size_t next = log.find(line, at);
+        ASSERT_NE(next, std::string::npos) << line;
+        at = next;
+    }
+    EXPECT_EQ(logShown(), logWhole()) << "lines added at the end show what the whole text shows";
+
+    // The basic settings page shows the device's values.
+    auto* idEdit = basic->ControlAs<QLineEdit>(1039);
+    ASSERT_NE(idEdit, nullptr);
+    EXPECT_EQ(ToGbk(idEdit->text()), device.Param(0).value());
+    for (int id : {0, 1, 2, 3, 4, 5, 6, 127, 128, 129}) {
+        std::string shown;
+        EXPECT_TRUE(PageRouter::Instance().GetPageValue(id, shown)) << id;
+        EXPECT_EQ(shown, device.Param(id).value()) << id;
+    }
+    auto* lock = basic->ControlAs<QComboBox>(1043);
+    ASSERT_NE(lock, nullptr);
+    EXPECT_EQ(ToGbk(lock->currentText()), device.Param(127) == "1" ? basicpage::kYes : basicpage::kNo);
+}
+
+TEST_F(ConfigPage, OneEditOneCommandAndASecondSaveSendsNothing)
+{
+    open();
+    readBack();
+    EXPECT_TRUE(save().empty()) << "no edits: nothing goes out, not even for pages not built";
+
+    basic->ControlAs<QLineEdit>(1039)->setText(QStringLiteral("4201239999"));
+    EXPECT_EQ(save(), std::vector<std::string>{"AT+IDNT=4201239999"});
+    EXPECT_EQ(device.Param(0), "4201239999");
+    EXPECT_TRUE(page->Log().Text().size() > 0);
+    const std::string log = page->Log().Text();
+    const std::string tail = std::string(">:AT+IDNT=4201239999\r\n");
+    const std::size_t at = log.rfind(tail);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_NE(log.find(configtext::kSetOk, at), std::string::npos);
+    EXPECT_EQ(logShown(), logWhole());
+
+    EXPECT_TRUE(save().empty());
+
+    // A label combo box typed to a text that is no label holds no value:
+    // the save passes it over instead of sending something else.
+    basic->ControlAs<QComboBox>(1044)->setEditText(QStringLiteral("也许"));
+    EXPECT_TRUE(save().empty());
+}
+
+TEST_F(ConfigPage, PortClosedDuringAJobSetsThePageIdleAtOnce)
+{
+    open();
+    readBack();
+    device.UpdateFaults([](sim::Faults& f) { f.replyDelayMs = 5000; });
+    basic->ControlAs<QLineEdit>(1039)->setText(QStringLiteral("1"));
+    basic->ControlAs<QLineEdit>(1041)->setText(QStringLiteral("2"));
+    device.ClearCommandLog();
+    const int jobs = page->Controller().Worker().JobsRun();
+    page->Button(1031)->click();
+    ASSERT_TRUE(WaitProcessing([&] { return device.CommandCount() >= 1; }));
+    expectControls(kControlsBusy);
+
+    window->OnBnClickedPortButton(); // close
+    ASSERT_FALSE(theSerial.IsOpen());
+    EXPECT_EQ(page->JobState(), kJobIdle);
+    expectControls(kControlsIdle);
+
+    ASSERT_TRUE(idleAfter(jobs + 1));
+    const std::string log = page->Log().Text();
+    std::size_t failures = 0;
+    for (std::size_t at = log.find(configtext::kSetFailed); at != std::string::npos;
+         at = log.find(configtext::kSetFailed, at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 2u);
+    EXPECT_EQ(device.CommandCount(), 1u);
+    expectControls(kControlsIdle);
+}
+
+TEST_F(ConfigPage, ButtonsTellWhatIsMissing)
+{
+    open();
+    window->OnBnClickedPortButton(); // close
+    page->Button(1031)->click();
+    page->Button(1030)->click();
+    page->Button(1041)->click();
+    page->Button(1045)->click();
+    const auto shown = messages();
+    ASSERT_EQ(shown.size(), 4u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(shown[static_cast<std::size_t>(i)].text, QStringLiteral("请先打开串口"));
+        EXPECT_EQ(shown[static_cast<std::size_t>(i)].caption, QStringLiteral("提示"));
+    }
+    EXPECT_EQ(shown[3].text, QStringLiteral("请先选择文件"));
+    EXPECT_EQ(page->JobState(), kJobIdle);
+
+    // Busy: the clear buttons refuse, the others stay silent.
+    window->OnBnClickedPortButton(); // open
+    ASSERT_TRUE(theSerial.IsOpen());
+    page->Button(1030)->click();
+    ASSERT_EQ(page->JobState(), kJobWaiting);
+    page->OnBnClickedSaveParams();
+    page->OnBnClickedClearCache();
+    ASSERT_EQ(messages().size(), 5u);
+    EXPECT_EQ(messages().back().text, QStringLiteral("设置失败\r\n\r\n"));
+    EXPECT_EQ(page->JobState(), kJobWaiting);
+    page->Button(1030)->click();
+    EXPECT_EQ(page->JobState(), kJobIdle);
+    expectControls(kControlsIdle);
+}
+
+TEST_F(ConfigPage, LogFromEveryThreadAppendsWhatTheWholeTextShows)
+{
+    open();
+    std::thread other([&] {
+        for (int i = 0; i < 300; ++i)
+            page->AppendLog("worker line " + std::to_string(i) + "\r\n");
+    });
+    for (int i = 0; i < 300; ++i) {
+        page->AppendLog("ui line " + std::to_string(i) + "\r\n");
+        page->AppendLog("");
+    }
+    other.join();
+    ASSERT_TRUE(WaitProcessing([&] { return logShown() == logWhole(); }));
+    EXPECT_EQ(logShown().count(QChar('\n')), 601);
+
+    page->Button(1033)->click();
+    EXPECT_EQ(logShown(), QString());
+    page->AppendLog("after clear\r\n");
+    EXPECT_TRUE(logShown().startsWith(QStringLiteral("<Time:")));
+    EXPECT_TRUE(logShown().contains(QStringLiteral(">:after clear")));
+
+    // Past the limit the edit starts over with the next line.
+    const std::string big(600000, 'x');
+    page->AppendLog(big + "\r\n");
+    page->AppendLog(big + "\r\n");
+    EXPECT_GE(page->Log().Size(), kLogLimit);
+    page->AppendLog("fresh\r\n");
+    EXPECT_LT(page->Log().Size(), 100u);
+    EXPECT_EQ(logShown(), logWhole());
+    EXPECT_TRUE(logShown().endsWith(QStringLiteral(">:fresh\n")) || logShown().endsWith(QStringLiteral(">:fresh")));
+}
+
+TEST_F(ConfigPage, ClosingTheWindowDuringAJobEndsIt)
+{
+    open(1.0);
+    readBack();
+    device.UpdateFaults([](sim::Faults& f) { f.silent = true; });
+    page->Button(1032)->click();
+    ASSERT_TRUE(WaitProcessing([&] { return device.CommandCount() >= 3; }));
+    const int64_t before = monotonicMs();
+    window.reset();
+    EXPECT_LT(monotonicMs() - before, 1500);
+}
+
+TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
+{
+    // A page on its own, no main window: its worker asks the UI thread for
+    // page values while this (the UI) thread does not serve events.
+    waitClock = std::make_unique<ScaledClock>(10.0);
+    engine = std::make_unique<CommandEngine>(theSerial, *waitClock, &pauseClock);
+    CPellCfgDlg::SetEngineForNewPages(engine.get());
+    auto alone = std::make_unique<CPellCfgDlg>();
+    CPellCfgDlg::SetEngineForNewPages(nullptr);
+    std::atomic<bool> started{false};
+    alone->Controller().Worker().SetJobStarted([&](int, const std::string&) { started.store(true); });
+    alone->InitConfigPage();
+    ASSERT_TRUE(theSerial.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    alone->Button(1031)->click();
+    // The job's first page access waits for this thread from here on.
+    ASSERT_TRUE(WaitUntil([&] { return started.load(); }));
+    EXPECT_EQ(alone->Controller().Worker().JobsRun(), 0);
+    const int64_t before = monotonicMs();
+    alone.reset();
+    EXPECT_LT(monotonicMs() - before, 1000);
+}
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
