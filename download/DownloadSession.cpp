@@ -383,7 +383,9 @@ void DownloadSession::blockLoop()
         if (State() != DownloadState::Transfer)
             return; // reset while writing
 
+        awaitingAnswer_.store(true);
         const bool answered = waitForAnswer();
+        awaitingAnswer_.store(false);
         if (stop_.load())
             return;
         std::lock_guard<std::mutex> lock(mutex_);

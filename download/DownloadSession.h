@@ -133,6 +133,8 @@ public:
     uint32_t SentOffset() const { return sentOffset_.load(); }
     uint32_t ImageLength() const { return imageLength_.load(); }
     std::string ReplyText() const;
+    // True while the worker waits for the answer to a block it has sent.
+    bool AwaitingAnswer() const { return awaitingAnswer_.load(); }
 
 private:
     Toggle start(const std::string& imagePath, const std::string& programType);
@@ -156,6 +158,7 @@ private:
     std::atomic<int> active_{0};
     std::atomic<uint32_t> imageLength_{0};
     std::atomic<uint32_t> sentOffset_{0};
+    std::atomic<bool> awaitingAnswer_{false};
     Event ackEvent_;
 
     // Guards the image, and the changes of state, offset and length by the

@@ -242,7 +242,7 @@ TEST_F(DownloadPage, CancelWhileABlockWaitsForItsAnswer)
     TempImage image(8192);
     qobject_cast<QLineEdit*>(rig.Control(1013))->setText(QString::fromStdString(image.Path()));
     EXPECT_TRUE(rig.StartAndWaitForPrompt());
-    ASSERT_TRUE(WaitProcessing([&] { return rig.sim.Blocks().size() == 1; }));
+    ASSERT_TRUE(WaitProcessing([&] { return rig.sim.Blocks().size() == 1 && rig.page->Session().AwaitingAnswer(); }));
     Button(rig.page, 1015)->click(); // "取消"
     ASSERT_TRUE(WaitProcessing([&] { return rig.LogText().contains(QStringLiteral("download 1 block error")); }, 2s));
     EXPECT_EQ(Button(rig.page, 1015)->text(), QStringLiteral("下载"));

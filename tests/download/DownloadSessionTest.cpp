@@ -435,11 +435,13 @@ TEST(DownloadTransfer, CancelDuringABlockWaitReturnsToIdleAtOnce)
     rig.TakeFrame(4096);
     rig.pty.send("\x05");
     rig.TakeFrame(4096);
+    ASSERT_TRUE(WaitUntil([&] { return rig.session->AwaitingAnswer(); }));
     EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Reset);
     EXPECT_FALSE(rig.view.activeLook.load());
     EXPECT_EQ(rig.view.progress.load(), 0);
     // The worker takes the wake-up as a rejected block, well before its time-out.
-    ASSERT_TRUE(WaitUntil([&] { return rig.view.Messages().size() == 3; }, 1500ms));
+    ASSERT_TRUE(WaitUntil([&] { return rig.view.Messages().size() == 3; }, 1500ms))
+        << ::testing::PrintToString(rig.view.Messages());
     EXPECT_EQ(rig.view.Messages().back(), Error(1));
     EXPECT_EQ(rig.session->State(), DownloadState::Idle);
     EXPECT_FALSE(rig.session->IsDownloadActive());
@@ -468,6 +470,7 @@ TEST(DownloadTransfer, PortClosedDuringTransferLeavesThePageIdle)
     rig.session->OnDownloadButton(image.Path(), "");
     rig.AnswerLoaderHandshake();
     rig.TakeFrame(4096);
+    ASSERT_TRUE(WaitUntil([&] { return rig.session->AwaitingAnswer(); }));
     // What the main window does when the port is closed.
     rig.port.ClosePort();
     if (rig.session->IsDownloadActive())

@@ -280,7 +280,7 @@ TEST(DownloadSim, CancelWhileWaitingForAnAnswer)
     rig.sim.SetFaults(f);
     TempImage image(3 * 4096);
     rig.session->OnDownloadButton(image.Path(), "");
-    ASSERT_TRUE(WaitUntil([&] { return rig.sim.Blocks().size() == 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return rig.sim.Blocks().size() == 2 && rig.session->AwaitingAnswer(); }));
     EXPECT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Reset);
     EXPECT_FALSE(rig.view.activeLook.load());
     // Woken at once: an error line, not the time-out one.
