@@ -36,7 +36,7 @@ void DownloadSession::Init()
     stop_.store(false);
     stopEvent_.reset();
     ackEvent_.reset();
-    worker_ = std::thread([this] { workerLoop(); });
+    worker_ = std::thread([this] { DownloadWorker(); });
     timer_ = std::thread([this] { timerLoop(); });
 }
 
@@ -266,7 +266,7 @@ void DownloadSession::OnPortData(int length, const char* bytes)
 
 // ---------------------------------------------------------------- timer
 
-char DownloadSession::HandshakeTick()
+char DownloadSession::OnTimer()
 {
     char byte = 0;
     switch (State()) {
@@ -296,7 +296,7 @@ void DownloadSession::timerLoop()
             break;
         if (stop_.load())
             break;
-        HandshakeTick();
+        OnTimer();
         next += period;
         // A tick that came late (a slow write) does not make the next ones
         // follow in a burst.
@@ -307,7 +307,7 @@ void DownloadSession::timerLoop()
 
 // ---------------------------------------------------------------- worker
 
-void DownloadSession::workerLoop()
+void DownloadSession::DownloadWorker()
 {
     while (!stop_.load()) {
         if (State() == DownloadState::Transfer && sentOffset_.load() < imageLength_.load())

@@ -126,7 +126,7 @@ public:
 
     // One tick of the 500 ms timer: 'B' in BootBanner, 'P' in
     // LoaderHandshake, while the port is open. Returns the byte sent or 0.
-    char HandshakeTick();
+    char OnTimer();
 
     DownloadState State() const { return static_cast<DownloadState>(state_.load()); }
     int AckResult() const { return ackResult_.load(); }
@@ -140,7 +140,7 @@ private:
     Toggle start(const std::string& imagePath, const std::string& programType);
     Toggle loadImage(const std::string& imagePath);
     void resetLocked();
-    void workerLoop();
+    void DownloadWorker();
     void idlePass();
     void blockLoop();
     bool waitForAnswer();

@@ -212,17 +212,17 @@ TEST(DownloadReceive, BootBannerWaitsForBootUpdateAcrossChunksAndZeros)
     Rig rig;
     TempImage image(10);
     rig.session->ToggleDownload(image.Path(), Gbk("引导程序"));
-    EXPECT_EQ(rig.session->HandshakeTick(), 'B');
+    EXPECT_EQ(rig.session->OnTimer(), 'B');
     rig.Feed(std::string("\0\0boot", 6));
     EXPECT_EQ(rig.session->State(), DownloadState::BootBanner);
-    EXPECT_EQ(rig.session->HandshakeTick(), 'B');
+    EXPECT_EQ(rig.session->OnTimer(), 'B');
     rig.Feed(std::string(" up\0", 4)); // a zero inside does not join the words
     rig.Feed("date\r\n");
     EXPECT_EQ(rig.session->State(), DownloadState::BootBanner);
     rig.Feed(std::string("\0\0\0boot up", 10));
     rig.Feed("date ok\r\n");
     EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
-    EXPECT_EQ(rig.session->HandshakeTick(), 'P');
+    EXPECT_EQ(rig.session->OnTimer(), 'P');
     EXPECT_EQ(rig.pty.receiveExactly(3, 1s), "BBP");
     EXPECT_TRUE(rig.view.Messages().size() == 1); // only the start line
 }
@@ -238,7 +238,7 @@ TEST(DownloadReceive, LoaderPresentOnlyWhenTheChunkStartsWithP)
     rig.Feed("P\r\n");
     EXPECT_EQ(rig.session->State(), DownloadState::LoaderReady);
     EXPECT_EQ(rig.view.promptsClosed.load(), 1);
-    EXPECT_EQ(rig.session->HandshakeTick(), 0); // no handshake bytes once the loader is there
+    EXPECT_EQ(rig.session->OnTimer(), 0); // no handshake bytes once the loader is there
 }
 
 TEST(DownloadReceive, ErrorReportClearsTheWindowAndLogsNothing)
@@ -266,7 +266,7 @@ TEST(DownloadReceive, EmptyChunksAndIdlePagesChangeNothing)
     rig.Feed("P");
     EXPECT_EQ(rig.session->State(), DownloadState::Idle);
     EXPECT_EQ(rig.session->AckResult(), kAckNone);
-    EXPECT_EQ(rig.session->HandshakeTick(), 0);
+    EXPECT_EQ(rig.session->OnTimer(), 0);
 }
 
 TEST(DownloadReceive, TheTimerSendsNothingWhileThePortIsClosed)
@@ -275,7 +275,7 @@ TEST(DownloadReceive, TheTimerSendsNothingWhileThePortIsClosed)
     TempImage image(10);
     rig.session->ToggleDownload(image.Path(), "");
     rig.port.ClosePort();
-    EXPECT_EQ(rig.session->HandshakeTick(), 0);
+    EXPECT_EQ(rig.session->OnTimer(), 0);
 }
 
 // ---------------------------------------------------------------- the log
@@ -492,7 +492,7 @@ TEST(DownloadTransfer, PortClosedWithoutResetKeepsRetryingUntilCancelled)
     rig.port.ClosePort();
     ASSERT_TRUE(WaitUntil([&] { return rig.view.HasMessage(Timeout(1)); }));
     EXPECT_EQ(rig.session->State(), DownloadState::LoaderHandshake);
-    EXPECT_EQ(rig.session->HandshakeTick(), 0);
+    EXPECT_EQ(rig.session->OnTimer(), 0);
     rig.session->OnDownloadButton("", "");
     EXPECT_EQ(rig.session->State(), DownloadState::Idle);
 }
