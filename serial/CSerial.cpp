@@ -27,6 +27,10 @@ bool CSerial::OpenPort(const std::string& portText, unsigned baud, int parity, i
     lastDetail_ = detail;
     if (err != OpenError::None)
         return false;
+    // Queues, time-outs and low latency before the port is published and its
+    // event thread starts, so every thread sees the driver's abilities as
+    // they were found.
+    const bool prepared = backend->prepare();
 
     {
         std::unique_lock<std::shared_mutex> device(deviceMutex_);
@@ -38,7 +42,11 @@ bool CSerial::OpenPort(const std::string& portText, unsigned baud, int parity, i
         open_.store(true, std::memory_order_release);
     }
     try {
-        eventThread_ = std::thread([this] { EventLoop(); });
+        eventLeft_.store(false);
+        eventThread_ = std::thread([this] {
+            EventLoop();
+            eventLeft_.store(true);
+        });
     } catch (...) {
         closeLocked();
         lastError_ = OpenError::Other;
@@ -49,7 +57,7 @@ bool CSerial::OpenPort(const std::string& portText, unsigned baud, int parity, i
     // From here on a failure leaves the port open: the user sees it open and
     // closes it before trying other settings.
     std::shared_lock<std::shared_mutex> device(deviceMutex_);
-    if (!backend_->prepare()) {
+    if (!prepared) {
         lastError_ = OpenError::Other;
         lastDetail_ = "the driver refused the queue or time-out settings";
         return false;
@@ -86,20 +94,16 @@ void CSerial::closeLocked()
     }
     if (eventThread_.joinable()) {
         // The event thread may sit in the driver's modem wait, which only a
-        // signal interrupts; keep interrupting until it has left.
-        std::atomic<bool> joined{false};
-        std::thread kicker([this, &joined] {
-            while (!joined.load()) {
-                {
-                    std::shared_lock<std::shared_mutex> device(deviceMutex_);
-                    backend_->interruptEventWait();
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // signal interrupts: keep interrupting until it has left its loop
+        // (microseconds; it never waits for anything else), then join it.
+        while (!eventLeft_.load()) {
+            {
+                std::shared_lock<std::shared_mutex> device(deviceMutex_);
+                backend_->interruptEventWait();
             }
-        });
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
         eventThread_.join();
-        joined.store(true);
-        kicker.join();
     }
     std::unique_lock<std::shared_mutex> device(deviceMutex_);
     backend_->close();

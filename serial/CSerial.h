@@ -104,6 +104,7 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> lost_{false};
     std::atomic<int> stop_{0};
+    std::atomic<bool> eventLeft_{true};
     std::atomic<ISerialOwner*> owner_{nullptr};
     std::atomic<int> threshold_{0};
     OpenError lastError_ = OpenError::None;

@@ -227,6 +227,8 @@ public:
     uint32_t takeLineErrors() override
     {
 #ifdef __linux__
+        // Readers, writers and the event thread all take errors from here.
+        std::lock_guard<std::mutex> lock(countMutex_);
         if (!icountSupported_)
             return 0;
         struct serial_icounter_struct now {};
@@ -395,6 +397,7 @@ private:
 #ifdef __linux__
     struct serial_icounter_struct count_ {};
 #endif
+    std::mutex countMutex_;
     std::atomic<pthread_t> waiter_{};
     std::atomic<bool> waiterKnown_{false};
 };

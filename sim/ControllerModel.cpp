@@ -542,7 +542,7 @@ CommandReply ControllerModel::InitialValue(int id, const std::string& rest)
     const bool counter = id < kIdSerialValue1;
     const int index = counter ? id - kIdCounterValue1 : id - kIdSerialValue1;
     if (rest == "?") {
-        char prefix[16];
+        char prefix[32];
         std::snprintf(prefix, sizeof prefix, counter ? "CNTRVAL%02d:" : "COMVAL%02d:", index + 1);
         std::string value = counter ? CounterValue(index) : SerialValue(index);
         return CommandReply{"\r\n" + std::string(prefix) + value + "\r\n" + kOkReply, 0, false,

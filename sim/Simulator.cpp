@@ -804,8 +804,14 @@ struct Simulator::Impl {
             }
             now = Steady::now();
             lastInput = now;
-            if (rate > 0)
-                inputClock = std::max(inputClock, now) + byteTime(rate, static_cast<std::size_t>(n));
+            if (rate > 0) {
+                // A line that was busy stays busy: when the thread only woke a
+                // little late (timer slack) the bytes were already waiting, so
+                // the line time runs on from where it was rather than from now.
+                const auto slack = milliseconds(2);
+                const TimePoint from = now - inputClock <= slack ? inputClock : now;
+                inputClock = from + byteTime(rate, static_cast<std::size_t>(n));
+            }
             if (observer)
                 observer(Traffic::Received, std::string(buf.data(), static_cast<std::size_t>(n)));
             for (ssize_t i = 0; i < n; ++i)
