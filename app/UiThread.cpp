@@ -7,24 +7,84 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <set>
 
 namespace pell::ui {
 
 namespace {
 
-struct PendingCall {
-    std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    bool abandoned = false;
-};
-
 std::mutex g_mutex;
-bool g_shutdown = false;
-std::set<std::shared_ptr<PendingCall>> g_pending;
+std::shared_ptr<UiCallGate> g_gate = std::make_shared<UiCallGate>();
+
+std::shared_ptr<UiCallGate> currentGate()
+{
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_gate;
+}
 
 } // namespace
+
+UiCallGate::UiCallGate() : shared_(std::make_shared<Shared>()) {}
+
+UiCallGate::~UiCallGate()
+{
+    Close();
+}
+
+bool UiCallGate::Run(QObject* context, const std::function<void()>& fn)
+{
+    if (IsUiThread()) {
+        if (IsClosed())
+            return false;
+        fn();
+        return true;
+    }
+    struct Call {
+        bool done = false;
+    };
+    auto shared = shared_;
+    auto call = std::make_shared<Call>();
+    {
+        std::lock_guard<std::mutex> lock(shared->m);
+        if (shared->closed)
+            return false;
+    }
+    // The caller waits until the call has run or the gate is closed, so fn
+    // and what it refers to outlive the queued call whenever it runs.
+    QMetaObject::invokeMethod(
+        context,
+        [shared, call, &fn] {
+            {
+                std::lock_guard<std::mutex> lock(shared->m);
+                if (shared->closed)
+                    return;
+            }
+            fn();
+            {
+                std::lock_guard<std::mutex> lock(shared->m);
+                call->done = true;
+            }
+            shared->cv.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock<std::mutex> lock(shared->m);
+    shared->cv.wait(lock, [&] { return call->done || shared->closed; });
+    return call->done;
+}
+
+void UiCallGate::Close()
+{
+    {
+        std::lock_guard<std::mutex> lock(shared_->m);
+        shared_->closed = true;
+    }
+    shared_->cv.notify_all();
+}
+
+bool UiCallGate::IsClosed() const
+{
+    std::lock_guard<std::mutex> lock(shared_->m);
+    return shared_->closed;
+}
 
 bool IsUiThread()
 {
@@ -37,42 +97,7 @@ bool RunOnUiThread(const std::function<void()>& fn)
     auto* app = QCoreApplication::instance();
     if (!app)
         return false;
-    if (IsUiThread()) {
-        fn();
-        return true;
-    }
-    auto call = std::make_shared<PendingCall>();
-    {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_shutdown)
-            return false;
-        g_pending.insert(call);
-    }
-    QMetaObject::invokeMethod(
-        app,
-        [call, fn] {
-            {
-                std::lock_guard<std::mutex> lock(call->m);
-                if (call->abandoned)
-                    return;
-            }
-            fn();
-            {
-                std::lock_guard<std::mutex> lock(call->m);
-                call->done = true;
-            }
-            call->cv.notify_all();
-        },
-        Qt::QueuedConnection);
-    bool ran;
-    {
-        std::unique_lock<std::mutex> lock(call->m);
-        call->cv.wait(lock, [&] { return call->done || call->abandoned; });
-        ran = call->done;
-    }
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_pending.erase(call);
-    return ran;
+    return currentGate()->Run(app, fn);
 }
 
 void PostToUiThread(std::function<void()> fn)
@@ -85,22 +110,14 @@ void PostToUiThread(std::function<void()> fn)
 
 void ShutdownUiCalls()
 {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_shutdown = true;
-    for (const auto& call : g_pending) {
-        {
-            std::lock_guard<std::mutex> callLock(call->m);
-            if (!call->done)
-                call->abandoned = true;
-        }
-        call->cv.notify_all();
-    }
+    currentGate()->Close();
 }
 
 void RestartUiCalls()
 {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_shutdown = false;
+    if (g_gate->IsClosed())
+        g_gate = std::make_shared<UiCallGate>();
 }
 
 } // namespace pell::ui

@@ -10,7 +10,7 @@
 #include "config/ConfigController.h"
 #include "config/ConfigLog.h"
 #include "config/IConfigView.h"
-#include "config/UiCallGate.h"
+#include "app/UiThread.h"
 
 #include <QPointer>
 #include <QString>
