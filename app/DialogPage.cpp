@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFile>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QIntValidator>
@@ -63,10 +62,22 @@ const DialogTemplate& LoadDialogTemplate(int templateId)
 
 DialogUnits::DialogUnits(const QFont& font)
 {
-    QFontMetrics fm(font);
-    int w = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    baseX_ = std::max(1, (w / 26 + 1) / 2);
-    baseY_ = std::max(1, fm.height());
+    // The dialog base units of the system dialog font at 96 dpi, in logical
+    // pixels: the templates were laid out against these, and the pages (8
+    // points) fit the main window's page frame (9 points) only with these
+    // proportions. Measuring the local font instead rounds 8 and 9 points to
+    // the same width on common Linux fonts and the pages overflow the frame.
+    const int points = font.pointSize() > 0 ? font.pointSize() : 8;
+    if (points <= 8) {
+        baseX_ = 6;
+        baseY_ = 13;
+    } else if (points == 9) {
+        baseX_ = 7;
+        baseY_ = 15;
+    } else {
+        baseX_ = (points * 3 + 2) / 4;
+        baseY_ = (points * 13 + 4) / 8;
+    }
 }
 
 int DialogUnits::x(int du) const { return (du * baseX_ + 2) / 4; }

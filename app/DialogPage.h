@@ -15,9 +15,9 @@ namespace pell::ui {
 // the template is missing or malformed (a build defect, not user input).
 const DialogTemplate& LoadDialogTemplate(int templateId);
 
-// Dialog units to pixels for a font, as the dialog manager computes them:
-// a horizontal unit is a quarter of the font's average character width, a
-// vertical unit an eighth of its height.
+// Dialog units to pixels for a dialog font: a horizontal unit is a quarter
+// of the font's average character width, a vertical unit an eighth of its
+// height (the system dialog font's base units).
 class DialogUnits {
 public:
     explicit DialogUnits(const QFont& font);
