@@ -348,7 +348,7 @@ bool DownloadSession::waitForAnswer()
             return true;
         // A wake-up meant for an idle pass; the answer is still to come.
         ackEvent_.reset();
-        if (ackResult_.load() != kAckNone)
+        if (ackResult_.load() != kAckNone || State() != DownloadState::Transfer || stop_.load())
             return true;
     }
 }
@@ -378,6 +378,10 @@ void DownloadSession::blockLoop()
         // answers at once must not find the event still to be reset.
         ackResult_.store(kAckNone);
         ackEvent_.reset();
+        // A stop signalled just before the reset is gone with it; stop_ was
+        // stored before that signal, so look at it once more.
+        if (stop_.load())
+            return;
         if (port_.IsOpen())
             port_.Write(reinterpret_cast<const char*>(frame_.get()), frameLength);
         if (State() != DownloadState::Transfer)
