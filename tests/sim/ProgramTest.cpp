@@ -116,6 +116,22 @@ public:
         return true;
     }
 
+    // Reads the output of an exited program up to its end.
+    void drainOutput()
+    {
+        auto end = Steady::now() + 5s;
+        while (Steady::now() < end) {
+            struct pollfd p = {out_, POLLIN, 0};
+            ::poll(&p, 1, 100);
+            char buf[4096];
+            ssize_t n = ::read(out_, buf, sizeof buf);
+            if (n > 0)
+                output.append(buf, static_cast<std::size_t>(n));
+            else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                return;
+        }
+    }
+
     // The port path from the first line: "halden-sim: port <path> (link <link>)".
     std::string portPath()
     {
@@ -136,7 +152,7 @@ public:
             pid_t r = ::waitpid(pid_, &status, WNOHANG);
             if (r == pid_) {
                 exited_ = true;
-                waitOutput("\x01", 0ms); // collect what is left
+                drainOutput(); // collect what is left
                 return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             }
             struct pollfd p = {out_, POLLIN, 0};
