@@ -120,7 +120,7 @@ void CPellCfgDlg::AppendLog(std::string_view text)
 
 void CPellCfgDlg::flushLog()
 {
-    ConfigLog::Change change = log_.TakePending();
+    PageLog::Change change = log_.TakePending();
     if (change.empty() || logEdit_ == nullptr)
         return;
     if (change.cleared)

@@ -8,7 +8,7 @@
 #include "app/DialogPage.h"
 #include "app/PageHooks.h"
 #include "config/ConfigController.h"
-#include "config/ConfigLog.h"
+#include "common/PageLog.h"
 #include "config/IConfigView.h"
 #include "app/UiThread.h"
 
@@ -69,7 +69,7 @@ public:
     void OnTimer(int timerId);
 
     ConfigController& Controller() { return controller_; }
-    const ConfigLog& Log() const { return log_; }
+    const PageLog& Log() const { return log_; }
     QPlainTextEdit* LogEdit() const { return logEdit_; }
     QPushButton* Button(int id) const;
     bool TimerActive() const { return timer_.isActive(); }
@@ -87,7 +87,7 @@ private:
     QPlainTextEdit* logEdit_ = nullptr;
     QLineEdit* pathEdit_ = nullptr;
     QPushButton* reload_ = nullptr;
-    ConfigLog log_;
+    PageLog log_;
     UiCallGate gate_;
     ConfigController controller_;
     QTimer timer_;

@@ -185,27 +185,22 @@ void DownloadSession::resetLocked()
 void DownloadSession::AppendLog(std::string_view text)
 {
     std::lock_guard<std::mutex> lock(logMutex_);
-    bool emptied = false;
-    if (log_.size() >= kLogLimit) {
-        log_.clear();
-        emptied = true;
-    }
-    std::string line = FormatLogLine(text);
-    log_ += line;
-    view_.LogAppended(line, emptied);
+    log_.Append(text);
+    PageLog::Change change = log_.TakePending();
+    if (!change.empty())
+        view_.LogAppended(change.added, change.cleared);
 }
 
 void DownloadSession::ClearLog()
 {
     std::lock_guard<std::mutex> lock(logMutex_);
-    log_.clear();
+    log_.Clear();
     view_.LogCleared();
 }
 
 std::string DownloadSession::LogText() const
 {
-    std::lock_guard<std::mutex> lock(logMutex_);
-    return log_;
+    return log_.Text();
 }
 
 void DownloadSession::logBlock(const char* format, uint32_t offset)

@@ -13,6 +13,7 @@
 // with the port being closed (the owner then calls ToggleDownload).
 #include "app/ReceiveDispatcher.h"
 #include "common/Clock.h"
+#include "common/PageLog.h"
 #include "download/DownloadFrame.h"
 #include "download/ReplyWindow.h"
 #include "serial/CSerial.h"
@@ -171,8 +172,9 @@ private:
     mutable std::mutex replyMutex_;
     std::unique_ptr<ReplyWindow> reply_;
 
+    // Keeps the log's lines and the view's calls in the same order.
     mutable std::mutex logMutex_;
-    std::string log_;
+    PageLog log_;
 
     std::atomic<bool> stop_{false};
     Event stopEvent_;

@@ -5,7 +5,7 @@
 #include "app/Gbk.h"
 #include "common/Clock.h"
 #include "config/CPellCfgDlg.h"
-#include "config/ConfigLog.h"
+#include "common/PageLog.h"
 #include "config/ConfigTexts.h"
 
 #include <QApplication>
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     writer.join();
 
     // The whole text into an edit of the same size for every line.
-    ConfigLog wholeLog(configtext::kLogBanner);
+    PageLog wholeLog(configtext::kLogBanner);
     QPlainTextEdit whole;
     whole.setFont(page.LogEdit()->font());
     whole.setLineWrapMode(QPlainTextEdit::NoWrap);

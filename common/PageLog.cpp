@@ -1,12 +1,12 @@
-#include "config/ConfigLog.h"
+#include "common/PageLog.h"
 
 #include "common/LogLine.h"
 
 namespace pell {
 
-ConfigLog::ConfigLog(std::string banner) : text_(std::move(banner)) {}
+PageLog::PageLog(std::string banner) : text_(std::move(banner)) {}
 
-bool ConfigLog::Append(std::string_view text, std::time_t when)
+bool PageLog::Append(std::string_view text, std::time_t when)
 {
     std::string line;
     if (!text.empty())
@@ -26,12 +26,12 @@ bool ConfigLog::Append(std::string_view text, std::time_t when)
     return wasShown && !pending_.empty();
 }
 
-bool ConfigLog::Append(std::string_view text)
+bool PageLog::Append(std::string_view text)
 {
     return Append(text, std::time(nullptr));
 }
 
-ConfigLog::Change ConfigLog::TakePending()
+PageLog::Change PageLog::TakePending()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     Change change = std::move(pending_);
@@ -39,20 +39,20 @@ ConfigLog::Change ConfigLog::TakePending()
     return change;
 }
 
-void ConfigLog::Clear()
+void PageLog::Clear()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     text_.clear();
     pending_ = Change{};
 }
 
-std::string ConfigLog::Text() const
+std::string PageLog::Text() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_;
 }
 
-std::size_t ConfigLog::Size() const
+std::size_t PageLog::Size() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return text_.size();

@@ -1,7 +1,7 @@
 // The page log: line format, empty texts, the one-million-character limit,
 // and what the window is handed to catch up.
 #include "common/LogLine.h"
-#include "config/ConfigLog.h"
+#include "common/PageLog.h"
 #include "config/ConfigTexts.h"
 
 #include <gtest/gtest.h>
@@ -30,9 +30,9 @@ std::time_t localTime(int year, int month, int day, int hour, int minute, int se
 
 } // namespace
 
-TEST(ConfigLog, LinesAreStampedAndEmptyTextsDropped)
+TEST(PageLog, LinesAreStampedAndEmptyTextsDropped)
 {
-    ConfigLog log(configtext::kLogBanner);
+    PageLog log(configtext::kLogBanner);
     const std::time_t when = localTime(2026, 3, 7, 9, 5, 1);
     EXPECT_TRUE(log.Append("AT\r\n", when));
     EXPECT_FALSE(log.Append("", when)) << "an empty text writes nothing";
@@ -40,16 +40,16 @@ TEST(ConfigLog, LinesAreStampedAndEmptyTextsDropped)
     EXPECT_EQ(log.Text(), std::string(configtext::kLogBanner) +
                               "<Time:2026-03-07 09:05:01>:AT\r\n<Time:2026-03-07 09:05:01>:OK\r\n");
 
-    ConfigLog::Change change = log.TakePending();
+    PageLog::Change change = log.TakePending();
     EXPECT_FALSE(change.cleared);
     EXPECT_EQ(change.added, "<Time:2026-03-07 09:05:01>:AT\r\n<Time:2026-03-07 09:05:01>:OK\r\n");
     EXPECT_TRUE(log.TakePending().empty());
     EXPECT_TRUE(log.Append("x", when)) << "caught up: the next line asks again";
 }
 
-TEST(ConfigLog, ClearStartsWithoutTheBanner)
+TEST(PageLog, ClearStartsWithoutTheBanner)
 {
-    ConfigLog log(configtext::kLogBanner);
+    PageLog log(configtext::kLogBanner);
     log.Append("a\r\n");
     log.Clear();
     EXPECT_TRUE(log.TakePending().empty());
@@ -59,12 +59,12 @@ TEST(ConfigLog, ClearStartsWithoutTheBanner)
     EXPECT_EQ(log.Text(), "<Time:2026-12-31 23:59:59>:b\r\n");
 }
 
-TEST(ConfigLog, EmptiedBeforeALineOnceItHoldsTheLimit)
+TEST(PageLog, EmptiedBeforeALineOnceItHoldsTheLimit)
 {
     const std::time_t when = localTime(2026, 1, 2, 3, 4, 5);
     const std::string stamp = "<Time:2026-01-02 03:04:05>:";
     const std::string body(1000 - stamp.size(), 'x');
-    ConfigLog log;
+    PageLog log;
     // Just below the limit: the next line is still added.
     log.Append(std::string(kLogLimit - 1 - stamp.size(), 'y'), when);
     ASSERT_EQ(log.Size(), kLogLimit - 1);
@@ -75,12 +75,12 @@ TEST(ConfigLog, EmptiedBeforeALineOnceItHoldsTheLimit)
     // At or beyond the limit: emptied first, then the line.
     log.Append(body, when);
     EXPECT_EQ(log.Text(), stamp + body);
-    ConfigLog::Change change = log.TakePending();
+    PageLog::Change change = log.TakePending();
     EXPECT_TRUE(change.cleared);
     EXPECT_EQ(change.added, stamp + body);
 
     // Exactly at the limit counts as full.
-    ConfigLog exact;
+    PageLog exact;
     exact.Append(std::string(kLogLimit - stamp.size(), 'q'), when);
     ASSERT_EQ(exact.Size(), kLogLimit);
     exact.TakePending();
@@ -91,9 +91,9 @@ TEST(ConfigLog, EmptiedBeforeALineOnceItHoldsTheLimit)
     EXPECT_TRUE(change.added.empty());
 }
 
-TEST(ConfigLog, LinesFromManyThreadsKeepTheirOrderInTheCatchUp)
+TEST(PageLog, LinesFromManyThreadsKeepTheirOrderInTheCatchUp)
 {
-    ConfigLog log;
+    PageLog log;
     std::vector<std::thread> threads;
     std::string shown;
     for (int t = 0; t < 4; ++t)

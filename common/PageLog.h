@@ -11,9 +11,9 @@
 
 namespace pell {
 
-class ConfigLog {
+class PageLog {
 public:
-    explicit ConfigLog(std::string banner = {});
+    explicit PageLog(std::string banner = {});
 
     // Appends "<Time:" + local time + ">:" + text. An empty text adds
     // nothing (it still empties a full log). True when the window had
