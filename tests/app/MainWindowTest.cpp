@@ -3,6 +3,7 @@
 #include "app/UiThread.h"
 #include "serial/CSerial.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/QtWait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,13 +30,6 @@ void recordMessage(const QString& text, const QString&)
 }
 
 // Waits for a condition while the UI thread keeps processing events.
-bool WaitProcessing(const std::function<bool()>& cond, std::chrono::milliseconds t = std::chrono::milliseconds(5000))
-{
-    return WaitUntil([&] {
-        QCoreApplication::processEvents();
-        return cond();
-    }, t);
-}
 
 QTreeWidgetItem* itemWithText(QTreeWidget* tree, const QString& text)
 {

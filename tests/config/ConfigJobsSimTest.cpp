@@ -8,6 +8,8 @@
 #include "tests/config/FakeConfigView.h"
 #include "tests/support/PtyPair.h"
 
+#include "tests/config/ConfigSimRig.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -28,24 +30,11 @@ constexpr int kWater1 = 30;     // AT+WTRCHNNL01=
 constexpr int kLockCard = 127;  // AT+LOCKUSERCARD=
 constexpr int kControlNo = 8;   // AT+CTRLNO=, no control
 
-sim::Options deviceOptions()
-{
-    sim::Options o;
-    o.loaderWindowMs = 100;
-    o.configWindowMs = 3000;
-    o.restartDelayMs = 10;
-    return o;
-}
 
-void clearTable()
-{
-    for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), "");
-}
 
 class ConfigWithSimulator : public ::testing::Test {
 protected:
-    sim::Simulator device{deviceOptions()};
+    sim::Simulator device{ConfigDeviceOptions()};
     CSerial port;
     ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
     std::unique_ptr<ScaledClock> waitClock;
@@ -62,7 +51,7 @@ protected:
     // `waitSpeedup` shortens the reply time-outs (1000 ms / 5000 ms).
     void start(double waitSpeedup = 10.0)
     {
-        clearTable();
+        ClearParamTable();
         device.SetObserver([this](sim::Traffic kind, const std::string& bytes) {
             if (kind == sim::Traffic::Received) {
                 std::lock_guard<std::mutex> lock(trafficMutex);
@@ -397,7 +386,7 @@ TEST_F(ConfigWithSimulator, StopEndsAJobThatWaitsForASilentDevice)
 // A controller whose report is too short to be a parameter set.
 TEST(ConfigShortReport, CountsAsAFailedAttemptAndShowsNothing)
 {
-    clearTable();
+    ClearParamTable();
     PtyPair pty;
     CSerial port;
     ScaledClock waitClock{10.0};

@@ -13,6 +13,7 @@
 #include "pages/PageRouter.h"
 #include "sim/Simulator.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/QtWait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -20,6 +21,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTreeWidget>
+
+#include "tests/config/ConfigSimRig.h"
 
 #include <gtest/gtest.h>
 
@@ -53,32 +56,12 @@ std::vector<Message> messages()
     return g_messages;
 }
 
-bool WaitProcessing(const std::function<bool()>& cond, std::chrono::milliseconds t = 15000ms)
-{
-    return WaitUntil([&] {
-        QCoreApplication::processEvents();
-        return cond();
-    }, t);
-}
 
-void clearTable()
-{
-    for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), "");
-}
 
-sim::Options deviceOptions()
-{
-    sim::Options o;
-    o.loaderWindowMs = 100;
-    o.configWindowMs = 3000;
-    o.restartDelayMs = 10;
-    return o;
-}
 
 class ConfigPage : public ::testing::Test {
 protected:
-    sim::Simulator device{deviceOptions()};
+    sim::Simulator device{ConfigDeviceOptions()};
     ScaledClock pauseClock{1000.0};
     std::unique_ptr<ScaledClock> waitClock;
     std::unique_ptr<CommandEngine> engine;
@@ -90,7 +73,7 @@ protected:
 
     void SetUp() override
     {
-        clearTable();
+        ClearParamTable();
         {
             std::lock_guard<std::mutex> lock(g_messageMutex);
             g_messages.clear();

@@ -7,6 +7,7 @@
 #include "sim/Simulator.h"
 #include "tests/download/TempImage.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/QtWait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -38,15 +39,6 @@ void recordBox(const QString& text, const QString& caption)
     g_boxes.push_back({text, caption});
 }
 
-bool WaitProcessing(const std::function<bool()>& cond, std::chrono::milliseconds t = 10s)
-{
-    return WaitUntil(
-        [&] {
-            QCoreApplication::processEvents();
-            return cond();
-        },
-        t);
-}
 
 class DownloadPage : public ::testing::Test {
 protected:

@@ -7,6 +7,8 @@
 #include "tests/download/TempImage.h"
 #include "tests/support/PtyPair.h"
 
+#include "tests/download/LogLines.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -20,11 +22,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kBegin = "begin download  now \r\n";
-const std::string kSuccess = "download success ok\r\n";
-std::string Ok(int n) { return "download " + std::to_string(n) + " block ok\r\n"; }
-std::string Error(int n) { return "download " + std::to_string(n) + " block error\r\n"; }
-std::string Timeout(int n) { return "download " + std::to_string(n) + " block timeout error\r\n"; }
 
 // A port, a page without a window and a session; the test plays the boot
 // loader on the pseudo-terminal's far end. System times run 10x faster

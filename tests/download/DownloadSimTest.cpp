@@ -8,6 +8,8 @@
 #include "tests/download/TempImage.h"
 #include "tests/support/PtyPair.h"
 
+#include "tests/download/LogLines.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -21,11 +23,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kBegin = "begin download  now \r\n";
-const std::string kSuccess = "download success ok\r\n";
-std::string Ok(int n) { return "download " + std::to_string(n) + " block ok\r\n"; }
-std::string Error(int n) { return "download " + std::to_string(n) + " block error\r\n"; }
-std::string Timeout(int n) { return "download " + std::to_string(n) + " block timeout error\r\n"; }
 
 sim::Options SimOptions()
 {

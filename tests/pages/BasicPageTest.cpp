@@ -10,6 +10,7 @@
 #include "pages/PageMap.h"
 #include "pages/PageRouter.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/QtWait.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -41,14 +42,6 @@ void recordMessage(const QString& text, const QString&)
     g_messages << text;
 }
 
-bool WaitProcessing(const std::function<bool()>& cond,
-                    std::chrono::milliseconds t = std::chrono::milliseconds(5000))
-{
-    return WaitUntil([&] {
-        QCoreApplication::processEvents();
-        return cond();
-    }, t);
-}
 
 QString Q(const char* gbk)
 {
