@@ -14,6 +14,11 @@ public:
 };
 } // namespace
 
+bool Clock::waitFor(Event& event, int ms) const
+{
+    return event.waitFor(duration(ms));
+}
+
 void Clock::sleep(int ms) const
 {
     std::this_thread::sleep_for(duration(ms));
@@ -28,6 +33,63 @@ const Clock& systemClock()
 std::chrono::microseconds ScaledClock::duration(int ms) const
 {
     return std::chrono::microseconds(static_cast<int64_t>(ms * 1000.0 / speedup_));
+}
+
+std::chrono::microseconds ManualClock::duration(int ms) const
+{
+    return std::chrono::milliseconds(ms);
+}
+
+bool ManualClock::waitFor(Event& event, int ms) const
+{
+    const int64_t deadline = nowMs() + ms;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        waits_.push_back(&event);
+    }
+    waitingChanged_.notify_all();
+    // The give-up check reads only the atomic time, so advance() may hold
+    // m_ while it pokes the event without any order of locks to break.
+    bool set = event.waitUntil([this, deadline] { return nowMs() >= deadline; });
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        for (auto it = waits_.begin(); it != waits_.end(); ++it) {
+            if (*it == &event) {
+                waits_.erase(it);
+                break;
+            }
+        }
+    }
+    waitingChanged_.notify_all();
+    return set;
+}
+
+void ManualClock::sleep(int ms) const
+{
+    Event never;
+    waitFor(never, ms);
+}
+
+void ManualClock::advance(int ms)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    now_.fetch_add(ms, std::memory_order_acq_rel);
+    // Under m_ a waiter cannot leave, so no event is poked after its wait.
+    for (Event* e : waits_)
+        e->poke();
+}
+
+int ManualClock::waiting() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return static_cast<int>(waits_.size());
+}
+
+bool ManualClock::awaitWaiting(int count, std::chrono::milliseconds deadline) const
+{
+    std::unique_lock<std::mutex> lock(m_);
+    return waitingChanged_.wait_for(lock, deadline,
+                                    [&] { return static_cast<int>(waits_.size()) >= count; });
 }
 
 void Event::set()
@@ -55,6 +117,19 @@ bool Event::waitFor(std::chrono::microseconds d)
 {
     std::unique_lock<std::mutex> lock(m_);
     return cv_.wait_for(lock, d, [this] { return set_; });
+}
+
+bool Event::waitUntil(const std::function<bool()>& giveUp)
+{
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [&] { return set_ || giveUp(); });
+    return set_;
+}
+
+void Event::poke()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    cv_.notify_all();
 }
 
 void Event::wait()

@@ -1,28 +1,38 @@
 #pragma once
 // Time as the system sees it: time-outs, pauses and polling periods are
-// given in milliseconds of the controller's world. A Clock turns them into
-// real durations, so tests can run the same logic faster.
+// given in milliseconds of the controller's world. Code that waits asks a
+// Clock, never the system, so a test can hand it a ManualClock and step
+// through a time-out deterministically, however busy the machine is.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
+#include <vector>
 
 namespace pell {
+
+class Event;
 
 class Clock {
 public:
     virtual ~Clock() = default;
     // Real duration of a system delay of `ms` milliseconds.
     virtual std::chrono::microseconds duration(int ms) const = 0;
+    // Waits until `event` is set or `ms` system milliseconds have passed;
+    // true when the event was set.
+    virtual bool waitFor(Event& event, int ms) const;
     // Sleeps for a system delay of `ms` milliseconds.
-    void sleep(int ms) const;
+    virtual void sleep(int ms) const;
 };
 
 // The production clock: one system millisecond is one real millisecond.
 const Clock& systemClock();
 
-// A clock that runs `speedup` times faster than real time (tests).
+// A clock that runs `speedup` times faster than real time. Only for delays
+// that pace work (the pause after a reply), never for a time-out that a test
+// races against: a busy machine loses that race.
 class ScaledClock : public Clock {
 public:
     explicit ScaledClock(double speedup) : speedup_(speedup) {}
@@ -30,6 +40,34 @@ public:
 
 private:
     double speedup_;
+};
+
+// A clock that stands still until the test advances it. Waits on it end
+// only when their event is set or advance() has carried the clock past
+// their deadline, never by real time passing.
+class ManualClock : public Clock {
+public:
+    // Real time is not this clock's time; code that still asks for a real
+    // duration gets the system value.
+    std::chrono::microseconds duration(int ms) const override;
+    bool waitFor(Event& event, int ms) const override;
+    void sleep(int ms) const override;
+
+    // Moves the clock on and wakes every wait whose deadline has come.
+    void advance(int ms);
+    int64_t nowMs() const { return now_.load(std::memory_order_acquire); }
+    // How many waits are under way now.
+    int waiting() const;
+    // Blocks (in real time, up to `deadline`) until at least `count` waits
+    // are under way; a test calls it before advance() so that the wait it
+    // means to time out has really begun. True when they were.
+    bool awaitWaiting(int count, std::chrono::milliseconds deadline = std::chrono::seconds(60)) const;
+
+private:
+    std::atomic<int64_t> now_{0};
+    mutable std::mutex m_;
+    mutable std::condition_variable waitingChanged_;
+    mutable std::vector<Event*> waits_;
 };
 
 // A manual-reset event: set() wakes every waiter until reset().
@@ -41,6 +79,11 @@ public:
     // Waits until set or the duration has passed; true when set.
     bool waitFor(std::chrono::microseconds d);
     void wait();
+    // Waits until set or until `giveUp` (checked under the event's lock,
+    // again after every poke) says to stop; true when set.
+    bool waitUntil(const std::function<bool()>& giveUp);
+    // Wakes the waiters so they check their give-up condition again.
+    void poke();
 
 private:
     mutable std::mutex m_;
