@@ -141,6 +141,11 @@ void CPellToolDlg::shutdown()
     ShutdownUiCalls();
     dispatcher_.Stop();
     theSerial.SetOwner(nullptr);
+    // No page asks the other any more before they go.
+    if (config_)
+        config_->SetLineCheck(nullptr);
+    if (download_)
+        download_->SetLineCheck(nullptr);
     for (auto& [id, page] : pages_)
         delete page.data();
     pages_.clear();
@@ -217,6 +222,18 @@ bool CPellToolDlg::OnInitDialog()
         config_->InitConfigPage();
     if (terminal_)
         terminal_->InitTerminal();
+
+    // One conversation with the controller at a time: neither page starts
+    // one while the other holds the line.
+    if (download_ && config_) {
+        DownloadPageHooks* download = download_;
+        ConfigPageHooks* config = config_;
+        config->SetLineCheck([download] { return download->HoldsLine(); });
+        download->SetLineCheck([config] {
+            const int state = config->JobState();
+            return state == 0 || state == 1;
+        });
+    }
 
     dispatcher_.SetDownloadReceiver(download_ ? download_->DownloadReceiver() : nullptr);
     dispatcher_.SetConfigReceiver(config_ ? config_->ConfigReceiver() : nullptr);

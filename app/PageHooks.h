@@ -5,6 +5,8 @@
 // page of its template without hooks.
 #include "app/ReceiveDispatcher.h"
 
+#include <functional>
+
 namespace pell {
 
 class DownloadPageHooks {
@@ -15,6 +17,13 @@ public:
     // Resets a running download (the port was closed) or starts one.
     virtual void ToggleDownload() = 0;
     virtual IDownloadReceiver* DownloadReceiver() = 0;
+    // One conversation with the controller at a time. True from the moment
+    // a start of a download is under way until the download ends; any
+    // thread.
+    virtual bool HoldsLine() const { return IsDownloadActive(); }
+    // Tells whether the configuration page holds the line (a start refuses
+    // meanwhile); nullptr clears it. UI thread.
+    virtual void SetLineCheck(std::function<bool()>) {}
 };
 
 class ConfigPageHooks {
@@ -26,6 +35,10 @@ public:
     virtual void SetJobState(int state) = 0;
     virtual void SetControlState(int mode) = 0;
     virtual IConfigReceiver* ConfigReceiver() = 0;
+    // Tells whether the download page holds the line (buttons and page
+    // requests refuse meanwhile); nullptr clears it and waits for a check
+    // under way on the worker. UI thread.
+    virtual void SetLineCheck(std::function<bool()>) {}
 };
 
 class TerminalPageHooks {

@@ -234,9 +234,14 @@ void CPellCfgDlg::OnBnClickedConfigureFromFile()
         ShowMessage(this, configtext::kSelectFileFirst);
         return;
     }
-    // Reading the file into the parameter table comes with the
-    // configuration-file support; until then no file is applied (job 18
-    // would only push the table's old values back onto the pages).
+    // Nothing of the file reaches the table while a job runs or a download
+    // holds the line: the check comes first, the parse after it.
+    controller_.OnConfigureFromFile([] {
+        // Reading the file into the parameter table comes with the
+        // configuration-file support; until then no file is applied (job
+        // 18 would only push the table's old values back onto the pages).
+        return false;
+    });
 }
 
 void CPellCfgDlg::OnTimer(int timerId)

@@ -44,6 +44,10 @@ public:
     void SetJobState(int state) override { controller_.SetJobState(state); }
     void SetControlState(int mode) override { controller_.SetControlState(mode); }
     IConfigReceiver* ConfigReceiver() override { return &controller_; }
+    void SetLineCheck(std::function<bool()> otherHoldsLine) override
+    {
+        controller_.SetLineCheck(std::move(otherHoldsLine));
+    }
 
     // IConfigView.
     void AppendLog(std::string_view text) override;

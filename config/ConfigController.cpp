@@ -66,12 +66,22 @@ void ConfigController::OnPortData(int length, const char* bytes)
     }
 }
 
+bool ConfigController::refusedForDownload()
+{
+    if (!worker_.OtherHoldsLine())
+        return false;
+    view_.AppendLog(configtext::kDownloadActive);
+    return true;
+}
+
 void ConfigController::OnJobButton(int code)
 {
     if (!port_.IsOpen()) {
         view_.MessageBox(configtext::kOpenPortFirst);
         return;
     }
+    if (refusedForDownload())
+        return;
     auto lock = jobs_.Transition();
     if (jobs_.State() != kJobIdle)
         return;
@@ -85,6 +95,8 @@ void ConfigController::OnClearButton(int code)
         view_.MessageBox(configtext::kOpenPortFirst);
         return;
     }
+    if (refusedForDownload())
+        return;
     {
         auto lock = jobs_.Transition();
         if (jobs_.State() == kJobIdle) {
@@ -107,6 +119,8 @@ void ConfigController::OnReloadButton()
             return;
         }
         if (port_.IsOpen()) {
+            if (refusedForDownload())
+                return;
             // The reply text is emptied before the state lets the receive
             // thread search it, so an old banner cannot start a job.
             SetControlState(kControlsWaiting);
@@ -124,11 +138,22 @@ void ConfigController::OnTimerTick()
         port_.Write("S", 1);
 }
 
-void ConfigController::StartApplyLoaded()
+bool ConfigController::OnConfigureFromFile(const std::function<bool()>& parseIntoTable)
 {
     auto lock = jobs_.Transition();
+    // The values must not reach the table while another conversation runs:
+    // the job that runs would not apply them, nor would anything else.
+    if (jobs_.State() != kJobIdle) {
+        view_.AppendLog(configtext::kBusyRefused);
+        return false;
+    }
+    if (refusedForDownload())
+        return false;
+    if (!parseIntoTable())
+        return false;
     SetControlState(kControlsBusy);
     jobs_.StartLocked(kJobApplyLoaded);
+    return true;
 }
 
 } // namespace pell

@@ -11,6 +11,8 @@
 #include "protocol/CommandEngine.h"
 #include "serial/CSerial.h"
 
+#include <functional>
+
 namespace pell {
 
 class ConfigController : public IConfigReceiver {
@@ -48,8 +50,22 @@ public:
     void OnReloadButton();
     // Timer 111: the 'S' that asks the controller into configuration mode.
     void OnTimerTick();
-    // Queues job 18 after a configuration file was parsed into the table.
-    void StartApplyLoaded();
+    // "从配置文件配置": refused with a log line while a job runs, the page
+    // waits for configuration mode or a download holds the line, and then
+    // the table stays untouched. Otherwise `parseIntoTable` reads the file
+    // into the parameter table and, when it succeeded, job 18 is queued.
+    // The parse runs under the job transition, so no page request can start
+    // between the check and job 18: it must neither wait for the worker nor
+    // open a window, and a parse that fails leaves the table as it was.
+    // True when job 18 was queued.
+    bool OnConfigureFromFile(const std::function<bool()>& parseIntoTable);
+    // Queues job 18 for a table already holding a file's values (tests).
+    bool StartApplyLoaded() { return OnConfigureFromFile([] { return true; }); }
+
+    // What tells whether the download page holds the line; the buttons that
+    // talk to the controller and the page requests refuse meanwhile. Clear
+    // it (nullptr) before that page goes.
+    void SetLineCheck(std::function<bool()> otherHoldsLine) { worker_.SetLineCheck(std::move(otherHoldsLine)); }
 
     JobControl& Jobs() { return jobs_; }
     ConfigWorker& Worker() { return worker_; }
@@ -57,6 +73,9 @@ public:
     CSerial& Port() { return port_; }
 
 private:
+    // Logs the refusal when the download page holds the line.
+    bool refusedForDownload();
+
     IConfigView& view_;
     CSerial& port_;
     CommandEngine& engine_;

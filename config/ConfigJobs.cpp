@@ -2,6 +2,7 @@
 
 #include "config/ConfigTexts.h"
 #include "config/JobControl.h"
+#include "pages/ValueRules.h"
 
 namespace pell {
 
@@ -20,8 +21,9 @@ std::string tableValue(int id)
     return value;
 }
 
-// Logs the command line of the id, sends it and logs the outcome.
-void sendLogged(JobContext& ctx, int id)
+// Logs the command line of the id, sends it and logs the outcome; true when
+// the controller confirmed it.
+bool sendLogged(JobContext& ctx, int id)
 {
     std::string line;
     ctx.Engine().FormatCommand(id, line);
@@ -29,6 +31,7 @@ void sendLogged(JobContext& ctx, int id)
     std::string text;
     const int result = ctx.Send(id, text);
     ctx.Log(result == 1 ? configtext::kSetOk : configtext::kSetFailed);
+    return result == 1;
 }
 
 } // namespace
@@ -60,6 +63,7 @@ bool ReadDeviceParameters(JobContext& ctx)
         }
     }
     if (!loaded) {
+        ctx.SetValuesGiven(false);
         ctx.Log(configtext::kLoadFailed);
         return false;
     }
@@ -75,6 +79,8 @@ bool ReadDeviceParameters(JobContext& ctx)
         if (!view.GetPageValue(id, shown) || shown != value)
             view.SetPageValue(id, value);
     }
+    // A read-back cut short by a shutdown has not brought every page in line.
+    ctx.SetValuesGiven(!ctx.Stopping());
     return true;
 }
 
@@ -98,6 +104,10 @@ void ConnectAndReadParameters(JobContext& ctx)
 
 void WriteChangedParameters(JobContext& ctx)
 {
+    if (!ctx.ValuesGiven()) {
+        ctx.Log(configtext::kNoValuesLoaded);
+        return;
+    }
     IConfigView& view = ctx.View();
     for (int id = kFirstParamId; id <= kLastParamId && !ctx.Stopping(); ++id) {
         std::string shown;
@@ -105,14 +115,20 @@ void WriteChangedParameters(JobContext& ctx)
         // holds no value for the parameter, so there is nothing to write.
         if (!view.GetPageValue(id, shown))
             continue;
-        // What would be stored and sent is the first 99 bytes; comparing that
+        // One command line per value, whatever the page handed over; what
+        // would be stored and sent is the first 99 bytes, and comparing that
         // keeps an overlong edit from going out again with every save.
+        shown.resize(CutAtLineBreak(shown).size());
         if (shown.size() > static_cast<std::size_t>(kParamValueMax))
             shown.resize(static_cast<std::size_t>(kParamValueMax));
-        if (shown == tableValue(id))
+        const std::string before = tableValue(id);
+        if (shown == before)
             continue;
+        // The command is built from the table, so the value goes in first;
+        // it stays there only when the controller took it.
         SetParamValue(id, shown);
-        sendLogged(ctx, id);
+        if (!sendLogged(ctx, id))
+            SetParamValue(id, before);
     }
 }
 
@@ -123,12 +139,18 @@ void ApplyLoadedParameters(JobContext& ctx)
         std::string shown;
         if (!view.GetPageValue(id, shown))
             shown.clear(); // a parameter without a control has the empty page value
-        const std::string value = tableValue(id);
+        std::string value = tableValue(id);
+        if (const std::size_t line = CutAtLineBreak(value).size(); line != value.size()) {
+            value.resize(line); // one command line per value
+            SetParamValue(id, value);
+        }
         if (shown == value)
             continue;
         view.SetPageValue(id, value);
         sendLogged(ctx, id);
     }
+    // The pages now show the file's values: a save sends what is edited since.
+    ctx.SetValuesGiven(!ctx.Stopping());
 }
 
 void RunConfigJob(int code, JobContext& ctx)

@@ -37,6 +37,23 @@ inline constexpr char kLoadOk[] = "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\
 inline constexpr char kLoadFailed[] =
     "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xCA\xA7\xB0\xDC...\r\n\r\n";
 
+// "设备参数未载入，请先载入设备参数或从配置文件配置...\r\n\r\n": a save
+// refused while the table and the pages hold no values that the controller
+// or a configuration file gave (before a read-back, after a failed one).
+inline constexpr char kNoValuesLoaded[] =
+    "\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xCE\xB4\xD4\xD8\xC8\xEB\xA3\xAC\xC7\xEB\xCF\xC8"
+    "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xBB\xF2\xB4\xD3\xC5\xE4\xD6\xC3"
+    "\xCE\xC4\xBC\xFE\xC5\xE4\xD6\xC3...\r\n\r\n";
+// "正在执行其它操作，请稍后再试...\r\n\r\n": "从配置文件配置" while a job runs.
+inline constexpr char kBusyRefused[] =
+    "\xD5\xFD\xD4\xDA\xD6\xB4\xD0\xD0\xC6\xE4\xCB\xFC\xB2\xD9\xD7\xF7\xA3\xAC\xC7\xEB"
+    "\xC9\xD4\xBA\xF3\xD4\xD9\xCA\xD4...\r\n\r\n";
+// "正在下载程序，请等待下载结束...\r\n\r\n": a button or a page request
+// while the download page holds the line.
+inline constexpr char kDownloadActive[] =
+    "\xD5\xFD\xD4\xDA\xCF\xC2\xD4\xD8\xB3\xCC\xD0\xF2\xA3\xAC\xC7\xEB\xB5\xC8\xB4\xFD"
+    "\xCF\xC2\xD4\xD8\xBD\xE1\xCA\xF8...\r\n\r\n";
+
 // What the controller prints when it enters configuration mode.
 inline constexpr char kConfigureProgram[] = "CONFIGURE PROGRAM";
 

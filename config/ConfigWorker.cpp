@@ -1,5 +1,7 @@
 #include "config/ConfigWorker.h"
 
+#include "config/ConfigTexts.h"
+
 #include <chrono>
 
 namespace pell {
@@ -49,7 +51,7 @@ void ConfigWorker::run()
         takeRequest();
         if (jobs_.State() == kJobRunning)
             continue;
-        jobs_.Wake().waitFor(clock_.duration(kPollMs));
+        clock_.waitFor(jobs_.Wake(), kPollMs);
         jobs_.Wake().reset();
     }
     finished_.set();
@@ -58,7 +60,7 @@ void ConfigWorker::run()
 void ConfigWorker::runJob()
 {
     const int code = jobs_.Code();
-    JobContext ctx(view_, engine_, &stop_);
+    JobContext ctx(view_, engine_, &stop_, &valuesGiven_);
     RequestText* request = nullptr;
     if (auto slot = RequestOfJob(code); slot && requests_)
         request = requests_(*slot);
@@ -86,19 +88,49 @@ void ConfigWorker::takeRequest()
     if (!requests_)
         return;
     int code = kJobNone;
+    RequestText* taken = nullptr;
     for (RequestSlot slot : kRequestPollOrder) {
         RequestText* request = requests_(slot);
         if (request != nullptr && !request->Empty()) {
             code = RequestJobCode(slot);
+            taken = request;
             break;
         }
     }
     if (code == kJobNone)
         return;
-    auto lock = jobs_.Transition();
-    // A button or the configuration-mode banner may have started a job since.
-    if (jobs_.State() != kJobRunning)
+    {
+        auto lock = jobs_.Transition();
+        // A button or the configuration-mode banner may have started a job since.
+        const int before = jobs_.State();
+        if (before == kJobRunning)
+            return;
         jobs_.StartLocked(code);
+        // The download page publishes its claim on the line before it looks
+        // at the job state, and this side the job state before it looks at
+        // the claim: of two starts at the same moment at least one sees the
+        // other and steps back.
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (!OtherHoldsLine())
+            return;
+        jobs_.RevertLocked(before);
+    }
+    // Refused, not postponed: the controller may run other firmware when the
+    // download ends.
+    taken->Clear();
+    view_.AppendLog(configtext::kDownloadActive);
+}
+
+void ConfigWorker::SetLineCheck(std::function<bool()> otherHoldsLine)
+{
+    std::lock_guard<std::mutex> lock(lineCheckMutex_);
+    otherHoldsLine_ = std::move(otherHoldsLine);
+}
+
+bool ConfigWorker::OtherHoldsLine() const
+{
+    std::lock_guard<std::mutex> lock(lineCheckMutex_);
+    return otherHoldsLine_ && otherHoldsLine_();
 }
 
 } // namespace pell

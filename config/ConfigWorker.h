@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -39,6 +40,21 @@ public:
     // Jobs run so far (tests wait on it).
     int JobsRun() const { return jobsRun_.load(std::memory_order_acquire); }
 
+    // Whether the parameter table and the pages hold values that the
+    // controller (a read-back that succeeded) or a configuration file (job
+    // 18) gave, so that a difference between them is an edit of the user.
+    // False at the start and after a failed read-back; a save is refused
+    // while it is false. The jobs keep it; tests may set it.
+    bool ValuesGiven() const { return valuesGiven_.load(); }
+    void SetValuesGiven(bool given) { valuesGiven_.store(given); }
+
+    // Whether another page (the download page) holds the line with the
+    // controller; page requests are refused meanwhile. The check is called
+    // on the worker and on the UI thread; setting it (also to nothing)
+    // waits for a call under way, so its owner may go after clearing it.
+    void SetLineCheck(std::function<bool()> otherHoldsLine);
+    bool OtherHoldsLine() const;
+
 private:
     void run();
     void runJob();
@@ -53,6 +69,9 @@ private:
     JobStarted jobStarted_;
     std::atomic<bool> stop_{false};
     std::atomic<int> jobsRun_{0};
+    std::atomic<bool> valuesGiven_{false};
+    mutable std::mutex lineCheckMutex_;
+    std::function<bool()> otherHoldsLine_;
     Event finished_;
     std::thread thread_;
 };

@@ -15,6 +15,12 @@ void JobControl::FinishLocked()
     code_.store(kJobNone, std::memory_order_release);
 }
 
+void JobControl::RevertLocked(int state)
+{
+    state_.store(state, std::memory_order_release);
+    code_.store(kJobNone, std::memory_order_release);
+}
+
 std::optional<RequestSlot> RequestOfJob(int code)
 {
     for (RequestSlot slot : kRequestPollOrder)

@@ -52,6 +52,9 @@ public:
     void SetStateLocked(int state) { state_.store(state, std::memory_order_release); }
     // With the transition held: idle, no code.
     void FinishLocked();
+    // With the transition held: takes back a start the worker has not run,
+    // to the state before it, without a code.
+    void RevertLocked(int state);
 
     // Sleeps of the worker end early when a job is started.
     Event& Wake() { return wake_; }

@@ -114,7 +114,21 @@ void CPellDownDlg::OnBnClickedLoad()
 
 void CPellDownDlg::OnBnClickedDownload()
 {
+    if (!session_.IsDownloadActive()) {
+        // The claim is published before the configuration page's state is
+        // read; its worker does the same the other way round before it takes
+        // a page request, so two starts at once cannot both go ahead.
+        starting_.store(true);
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        if (configHoldsLine_ && configHoldsLine_()) {
+            starting_.store(false);
+            ShowMessageQ(this, QStringLiteral("参数配置正在进行，请等待参数配置结束后再下载"),
+                         QStringLiteral("提示"));
+            return;
+        }
+    }
     session_.OnDownloadButton(imagePath(), programType());
+    starting_.store(false);
 }
 
 void CPellDownDlg::OnBnClickedClearLog()

@@ -14,6 +14,7 @@
 
 #include <QPointer>
 
+#include <atomic>
 #include <functional>
 
 class QComboBox;
@@ -38,6 +39,11 @@ public:
     bool IsDownloadActive() const override { return session_.IsDownloadActive(); }
     void ToggleDownload() override;
     IDownloadReceiver* DownloadReceiver() override { return &session_; }
+    bool HoldsLine() const override { return starting_.load() || session_.IsDownloadActive(); }
+    void SetLineCheck(std::function<bool()> configHoldsLine) override
+    {
+        configHoldsLine_ = std::move(configHoldsLine);
+    }
 
     // Buttons 1014, 1015, 1018.
     void OnBnClickedLoad();
@@ -85,6 +91,10 @@ private:
     QLabel* rateLabel_ = nullptr;
     QPointer<QMessageBox> prompt_;
     std::function<QString(QWidget*)> chooser_;
+    // Whether the configuration page holds the line (UI thread only).
+    std::function<bool()> configHoldsLine_;
+    // A start is under way (read by the configuration worker).
+    std::atomic<bool> starting_{false};
     // Last: its threads are joined before the widgets go.
     DownloadSession session_;
 };

@@ -60,7 +60,8 @@ bool ParamPage::GetValue(int paramId, std::string& gbkText)
     std::optional<std::string> value = ReadValue(control, *b);
     if (!value)
         return false;
-    gbkText = std::move(*value);
+    // Whatever the rule, a value never carries a line break on.
+    gbkText = std::string(CutAtLineBreak(*value));
     return true;
 }
 

@@ -12,6 +12,7 @@ namespace pell {
 
 class RequestText {
 public:
+    // Keeps the text up to its first CR or LF.
     void Set(std::string text);
     std::string Get() const;
     bool Empty() const;

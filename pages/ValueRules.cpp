@@ -7,9 +7,14 @@
 
 namespace pell {
 
+std::string_view CutAtLineBreak(std::string_view text)
+{
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
 std::string TextRuleValue(std::string_view shownText)
 {
-    return std::string(shownText.substr(0, static_cast<std::size_t>(kParamValueMax)));
+    return std::string(CutAtLineBreak(shownText).substr(0, static_cast<std::size_t>(kParamValueMax)));
 }
 
 int DigitRuleIndex(std::string_view value)
@@ -83,6 +88,8 @@ std::string_view LabelRuleLabel(const LabelTable& table, std::string_view value)
 
 std::optional<std::string> LabelRuleValue(const LabelTable& table, std::string_view shownText)
 {
+    if (shownText.empty())
+        return std::nullopt;
     for (const auto& c : table.choices)
         if (shownText == c.label)
             return std::string(c.value);

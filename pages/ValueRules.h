@@ -16,10 +16,15 @@ enum class ValueRule {
     Label,  // combo boxes showing a word for a coded value
 };
 
+// A value text ends at its first CR or LF: a value goes out as one command
+// line, so a line break pasted into an edit must not start a second command.
+std::string_view CutAtLineBreak(std::string_view text);
+
 // ---- text rule ----
 // The setter shows the value text as it is. The getter hands back the
-// control's text cut to the 99 bytes a value text can hold, so a longer edit
-// compares equal to what the controller stored from it and is not resent.
+// control's text up to its first line break, cut to the 99 bytes a value
+// text can hold, so a longer edit compares equal to what the controller
+// stored from it and is not resent.
 std::string TextRuleValue(std::string_view shownText);
 
 // ---- digit rule ----
@@ -69,6 +74,8 @@ struct LabelTable {
 // The label the setter shows for a value text.
 std::string_view LabelRuleLabel(const LabelTable& table, std::string_view value);
 // The value text of a shown text, compared byte for byte with the labels.
+// An empty box shows no label at all: no value, whatever the table says of
+// other texts (the box's state before anything was shown in it).
 std::optional<std::string> LabelRuleValue(const LabelTable& table, std::string_view shownText);
 
 } // namespace pell

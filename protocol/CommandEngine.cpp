@@ -58,7 +58,7 @@ int CommandEngine::SendCommand(int id, std::string& text)
         return 0;
     }
 
-    if (!replyEvent_.waitFor(clock_.duration(row->timeoutMs))) {
+    if (!clock_.waitFor(replyEvent_, row->timeoutMs)) {
         text.clear();
         return 0;
     }
@@ -83,7 +83,7 @@ int CommandEngine::SendCommand(int id, std::string& text)
     if (code == kReplyOk)
         result = row->handler != nullptr ? row->handler(handlerCopy_.get(), copyLength) : 1;
 
-    pauseEvent_.waitFor(pauseClock_.duration(kPauseMs));
+    pauseClock_.waitFor(pauseEvent_, kPauseMs);
 
     if (result == 0)
         text.clear();

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
+constexpr auto kDeadline = 60s;
+
 struct Requests {
     RequestText texts[10];
     RequestText* lookup(RequestSlot slot) { return &texts[static_cast<int>(slot)]; }
@@ -27,7 +30,7 @@ class Controller : public ::testing::Test {
 protected:
     PtyPair pty;
     CSerial port;
-    ScaledClock clock{1000.0};
+    ManualClock clock; // nothing here waits for a reply
     CommandEngine engine{port, clock};
     FakeConfigView view;
     Requests requests;
@@ -164,8 +167,8 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     requests.lookup(RequestSlot::Counter2)->Set("?");
     requests.lookup(RequestSlot::Clock)->Set("2026/12/08,13:05:09,2");
     controller.Start();
-    ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == 2; }));
-    ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }));
+    ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == 2; }, kDeadline));
+    ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }, kDeadline));
     EXPECT_EQ(startedCopy(), (std::vector<std::pair<int, std::string>>{
                                  {kJobClock, "2026/12/08,13:05:09,2"}, {kJobCounter0 + 2, "?"}}));
     EXPECT_TRUE(requests.lookup(RequestSlot::Clock)->Empty());
@@ -177,7 +180,7 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     for (RequestSlot slot : kRequestPollOrder) {
         requests.lookup(slot)->Set("=1");
         const int before = controller.Worker().JobsRun();
-        ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }));
+        ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }, kDeadline));
         EXPECT_EQ(startedCopy().back().first, RequestJobCode(slot));
         EXPECT_TRUE(requests.lookup(slot)->Empty());
     }
@@ -188,7 +191,7 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     controller.OnReloadButton();
     ASSERT_EQ(controller.JobState(), kJobWaiting);
     requests.lookup(RequestSlot::Serial3)->Set("?");
-    ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }));
+    ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }, kDeadline));
     EXPECT_EQ(startedCopy().back().first, kJobSerial0 + 3);
     controller.Stop();
 }
@@ -200,7 +203,7 @@ TEST_F(Controller, ButtonJobStartsAtOnceAndCodesWithoutRoutineRunNothing)
     for (int code : {kJobVersion, kJobSignal, kJobFactory, kJobRestart}) {
         const int before = controller.Worker().JobsRun();
         controller.OnJobButton(code);
-        ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }, 2000ms));
+        ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }, kDeadline));
         EXPECT_EQ(controller.JobState(), kJobIdle);
         EXPECT_EQ(controller.JobCode(), kJobNone);
     }
@@ -208,4 +211,84 @@ TEST_F(Controller, ButtonJobStartsAtOnceAndCodesWithoutRoutineRunNothing)
     EXPECT_EQ(view.LogCount(), 0u);
     controller.Stop();
     EXPECT_FALSE(controller.Worker().IsRunning());
+}
+
+TEST_F(Controller, ConfigureFromFileChecksBeforeItParses)
+{
+    open();
+    struct Case {
+        const char* what;
+        int state;          // job state when the button is pressed
+        bool downloading;   // the download page holds the line
+        const char* logged; // the refusal, or nullptr when job 18 starts
+    };
+    const Case cases[] = {
+        {"a page-request job runs", kJobRunning, false, configtext::kBusyRefused},
+        {"waiting for configuration mode", kJobWaiting, false, configtext::kBusyRefused},
+        {"a download holds the line", kJobIdle, true, configtext::kDownloadActive},
+        {"idle", kJobIdle, false, nullptr},
+    };
+    bool downloading = false;
+    controller.SetLineCheck([&] { return downloading; });
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        {
+            auto lock = controller.Jobs().Transition();
+            if (c.state == kJobRunning)
+                controller.Jobs().StartLocked(kJobClock);
+            else
+                controller.Jobs().SetStateLocked(c.state);
+        }
+        downloading = c.downloading;
+        const std::size_t logBefore = view.LogCount();
+        int parses = 0;
+        const bool started = controller.OnConfigureFromFile([&] {
+            ++parses;
+            return true;
+        });
+        EXPECT_EQ(started, c.logged == nullptr);
+        EXPECT_EQ(parses, c.logged == nullptr ? 1 : 0) << "the file is read only after the check";
+        if (c.logged != nullptr) {
+            EXPECT_EQ(view.LogCount(), logBefore + 1);
+            EXPECT_EQ(view.Log().back(), c.logged);
+            EXPECT_EQ(controller.JobState(), c.state);
+        } else {
+            EXPECT_EQ(controller.JobState(), kJobRunning);
+            EXPECT_EQ(controller.JobCode(), kJobApplyLoaded);
+        }
+        controller.SetJobState(kJobIdle);
+    }
+    // A file that does not parse starts nothing.
+    EXPECT_FALSE(controller.OnConfigureFromFile([] { return false; }));
+    EXPECT_EQ(controller.JobState(), kJobIdle);
+}
+
+TEST_F(Controller, WhileADownloadHoldsTheLineButtonsAndRequestsAreRefused)
+{
+    open();
+    std::atomic<bool> downloading{true};
+    controller.SetLineCheck([&] { return downloading.load(); });
+    controller.OnJobButton(kJobWrite);
+    controller.OnClearButton(kJobClearCache);
+    controller.OnReloadButton();
+    EXPECT_EQ(view.Log(), std::vector<std::string>(3, configtext::kDownloadActive));
+    EXPECT_TRUE(view.Messages().empty());
+    EXPECT_TRUE(view.Modes().empty());
+    EXPECT_EQ(controller.JobState(), kJobIdle);
+
+    // A page request is dropped, not kept for after the download.
+    controller.Worker().SetJobStarted([](int, const std::string&) { ADD_FAILURE() << "a job started"; });
+    controller.Start();
+    requests.lookup(RequestSlot::Counter1)->Set("=5");
+    ASSERT_TRUE(WaitUntil([&] { return requests.lookup(RequestSlot::Counter1)->Empty(); }, kDeadline));
+    ASSERT_TRUE(WaitUntil([&] { return view.LogCount() == 4; }, kDeadline));
+    EXPECT_EQ(view.Log().back(), configtext::kDownloadActive);
+    EXPECT_EQ(controller.Worker().JobsRun(), 0);
+    EXPECT_EQ(controller.JobState(), kJobIdle);
+    controller.Stop();
+
+    // The download over, the same button starts its job.
+    downloading.store(false);
+    controller.OnJobButton(kJobWrite);
+    EXPECT_EQ(controller.JobCode(), kJobWrite);
 }

@@ -216,7 +216,12 @@ TEST_F(BasicPage, TextRuleKeepsBytesAndCutsWhatTheControllerCannotHold)
 
 TEST_F(BasicPage, DebugLevelFollowsTableA)
 {
-    std::string back;
+    std::string back = "stale";
+    // Before any read-back the box is empty: no value, so a read-back of 0
+    // still shows its label and a save passes the box over.
+    EXPECT_EQ(Combo(1042)->currentText(), QString());
+    EXPECT_FALSE(GetPageValue(3, back));
+    EXPECT_EQ(back, "");
     ASSERT_TRUE(SetPageValue(3, "2"));
     EXPECT_EQ(Combo(1042)->currentText(), Q(bp::kDetailedLog));
     EXPECT_EQ(Combo(1042)->currentIndex(), -1); // the list selection is not touched
@@ -230,6 +235,10 @@ TEST_F(BasicPage, DebugLevelFollowsTableA)
         ASSERT_TRUE(GetPageValue(3, back));
         EXPECT_EQ(back, "0") << v;
     }
+    // A pasted line break ends an edit's value.
+    Edit(1039)->setText(QStringLiteral("CMNET\r\nAT+FACTORY"));
+    ASSERT_TRUE(GetPageValue(0, back));
+    EXPECT_EQ(back, "CMNET");
     // The user types 2: only the labels count, so the page reads 0.
     Combo(1042)->setEditText(QStringLiteral("2"));
     ASSERT_TRUE(GetPageValue(3, back));

@@ -21,6 +21,17 @@ TEST(RequestText, LaterRequestReplacesAnEarlierOneAndClearEmpties)
     EXPECT_TRUE(r.Empty());
 }
 
+TEST(RequestText, EndsAtItsFirstLineBreak)
+{
+    RequestText r;
+    r.Set("=5\r\nAT+FACTORY");
+    EXPECT_EQ(r.Get(), "=5");
+    r.Set("\"2026/01/04,00:00:00\",0\nAT+RESET");
+    EXPECT_EQ(r.Get(), "\"2026/01/04,00:00:00\",0");
+    r.Set("\r?");
+    EXPECT_TRUE(r.Empty()) << "nothing before the break: no request";
+}
+
 TEST(RequestText, SlotsInPollOrderStartTheirJobs)
 {
     int expected = 8;

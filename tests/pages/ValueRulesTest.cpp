@@ -9,6 +9,20 @@
 using namespace pell;
 using namespace pell::basicpage;
 
+TEST(TextRule, AValueEndsAtItsFirstLineBreak)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"CMNET\r\nAT+FACTORY", "CMNET"},
+        {"CMNET\nAT+FACTORY\r\n", "CMNET"},
+        {"42\rAT+RESET", "42"},
+        {"\r\nAT+FACTORY", ""},
+        {"a b\tc", "a b\tc"},
+        {std::string(120, 'x') + "\r\n", std::string(99, 'x')},
+    };
+    for (const auto& [shown, value] : cases)
+        EXPECT_EQ(TextRuleValue(shown), value) << shown;
+}
+
 TEST(TextRule, KeepsTheTextExactlyUpToTheValueLimit)
 {
     EXPECT_EQ(TextRuleValue(""), "");
@@ -108,7 +122,7 @@ TEST(LabelTableA, GetterKnowsOnlyTheLabelsAndReadsAnythingElseAsZero)
     EXPECT_EQ(LabelRuleValue(a, kNoLog), "0");
     // A typed digit is no label.
     EXPECT_EQ(LabelRuleValue(a, "2"), "0");
-    EXPECT_EQ(LabelRuleValue(a, ""), "0");
+    EXPECT_EQ(LabelRuleValue(a, ""), std::nullopt) << "an empty box shows no label at all";
     EXPECT_EQ(LabelRuleValue(a, std::string(kSimpleLog) + " "), "0"); // byte for byte
     // Read-back of 5 shows the default label, whose code is 0.
     EXPECT_EQ(LabelRuleValue(a, LabelRuleLabel(a, "5")), "0");
