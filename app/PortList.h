@@ -10,12 +10,42 @@ namespace pell {
 // that variable is set, else /tmp/halden-sim-<uid>.
 std::string SimulatorPortFolder();
 
+// A simulator's entry in the simulator folder: the link `<name>` to its
+// pseudo-terminal and the lock file `<name>.lock` beside it. The simulator
+// holds an exclusive lock (flock) on the lock file for as long as it owns that
+// terminal, and the file names the terminal the link leads to. A simulator
+// that dies, however it dies, loses the lock with its last descriptor, so a
+// link whose lock nobody holds is stale: its terminal number may already
+// belong to another program.
+class SimulatorPortLink {
+public:
+    SimulatorPortLink() = default;
+    ~SimulatorPortLink(); // Withdraw()
+    SimulatorPortLink(const SimulatorPortLink&) = delete;
+    SimulatorPortLink& operator=(const SimulatorPortLink&) = delete;
+
+    // Locks `<folder>/<name>.lock` and links `<folder>/<name>` to `target`.
+    // False (with `error` set) when another live simulator holds that name or
+    // the folder cannot be written. A stale link of that name is replaced.
+    bool Publish(const std::string& folder, const std::string& name, const std::string& target,
+                 std::string* error = nullptr);
+    // Removes the link and the lock file (if still ours) and drops the lock.
+    void Withdraw();
+    const std::string& LinkPath() const { return link_; }
+
+private:
+    int lockFd_ = -1;
+    std::string link_, lockPath_, target_;
+};
+
 // The simulator links in simDir first (a simulator the user started is what
 // they want to talk to), then the real serial devices of sysDir (entries of
 // /sys/class/tty with a device link; 8250 ports whose "type" is 0 have no
-// hardware and are left out). Stale links are left out. Names sort naturally (ttyS2
-// before ttyS10). Real devices are given by name (ttyUSB0), simulator links
-// by full path.
+// hardware and are left out). A simulator link is listed only while its
+// lock is held and names the link's terminal, and that terminal exists;
+// links whose lock nobody holds are removed with their lock files. Names
+// sort naturally (ttyS2 before ttyS10). Real devices are given by name
+// (ttyUSB0), simulator links by full path.
 std::vector<std::string> ListSerialPorts(const std::string& sysDir, const std::string& simDir);
 std::vector<std::string> ListSerialPorts();
 

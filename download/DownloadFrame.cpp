@@ -37,4 +37,18 @@ int BuildBlockFrame(const uint8_t* image, uint32_t imageLength, uint32_t offset,
     return span.length + kFrameOverhead;
 }
 
+int LoaderAnswerEnd(const char* bytes, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c == static_cast<unsigned char>(kLoaderPresent))
+            return i + 1;
+        const bool text = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                          (c >= 'a' && c <= 'z') || c == ' ';
+        if (text)
+            return 0; // text, not noise
+    }
+    return 0;
+}
+
 } // namespace pell

@@ -40,4 +40,11 @@ BlockSpan BlockAt(uint32_t imageLength, uint32_t offset);
 // imageLength. No allocation: the frame is written in place.
 int BuildBlockFrame(const uint8_t* image, uint32_t imageLength, uint32_t offset, uint8_t* frame);
 
+// The boot loader's handshake answer in a received chunk: a 'P' with nothing
+// but line noise in front of it (zero bytes, control bytes, punctuation,
+// bytes above 0x7E), so that noise does not hide it while a text such as
+// "boot update, waiting for P" is no answer (letters, digits or blanks come
+// first). Returns the index behind that 'P', or 0 when the chunk holds none.
+int LoaderAnswerEnd(const char* bytes, int length);
+
 } // namespace pell

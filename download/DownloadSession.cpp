@@ -13,9 +13,16 @@ namespace pell {
 namespace dt = downloadtext;
 
 DownloadSession::DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock)
+    : DownloadSession(view, port, clock, clock)
+{
+}
+
+DownloadSession::DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock,
+                                 const Clock& ticker)
     : view_(view),
       port_(port),
       clock_(clock),
+      ticker_(ticker),
       image_(new uint8_t[kImageCapacity]()),
       frame_(new uint8_t[kFrameCapacity]()),
       reply_(std::make_unique<ReplyWindow>()),
@@ -36,6 +43,7 @@ void DownloadSession::Init()
     stop_.store(false);
     stopEvent_.reset();
     ackEvent_.reset();
+    answerEvent_.reset();
     worker_ = std::thread([this] { DownloadWorker(); });
     timer_ = std::thread([this] { timerLoop(); });
 }
@@ -45,6 +53,7 @@ void DownloadSession::Shutdown()
     stop_.store(true);
     stopEvent_.set();
     ackEvent_.set();
+    answerEvent_.set();
     if (timer_.joinable())
         timer_.join();
     if (worker_.joinable())
@@ -81,6 +90,7 @@ DownloadSession::Toggle DownloadSession::ToggleDownload(const std::string& image
         }
         // A worker waiting for an answer leaves its block at once instead of
         // running into the 5 s time-out (cancel, port closed).
+        answerEvent_.set();
         ackEvent_.set();
         return Toggle::Reset;
     }
@@ -232,7 +242,8 @@ void DownloadSession::OnPortData(int length, const char* bytes)
                 compareAndSetState(DownloadState::BootBanner, DownloadState::LoaderHandshake);
             break;
         case DownloadState::LoaderHandshake:
-            if (bytes[0] == kLoaderPresent)
+            // Line noise in front of the 'P' does not hide it.
+            if (LoaderAnswerEnd(bytes, length) > 0)
                 loaderPresent = compareAndSetState(DownloadState::LoaderHandshake,
                                                    DownloadState::LoaderReady);
             if (reply_->Contains(dt::kErrorReport)) {
@@ -241,11 +252,21 @@ void DownloadSession::OnPortData(int length, const char* bytes)
                 reply_->Clear();
             }
             break;
-        case DownloadState::Transfer:
-            ackResult_.store(bytes[0] == kBlockAccepted ? kAckAccepted : kAckRejected);
-            ackEvent_.set();
+        case DownloadState::Transfer: {
+            // The timer may have sent a second 'P' before the first answer was
+            // seen; the loader answers that one too, and its 'P' may arrive
+            // only now. It answers no block: skip it, the block's answer is
+            // what follows (in this chunk or a later one).
+            int at = 0;
+            for (int end; at < length && (end = LoaderAnswerEnd(bytes + at, length - at)) > 0;)
+                at += end;
+            if (at == length)
+                break;
+            ackResult_.store(bytes[at] == kBlockAccepted ? kAckAccepted : kAckRejected);
+            answerEvent_.set();
             reply_->Clear();
             break;
+        }
         case DownloadState::Idle:
         case DownloadState::LoaderReady:
         case DownloadState::Done:
@@ -263,6 +284,7 @@ void DownloadSession::OnPortData(int length, const char* bytes)
 
 char DownloadSession::OnTimer()
 {
+    std::lock_guard<std::mutex> wire(wireMutex_);
     char byte = 0;
     switch (State()) {
     case DownloadState::BootBanner:
@@ -282,21 +304,12 @@ char DownloadSession::OnTimer()
 
 void DownloadSession::timerLoop()
 {
-    const auto period = clock_.duration(kHandshakePeriodMs);
-    auto next = std::chrono::steady_clock::now() + period;
+    // One tick every period after the previous one was handled: a slow
+    // write does not make the next ticks follow in a burst.
     while (!stop_.load()) {
-        auto now = std::chrono::steady_clock::now();
-        if (next > now &&
-            stopEvent_.waitFor(std::chrono::duration_cast<std::chrono::microseconds>(next - now)))
-            break;
-        if (stop_.load())
+        if (ticker_.waitFor(stopEvent_, kHandshakePeriodMs) || stop_.load())
             break;
         OnTimer();
-        next += period;
-        // A tick that came late (a slow write) does not make the next ones
-        // follow in a burst.
-        if (next < std::chrono::steady_clock::now())
-            next = std::chrono::steady_clock::now() + period;
     }
 }
 
@@ -319,33 +332,24 @@ void DownloadSession::idlePass()
         if (State() == DownloadState::Done && active_.load() != 0)
             resetLocked();
     }
-    if (ackEvent_.waitFor(clock_.duration(kIdlePauseMs)))
+    if (clock_.waitFor(ackEvent_, kIdlePauseMs))
         ackEvent_.reset();
     if (stop_.load())
         return;
     if (State() == DownloadState::LoaderReady) {
-        if (port_.IsOpen())
-            port_.Write(&kTransferGo, 1);
-        compareAndSetState(DownloadState::LoaderReady, DownloadState::Transfer);
+        std::lock_guard<std::mutex> wire(wireMutex_);
+        if (State() == DownloadState::LoaderReady) {
+            if (port_.IsOpen())
+                port_.Write(&kTransferGo, 1);
+            compareAndSetState(DownloadState::LoaderReady, DownloadState::Transfer);
+        }
     }
 }
 
 bool DownloadSession::waitForAnswer()
 {
-    const auto deadline = std::chrono::steady_clock::now() + clock_.duration(kAckTimeoutMs);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !ackEvent_.waitFor(left))
-            return false;
-        // An answer, a reset or the end of the page: the block's wait is over.
-        if (ackResult_.load() != kAckNone || State() != DownloadState::Transfer || stop_.load())
-            return true;
-        // A wake-up meant for an idle pass; the answer is still to come.
-        ackEvent_.reset();
-        if (ackResult_.load() != kAckNone || State() != DownloadState::Transfer || stop_.load())
-            return true;
-    }
+    // Only an answer, a reset or the end of the session set the event.
+    return clock_.waitFor(answerEvent_, kAckTimeoutMs);
 }
 
 void DownloadSession::blockLoop()
@@ -372,7 +376,7 @@ void DownloadSession::blockLoop()
         // Ready for the answer before the frame goes out: a boot loader that
         // answers at once must not find the event still to be reset.
         ackResult_.store(kAckNone);
-        ackEvent_.reset();
+        answerEvent_.reset();
         // A stop signalled just before the reset is gone with it; stop_ was
         // stored before that signal, so look at it once more.
         if (stop_.load())

@@ -94,8 +94,12 @@ public:
     static constexpr int kIdlePauseMs = 1000;
     static constexpr int kAckTimeoutMs = 5000;
 
+    // `clock` times the worker's waits (the 5 s answer time-out and its 1 s
+    // idle pause); `ticker` paces the 500 ms handshake timer. A test hands
+    // in clocks it advances itself.
     explicit DownloadSession(IDownloadView& view, CSerial& port = theSerial,
                              const Clock& clock = systemClock());
+    DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock, const Clock& ticker);
     ~DownloadSession() override;
     DownloadSession(const DownloadSession&) = delete;
     DownloadSession& operator=(const DownloadSession&) = delete;
@@ -152,6 +156,7 @@ private:
     IDownloadView& view_;
     CSerial& port_;
     const Clock& clock_;
+    const Clock& ticker_;
 
     // Shared words.
     std::atomic<int> state_{static_cast<int>(DownloadState::Idle)};
@@ -160,7 +165,17 @@ private:
     std::atomic<uint32_t> imageLength_{0};
     std::atomic<uint32_t> sentOffset_{0};
     std::atomic<bool> awaitingAnswer_{false};
+    // Wakes the worker's idle pause: the boot loader's 'P', an error report,
+    // the Download button.
     Event ackEvent_;
+    // Ends the wait for a block's answer: the answer, a reset or the end of
+    // the session, and nothing else, so a set event always has its cause.
+    Event answerEvent_;
+
+    // Held while the timer looks at the state and writes its handshake byte,
+    // and while the worker sends 0x06 and enters Transfer: no 'P' of the
+    // timer ever follows the 0x06 on the wire.
+    std::mutex wireMutex_;
 
     // Guards the image, and the changes of state, offset and length by the
     // page's thread and the worker (the receive side changes the state with

@@ -57,11 +57,12 @@ constexpr int kFrameIdleMs = 1000;   // a frame that stops half-way is dropped a
 constexpr int kDiscardIdleMs = 100;  // after a refused frame, the rest is dropped until the line rests
 constexpr int kAutoRestartRun = 10;  // 'S' bytes in a row that restart a device in configuration mode
 constexpr int kWriteStallMs = 3000;  // nobody reads the line: give the output up
+constexpr int kPieceTakenMs = 5000;  // longest wait for the far end to take a piece before a gap
 constexpr std::size_t kLineMax = 1024;
 constexpr std::size_t kImageMax = 1048576;
 
 enum class Request { PowerCycle, PowerOn, PowerOff, CloseLine };
-enum class Out { Text, Reply };
+enum class Out { Text, Reply, BlockAnswer };
 
 microseconds byteTime(int baud, std::size_t count)
 {
@@ -74,6 +75,9 @@ struct Simulator::Impl {
     Options opt;
     std::atomic<bool> autoPower{false};
     std::atomic<int> baud{0};
+    std::atomic<int> loaderWindowMs{0};
+    std::atomic<int> configWindowMs{0};
+    std::atomic<bool> discardingNow{false};
 
     // Everything a caller may read or change while the device runs.
     mutable std::mutex m;
@@ -126,6 +130,8 @@ struct Simulator::Impl {
 
     explicit Impl(const Options& o) : opt(o), faults(o.faults)
     {
+        loaderWindowMs = o.loaderWindowMs;
+        configWindowMs = o.configWindowMs;
         autoPower = o.autoPowerUp;
         baud = o.baud > 0 ? o.baud : 0;
         model.SetRecordsPerBatch(o.recordsPerBatch);
@@ -241,13 +247,14 @@ struct Simulator::Impl {
             event("silent: " + std::to_string(bytes.size()) + " bytes not sent");
             return false;
         }
-        if (kind == Out::Reply && f.replyDelayMs > 0 && !nap(f.replyDelayMs))
+        const bool reply = kind != Out::Text;
+        if (reply && f.replyDelayMs > 0 && !nap(f.replyDelayMs))
             return false;
         std::string out = bytes;
         if (kind == Out::Reply && f.noise)
             out = f.noiseBytes + out;
         long closeAfter = -1;
-        if (kind == Out::Reply && f.closeAfterReplyBytes >= 0) {
+        if (reply && f.closeAfterReplyBytes >= 0) {
             closeAfter = f.closeAfterReplyBytes;
             std::lock_guard<std::mutex> lock(m);
             faults.closeAfterReplyBytes = -1;
@@ -270,7 +277,10 @@ struct Simulator::Impl {
         for (std::size_t to : cuts) {
             if (closeAfter >= 0 && from == static_cast<std::size_t>(closeAfter))
                 break;
-            if (from > 0 && gaps.count(from) && !nap(f.chunkGapMs)) {
+            // With piecesTaken the gap starts once the far end has taken the
+            // piece before it, so the pieces reach it apart however late it reads.
+            if (from > 0 && gaps.count(from) &&
+                ((f.piecesTaken && !waitTaken(kPieceTakenMs)) || !nap(f.chunkGapMs))) {
                 whole = false;
                 break;
             }
@@ -297,20 +307,29 @@ struct Simulator::Impl {
     // Lets the far end take what was written before the line goes: a
     // closing pseudo-terminal throws away what its reader has not read yet,
     // a pulled cable does not take back what already arrived.
-    void waitTaken()
+    // False when a stop or a request cut the wait short; a far end that does
+    // not read within `ms` is not waited for any longer.
+    bool waitTaken(int ms = 500)
     {
-        TimePoint end = Steady::now() + milliseconds(500);
-        nap(20);
+        TimePoint end = Steady::now() + milliseconds(ms);
+        if (!nap(20))
+            return false;
         while (slave >= 0 && Steady::now() < end) {
             int queued = 0;
             if (::ioctl(slave, FIONREAD, &queued) != 0 || queued == 0)
-                return;
+                return true;
             if (!nap(5))
-                return;
+                return false;
         }
+        return true;
     }
 
-    void answerByte(uint8_t b) { emit(std::string(1, static_cast<char>(b)), Out::Reply); }
+    // The loader's 'P' gets the line noise of the faults like any reply; the
+    // one-byte block answers go out clean.
+    void answerByte(uint8_t b)
+    {
+        emit(std::string(1, static_cast<char>(b)), b == 'P' ? Out::Reply : Out::BlockAnswer);
+    }
 
     // ---- power and modes ----
 
@@ -325,6 +344,7 @@ struct Simulator::Impl {
         sRun = 0;
         frame.Reset();
         discarding = false;
+        discardingNow = false;
     }
 
     void powerOff()
@@ -339,7 +359,7 @@ struct Simulator::Impl {
         resetState();
         setMode(Mode::LoaderWindow);
         windowActive = true;
-        windowEnd = Steady::now() + milliseconds(opt.loaderWindowMs);
+        windowEnd = Steady::now() + milliseconds(loaderWindowMs.load());
         ++powerUps;
         event("power on: boot loader listens for 'B' or 'P'");
     }
@@ -363,7 +383,7 @@ struct Simulator::Impl {
         }
         setMode(Mode::AppWindow);
         windowActive = true;
-        windowEnd = Steady::now() + milliseconds(opt.configWindowMs);
+        windowEnd = Steady::now() + milliseconds(configWindowMs.load());
         event("application started, watching for 'S'");
         emit(kBanner, Out::Text);
     }
@@ -498,7 +518,7 @@ struct Simulator::Impl {
         if (error) {
             // The loader stays in its handshake; a listening window starts over.
             if (mode.load() == Mode::LoaderWindow)
-                windowEnd = Steady::now() + milliseconds(opt.loaderWindowMs);
+                windowEnd = Steady::now() + milliseconds(loaderWindowMs.load());
             event("handshake answered with an error");
             emit(kLoaderErrorText, Out::Reply);
             return;
@@ -553,6 +573,7 @@ struct Simulator::Impl {
         blockNumber = 0;
         frame.Reset();
         discarding = false;
+        discardingNow = false;
         setMode(Mode::Transfer);
         event("transfer started");
     }
@@ -591,6 +612,7 @@ struct Simulator::Impl {
             r.number = r.declaredLength > 0 || r.problem.rfind("length", 0) == 0 ? ++blockNumber : 0;
             r.answer = kBlockRejected;
             discarding = true;
+            discardingNow = true;
             recordBlock(r);
             event("frame refused: " + r.problem);
             answerByte(kBlockRejected);
@@ -745,8 +767,10 @@ struct Simulator::Impl {
             event("block " + std::to_string(r.number) + " cut off, dropped without an answer");
             frame.Reset();
         }
-        if (discarding && now - lastInput >= milliseconds(kDiscardIdleMs))
+        if (discarding && now - lastInput >= milliseconds(kDiscardIdleMs)) {
             discarding = false;
+            discardingNow = false;
+        }
     }
 
     int timeoutMs(TimePoint now) const
@@ -894,6 +918,14 @@ void Simulator::Stop()
 }
 
 bool Simulator::IsRunning() const { return d_->running.load(); }
+
+void Simulator::SetWindows(int loaderWindowMs, int configWindowMs)
+{
+    d_->loaderWindowMs = loaderWindowMs;
+    d_->configWindowMs = configWindowMs;
+}
+
+bool Simulator::Discarding() const { return d_->discardingNow.load(); }
 
 std::string Simulator::PortPath() const
 {

@@ -43,7 +43,8 @@ struct Faults {
     std::size_t chunkSize = 0;           // >0: every text goes out in pieces of this many bytes
     std::vector<std::size_t> splitAt;    // byte offsets at which every text is cut into pieces
     int chunkGapMs = 30;                 // pause between pieces, so they arrive separately
-    bool noise = false;                  // zero bytes and line noise before every AT reply
+    bool piecesTaken = false;            // each gap starts once the far end took the piece before (up to 5 s)
+    bool noise = false;                  // zero bytes and line noise before every reply (AT replies, loader texts, its 'P'; block answers stay clean)
     std::string noiseBytes = std::string("\0\0\xff\x7f#~\0", 7);
     int rejectBlock = 0;                 // block k (1-based, per transfer) answered 0x15 once
     int dropAckBlock = 0;                // block k gets no answer once
@@ -144,6 +145,13 @@ public:
     bool AutoPowerUp() const;
     void SetBaud(int baud); // 0 = unpaced
     int Baud() const;
+    // The listening windows of Options, from the next power-up (or
+    // application start) on.
+    void SetWindows(int loaderWindowMs, int configWindowMs);
+
+    // True while the boot loader drops what arrives after a refused frame
+    // (until the line rests for 100 ms).
+    bool Discarding() const;
 
     // ---- boot loader ----
     // Bytes accepted in the current (or last) transfer; complete once the

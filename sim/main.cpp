@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -17,7 +16,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -145,46 +143,39 @@ bool toSizes(const std::string& s, std::vector<std::size_t>& out)
     return true;
 }
 
-// The link in the tool's port folder; removed at exit if still ours.
+// The link in the tool's port folder, with the lock that tells the port list
+// this simulator is alive and owns the terminal. Withdrawn when the line
+// closes (its terminal number is free for others then) and at exit; the
+// lock goes with the process however it ends.
 struct PortLink {
-    std::string folder, link, target;
+    std::mutex m;
+    pell::SimulatorPortLink link;
 
+    // `name`, or name-<pid> when a running simulator holds that name.
     bool create(const std::string& name, const std::string& path)
     {
-        folder = pell::SimulatorPortFolder();
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        if (ec) {
-            say("halden-sim: cannot create " + folder + ": " + ec.message());
-            return false;
-        }
-        std::string candidate = folder + "/" + name;
-        struct stat st {};
-        // A link whose port still exists belongs to another simulator.
-        if (::lstat(candidate.c_str(), &st) == 0) {
-            if (::stat(candidate.c_str(), &st) == 0)
-                candidate = folder + "/" + name + "-" + std::to_string(::getpid());
-            else
-                ::unlink(candidate.c_str());
-        }
-        if (::symlink(path.c_str(), candidate.c_str()) != 0) {
-            say("halden-sim: cannot link " + candidate + ": " + std::strerror(errno));
-            return false;
-        }
-        link = candidate;
-        target = path;
-        return true;
+        std::lock_guard<std::mutex> lock(m);
+        const std::string folder = pell::SimulatorPortFolder();
+        std::string error;
+        if (link.Publish(folder, name, path, &error))
+            return true;
+        std::string second;
+        if (link.Publish(folder, name + "-" + std::to_string(::getpid()), path, &second))
+            return true;
+        say("halden-sim: " + error + "; " + second);
+        return false;
     }
 
     void remove()
     {
-        if (link.empty())
-            return;
-        char buf[512];
-        ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
-        if (n >= 0 && std::string(buf, static_cast<std::size_t>(n)) == target)
-            ::unlink(link.c_str());
-        link.clear();
+        std::lock_guard<std::mutex> lock(m);
+        link.Withdraw();
+    }
+
+    std::string path()
+    {
+        std::lock_guard<std::mutex> lock(m);
+        return link.LinkPath();
     }
 };
 
@@ -275,7 +266,8 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
             return false;
         }
         link.create(name, sim.PortPath());
-        say("port " + sim.PortPath() + (link.link.empty() ? "" : " (link " + link.link + ")"));
+        const std::string linked = link.path();
+        say("port " + sim.PortPath() + (linked.empty() ? "" : " (link " + linked + ")"));
     } else if (word == "b" && toInt(arg, n)) {
         sim.SetBaud(static_cast<int>(n));
     } else if (word == "i") {
@@ -387,7 +379,11 @@ int main(int argc, char** argv)
     std::signal(SIGPIPE, SIG_IGN);
 
     Simulator sim(opt);
-    sim.SetObserver([](Traffic kind, const std::string& bytes) {
+    PortLink link;
+    sim.SetObserver([&link](Traffic kind, const std::string& bytes) {
+        // A closed line's terminal number may soon be another program's.
+        if (kind == Traffic::Event && bytes == "line closed")
+            link.remove();
         if (quiet && kind != Traffic::Event)
             return;
         const char* tag = kind == Traffic::Received ? "<- " : kind == Traffic::Sent ? "-> " : "** ";
@@ -397,9 +393,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "halden-sim: cannot open a pseudo-terminal\n");
         return 1;
     }
-    PortLink link;
     link.create(name, sim.PortPath());
-    say("halden-sim: port " + sim.PortPath() + (link.link.empty() ? "" : " (link " + link.link + ")"));
+    const std::string linked = link.path();
+    say("halden-sim: port " + sim.PortPath() + (linked.empty() ? "" : " (link " + linked + ")"));
     if (powered)
         sim.PowerOn();
     say(std::string("device ") + (powered ? "on" : "off") +

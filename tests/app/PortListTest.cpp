@@ -1,4 +1,5 @@
 #include "app/PortList.h"
+#include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <fstream>
 
 using namespace pell;
+using pell::test::PtyPair;
 namespace fs = std::filesystem;
 
 namespace {
@@ -46,18 +48,77 @@ TEST(PortList, RealDevicesInNaturalOrderWithoutPlaceholders)
     EXPECT_EQ(ports, (std::vector<std::string>{"ttyACM1", "ttyS2", "ttyS10", "ttyUSB0"}));
 }
 
-TEST(PortList, SimulatorLinksComeFirstAndStaleOnesAreLeftOut)
+// What a simulator that died without cleaning up leaves: its link and its
+// lock file naming the terminal, with nobody holding the lock.
+void leaveDeadSimulator(const fs::path& dir, const std::string& name, const std::string& target)
+{
+    std::ofstream(dir / (name + ".lock")) << target << "\n";
+    fs::create_symlink(target, dir / name);
+}
+
+bool present(const fs::path& p)
+{
+    return fs::exists(fs::symlink_status(p));
+}
+
+TEST(PortList, LiveSimulatorsComeFirstAndDeadOnesAreLeftOutAndRemoved)
 {
     TempDir sys, sim;
     addTty(sys.path, "ttyUSB0", true);
-    std::ofstream(sim.path / "target") << "x";
-    fs::create_symlink(sim.path / "target", sim.path / "sim");
-    fs::create_symlink(sim.path / "gone", sim.path / "sim2");
+    PtyPair live, live10, foreign, other;
+    SimulatorPortLink a, b, c;
+    ASSERT_TRUE(a.Publish(sim.path.string(), "sim10", live10.slavePath()));
+    ASSERT_TRUE(b.Publish(sim.path.string(), "sim", live.slavePath()));
+    // A pseudo-terminal that belongs to another program now, behind a dead
+    // simulator's link, with and without its lock file.
+    leaveDeadSimulator(sim.path, "sim2", foreign.slavePath());
+    fs::create_symlink(foreign.slavePath(), sim.path / "sim3");
+    std::ofstream(sim.path / "sim4.lock") << "/dev/pts/999\n"; // lock without link
+    // A live simulator whose link does not lead where its lock says.
+    ASSERT_TRUE(c.Publish(sim.path.string(), "sim5", other.slavePath()));
+    fs::remove(sim.path / "sim5");
+    fs::create_symlink(foreign.slavePath(), sim.path / "sim5");
+    std::ofstream(sim.path / "notes.txt") << "x"; // no link at all
+
     auto ports = ListSerialPorts(sys.path.string(), sim.path.string());
-    ASSERT_EQ(ports.size(), 3u);
-    EXPECT_EQ(ports[0], (sim.path / "sim").string());
-    EXPECT_EQ(ports[1], (sim.path / "target").string());
-    EXPECT_EQ(ports[2], "ttyUSB0");
+    EXPECT_EQ(ports, (std::vector<std::string>{(sim.path / "sim").string(),
+                                               (sim.path / "sim10").string(), "ttyUSB0"}));
+    EXPECT_FALSE(present(sim.path / "sim2"));
+    EXPECT_FALSE(present(sim.path / "sim2.lock"));
+    EXPECT_FALSE(present(sim.path / "sim3"));
+    EXPECT_FALSE(present(sim.path / "sim4.lock"));
+    EXPECT_TRUE(present(sim.path / "sim5")) << "its simulator lives: not ours to remove";
+    EXPECT_TRUE(present(sim.path / "sim.lock"));
+
+    // A withdrawn simulator is gone from the list and from the folder.
+    b.Withdraw();
+    EXPECT_FALSE(present(sim.path / "sim"));
+    EXPECT_FALSE(present(sim.path / "sim.lock"));
+    ports = ListSerialPorts(sys.path.string(), sim.path.string());
+    EXPECT_EQ(ports, (std::vector<std::string>{(sim.path / "sim10").string(), "ttyUSB0"}));
+}
+
+TEST(PortList, ALiveSimulatorKeepsItsNameAndADeadOnesNameIsTakenOver)
+{
+    TempDir sim;
+    PtyPair first, second, third;
+    SimulatorPortLink a, b;
+    ASSERT_TRUE(a.Publish(sim.path.string(), "sim", first.slavePath()));
+    std::string error;
+    EXPECT_FALSE(b.Publish(sim.path.string(), "sim", second.slavePath(), &error));
+    EXPECT_NE(error.find("running simulator"), std::string::npos) << error;
+    EXPECT_EQ(fs::read_symlink(sim.path / "sim").string(), first.slavePath());
+
+    fs::remove(sim.path / "sim");
+    fs::remove(sim.path / "sim.lock");
+    leaveDeadSimulator(sim.path, "sim", third.slavePath());
+    a.Withdraw(); // its files are no longer its own: left alone
+    EXPECT_TRUE(present(sim.path / "sim"));
+    ASSERT_TRUE(b.Publish(sim.path.string(), "sim", second.slavePath(), &error)) << error;
+    EXPECT_EQ(fs::read_symlink(sim.path / "sim").string(), second.slavePath());
+    EXPECT_EQ(ListSerialPorts("/nonexistent/sys", sim.path.string()),
+              std::vector<std::string>{(sim.path / "sim").string()});
+    EXPECT_FALSE(b.Publish(sim.path.string(), "../x", second.slavePath()));
 }
 
 TEST(PortList, MissingFoldersGiveNoPorts)

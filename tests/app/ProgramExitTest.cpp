@@ -23,11 +23,12 @@ namespace fs = std::filesystem;
 TEST(Program, ExitsCleanlyWithThePortOpen)
 {
     PtyPair pty;
-    // A runtime folder of the test's own with a simulator-style link to the pty,
-    // so the program lists and opens it first.
+    // A runtime folder of the test's own where the test publishes the pty as
+    // a simulator does (link and held lock), so the program lists and opens
+    // it first.
     fs::path runtime = fs::temp_directory_path() / ("halden-exit-" + std::to_string(::getpid()));
-    fs::create_directories(runtime / "halden-sim");
-    fs::create_symlink(pty.slavePath(), runtime / "halden-sim" / "sim");
+    pell::SimulatorPortLink link;
+    ASSERT_TRUE(link.Publish((runtime / "halden-sim").string(), "sim", pty.slavePath()));
 
     std::string env1 = "XDG_RUNTIME_DIR=" + runtime.string();
     std::string env2 = "QT_QPA_PLATFORM=offscreen";
@@ -63,6 +64,7 @@ TEST(Program, ExitsCleanlyWithThePortOpen)
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &status, 0);
     }
+    link.Withdraw();
     fs::remove_all(runtime);
     ASSERT_TRUE(exited);
     ASSERT_TRUE(WIFEXITED(status));

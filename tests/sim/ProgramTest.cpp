@@ -96,7 +96,7 @@ public:
     }
 
     // Reads the program's output until it holds `needle` (from `from` on).
-    bool waitOutput(const std::string& needle, std::chrono::milliseconds deadline = 5s,
+    bool waitOutput(const std::string& needle, std::chrono::milliseconds deadline = 30s,
                     std::size_t from = 0)
     {
         auto end = Steady::now() + deadline;
@@ -135,7 +135,7 @@ public:
     // The port path from the first line: "halden-sim: port <path> (link <link>)".
     std::string portPath()
     {
-        if (!waitOutput("halden-sim: port ") || !waitOutput("\n", 5s, output.find("halden-sim: port ")))
+        if (!waitOutput("halden-sim: port ") || !waitOutput("\n", 30s, output.find("halden-sim: port ")))
             return {};
         std::size_t at = output.find("halden-sim: port ") + 12;
         at += 5;
@@ -144,7 +144,7 @@ public:
     }
 
     // Waits for the exit; its status, or -1 when it did not end in time.
-    int waitExit(std::chrono::milliseconds deadline = 5s)
+    int waitExit(std::chrono::milliseconds deadline = 30s)
     {
         auto end = Steady::now() + deadline;
         while (Steady::now() < end) {
@@ -232,6 +232,41 @@ TEST(HaldenSimProgram, LinksItsPortWhereThePortListLooksAndRemovesItOnTerm)
     EXPECT_FALSE(fs::exists(fs::symlink_status(link)));
 }
 
+TEST(HaldenSimProgram, AKilledSimulatorsLinkIsLeftOutOfThePortListAndRemoved)
+{
+    TempDir dir;
+    const std::string folder = dir.path + "/halden-sim";
+    Program prog({}, dir.path, false);
+    ASSERT_FALSE(prog.portPath().empty()) << prog.output;
+    ASSERT_EQ(pell::ListSerialPorts(dir.path + "/no-sys", folder),
+              std::vector<std::string>{folder + "/sim"});
+    prog.signal(SIGKILL); // no chance to clean up
+    EXPECT_EQ(prog.waitExit(30s), 128 + SIGKILL);
+    ASSERT_TRUE(fs::exists(fs::symlink_status(folder + "/sim"))) << "left behind";
+    EXPECT_TRUE(pell::ListSerialPorts(dir.path + "/no-sys", folder).empty());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/sim")));
+    EXPECT_FALSE(fs::exists(folder + "/sim.lock"));
+}
+
+TEST(HaldenSimProgram, ClosingItsLineWithdrawsItsLink)
+{
+    TempDir dir;
+    const std::string folder = dir.path + "/halden-sim";
+    Program prog({}, dir.path);
+    ASSERT_FALSE(prog.portPath().empty()) << prog.output;
+    prog.type("c\n");
+    ASSERT_TRUE(prog.waitOutput("(closed)", 30s)) << prog.output;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(folder + "/sim")));
+    EXPECT_TRUE(pell::ListSerialPorts(dir.path + "/no-sys", folder).empty());
+    const std::size_t closedAt = prog.output.find("(closed)");
+    prog.type("o\n"); // a new line is published again
+    ASSERT_TRUE(prog.waitOutput("(link " + folder + "/sim)", 30s, closedAt)) << prog.output;
+    EXPECT_EQ(pell::ListSerialPorts(dir.path + "/no-sys", folder),
+              std::vector<std::string>{folder + "/sim"});
+    prog.type("q\n");
+    EXPECT_EQ(prog.waitExit(30s), 0);
+}
+
 TEST(HaldenSimProgram, ServesWithoutTypedInputUntilInterrupted)
 {
     TempDir dir;
@@ -252,7 +287,7 @@ TEST(HaldenSimProgram, ServesWithoutTypedInputUntilInterrupted)
 TEST(HaldenSimProgram, TypedPowerCycleFaultsAndQuit)
 {
     TempDir dir;
-    Program prog({"--loader-window", "100", "--config-window", "2000"}, dir.path);
+    Program prog({"--loader-window", "100", "--config-window", "60000"}, dir.path);
     std::string port = prog.portPath();
     ASSERT_FALSE(port.empty()) << prog.output;
     pell::test::SimLine line(port);
@@ -266,7 +301,7 @@ TEST(HaldenSimProgram, TypedPowerCycleFaultsAndQuit)
     prog.type("e AT+IDNT\n");
     EXPECT_TRUE(prog.waitOutput("error for AT+IDNT"));
     line.send("AT+IDNT=1\r\n");
-    EXPECT_NE(line.readUntilContains("ERROR\r\n", 5s).find("ERROR"), std::string::npos);
+    EXPECT_NE(line.readUntilContains("ERROR\r\n", 30s).find("ERROR"), std::string::npos);
     prog.type("a\n");
     EXPECT_TRUE(prog.waitOutput("auto power-up on"));
     prog.type("b 9600\n");

@@ -21,9 +21,9 @@ public:
     std::string readUntil(const std::function<bool(const std::string&)>& done,
                           std::chrono::milliseconds deadline);
     std::string readUntilContains(const std::string& needle,
-                                  std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                                  std::chrono::milliseconds deadline = std::chrono::seconds(30));
     std::string readExactly(std::size_t count,
-                            std::chrono::milliseconds deadline = std::chrono::seconds(5));
+                            std::chrono::milliseconds deadline = std::chrono::seconds(30));
     // Everything that arrives within the period (to show that nothing does).
     std::string readFor(std::chrono::milliseconds period);
     // Each read() result on its own, with its arrival time, until `needle`

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -34,13 +35,33 @@ bool ReplyDone(const std::string& s)
     return EndsWith(s, kOk) || EndsWith(s, kError) || EndsWith(s, "\r\nleave\r\n");
 }
 
+// Waits far longer than a busy machine needs for a condition that must come.
+constexpr auto kLong = 30s;
+// Listening windows no test misses however busy the machine; tests that need
+// a window to lapse shorten it (kLapse) and wait for the mode it leads to.
+constexpr int kWindowMs = 600000;
+constexpr int kLapseMs = 150;
+
+bool Eventually(const std::function<bool()>& condition)
+{
+    return WaitUntil(condition, kLong);
+}
+
 Options Fast()
 {
     Options o;
-    o.loaderWindowMs = 150;
-    o.configWindowMs = 150;
+    o.loaderWindowMs = kWindowMs;
+    o.configWindowMs = kWindowMs;
     o.restartDelayMs = 50;
     o.eraseMs = 50;
+    return o;
+}
+
+Options Lapsing()
+{
+    Options o = Fast();
+    o.loaderWindowMs = kLapseMs;
+    o.configWindowMs = kLapseMs;
     return o;
 }
 
@@ -80,28 +101,26 @@ protected:
         line->discardInput();
     }
 
-    std::string Command(const std::string& text, std::chrono::milliseconds deadline = 5s)
+    std::string Command(const std::string& text, std::chrono::milliseconds deadline = kLong)
     {
         line->send(text + "\r\n");
         return line->readUntil(ReplyDone, deadline);
     }
 
-    // The tool's loader handshake: 'P' until a chunk beginning with 'P' comes back.
+    // The tool's loader handshake: one 'P', once the loader no longer drops
+    // what arrives after a refused frame, answered by exactly one 'P' (a
+    // second 'P' in flight would be taken for the next block's answer).
     bool LoaderHandshake()
     {
-        for (int i = 0; i < 100; ++i) {
-            line->send("P");
-            // Slower than the loader's rest after a refused frame, as the tool's 500 ms are.
-            std::string r = line->readUntil([](const std::string& s) { return !s.empty(); }, 150ms);
-            if (!r.empty() && r[0] == 'P')
-                return true;
-        }
-        return false;
+        if (!Eventually([&] { return !sim->Discarding(); }))
+            return false;
+        line->send("P");
+        return line->readExactly(1) == "P";
     }
 
     // Sends the image in frames after 0x06; returns the answer byte of each
     // frame (0 when none came).
-    std::vector<int> Transfer(const std::string& image, std::chrono::milliseconds answerWait = 3s)
+    std::vector<int> Transfer(const std::string& image, std::chrono::milliseconds answerWait = kLong)
     {
         std::vector<int> answers;
         line->send(std::string(1, static_cast<char>(kTransferStart)));
@@ -124,7 +143,7 @@ protected:
 
 TEST_F(SimFixture, AnswersNoCommandUntilConfigurationMode)
 {
-    Begin();
+    Begin(Lapsing());
     EXPECT_EQ(sim->CurrentMode(), Mode::Off);
     line->send("AT\r\n");
     EXPECT_EQ(line->readFor(300ms), "") << "a switched-off device says nothing";
@@ -139,6 +158,7 @@ TEST_F(SimFixture, AnswersNoCommandUntilConfigurationMode)
     EXPECT_EQ(line->readFor(300ms), "") << "a running device ignores AT commands";
     EXPECT_EQ(sim->CommandCount(), 0u);
 
+    sim->SetWindows(kWindowMs, kWindowMs);
     EnterConfiguration();
     EXPECT_EQ(Command("AT"), kOk);
     EXPECT_EQ(sim->ReceivedCommands(), std::vector<std::string>{"AT"});
@@ -148,7 +168,7 @@ TEST_F(SimFixture, AnswersNoCommandUntilConfigurationMode)
 TEST_F(SimFixture, SAfterTheBannerEntersConfigurationMode)
 {
     Options o = Fast();
-    o.configWindowMs = 3000;
+    o.loaderWindowMs = kLapseMs;
     Begin(o);
     sim->PowerCycle();
     std::string banner = line->readUntilContains("for setup");
@@ -165,7 +185,7 @@ TEST_F(SimFixture, ToolWaitingWithSEvery50msMeetsAPowerUp)
     std::atomic<bool> seen{false};
     std::string got;
     std::thread tool([&] {
-        auto end = Steady::now() + 5s;
+        auto end = Steady::now() + kLong;
         while (!seen && Steady::now() < end) {
             line->send("S");
             got += line->readUntil([](const std::string&) { return false; }, 50ms);
@@ -184,7 +204,7 @@ TEST_F(SimFixture, ToolWaitingWithSEvery50msMeetsAPowerUp)
 
 TEST_F(SimFixture, AutoPowerUpOnTheToolsHandshakeBytes)
 {
-    Options o = Fast();
+    Options o = Lapsing();
     o.autoPowerUp = true;
     Begin(o);
     line->send("S");
@@ -209,7 +229,7 @@ TEST_F(SimFixture, AutoPowerUpOnTheToolsHandshakeBytes)
 
     // So it does from normal running.
     sim->PowerCycle();
-    ASSERT_TRUE(WaitUntil([&] { return sim->CurrentMode() == Mode::Running; }));
+    ASSERT_TRUE(Eventually([&] { return sim->CurrentMode() == Mode::Running; }));
     line->discardInput();
     line->send("P");
     EXPECT_EQ(line->readExactly(1), "P");
@@ -224,8 +244,9 @@ TEST_F(SimFixture, ResetRestartsTheDevice)
 {
     Begin();
     EnterConfiguration();
+    sim->SetWindows(kLapseMs, kLapseMs);
     EXPECT_EQ(Command("AT+RESET"), kOk);
-    EXPECT_TRUE(WaitUntil([&] { return sim->PowerUps() == 2; }));
+    EXPECT_TRUE(Eventually([&] { return sim->PowerUps() == 2; }));
     EXPECT_NE(line->readUntilContains("System running").find("System running"), std::string::npos);
     line->send("AT\r\n");
     EXPECT_EQ(line->readFor(200ms), "");
@@ -235,14 +256,16 @@ TEST_F(SimFixture, PowerOffCutsAReplyShort)
 {
     Begin();
     EnterConfiguration();
-    sim->UpdateFaults([](Faults& f) { f.replyDelayMs = 1500; });
+    sim->UpdateFaults([](Faults& f) { f.replyDelayMs = 600000; });
     line->send("AT\r\n");
-    ASSERT_TRUE(WaitUntil([&] { return sim->CommandCount() == 1; }));
-    auto t0 = Steady::now();
+    ASSERT_TRUE(Eventually([&] { return sim->CommandCount() == 1; }));
+    // The switch is carried out between two bytes, not after the reply: had
+    // it waited, PowerOff would give up (10 s) with the device still on.
     sim->PowerOff();
-    EXPECT_LT(Steady::now() - t0, 1400ms) << "the switch does not wait for the reply";
     EXPECT_EQ(sim->CurrentMode(), Mode::Off);
-    EXPECT_EQ(line->readFor(1700ms), "");
+    // The reply was given up with the switch and never comes.
+    sim->UpdateFaults([](Faults& f) { f.replyDelayMs = 0; });
+    EXPECT_EQ(line->readFor(300ms), "");
 }
 
 // ---- configuration mode over the line ----
@@ -265,7 +288,7 @@ TEST_F(SimFixture, SetCommandsAndFactoryOverTheLine)
     EXPECT_EQ(*sim->Param(0), "1111111111");
     // A bare LF ends a line too.
     line->send("AT+HRTTIME=90\n");
-    EXPECT_EQ(line->readUntil(ReplyDone, 5s), kOk);
+    EXPECT_EQ(line->readUntil(ReplyDone, kLong), kOk);
     EXPECT_EQ(*sim->Param(23), "90");
     std::string report = Command("AT+SHOW");
     EXPECT_NE(report.find("1111111111\r\n"), std::string::npos);
@@ -327,18 +350,18 @@ TEST_F(SimFixture, RecordBatchesWithTheToolsContinuation)
     EnterConfiguration();
     line->send("AT+RDNFCRCRD=;2025/12/1,0:0:0;2026/3/31,23:55:55\r\n");
     std::string first = line->readUntil(
-        [](const std::string& s) { return s.size() > 6 && ReplyDone(s); }, 5s);
+        [](const std::string& s) { return s.size() > 6 && ReplyDone(s); }, kLong);
     ASSERT_EQ(first.rfind(kOk, 0), 0u) << first;
     EXPECT_TRUE(EndsWith(first, "\r\nleave\r\n")) << first;
     EXPECT_NE(first.find("Record:4;"), std::string::npos);
 
     // The continuation as the tool writes it: the command with CR LF "OK" CR LF as its value.
     line->send("AT+RDNFCRCRD=\r\nOK\r\n\r\n");
-    std::string second = line->readUntil(ReplyDone, 5s);
+    std::string second = line->readUntil(ReplyDone, kLong);
     EXPECT_EQ(second.rfind("Record:5;", 0), 0u) << second;
     EXPECT_TRUE(EndsWith(second, "\r\nleave\r\n"));
     line->send("AT+RDNFCRCRD=\r\nOK\r\n\r\n");
-    std::string third = line->readUntil(ReplyDone, 5s);
+    std::string third = line->readUntil(ReplyDone, kLong);
     EXPECT_EQ(third.rfind("Record:9;", 0), 0u) << third;
     EXPECT_NE(third.find("Record:10;"), std::string::npos);
     EXPECT_TRUE(EndsWith(third, kOk));
@@ -353,6 +376,7 @@ TEST_F(SimFixture, ApplicationDownloadKeepsTheImageByteForByte)
     Begin();
     sim->PowerCycle();
     ASSERT_TRUE(LoaderHandshake());
+    sim->SetWindows(kLapseMs, kLapseMs); // the restart after the transfer runs into the banner
     EXPECT_EQ(sim->CurrentMode(), Mode::LoaderReady);
     std::string image = Image(5000);
     std::vector<int> answers = Transfer(image);
@@ -371,7 +395,7 @@ TEST_F(SimFixture, ApplicationDownloadKeepsTheImageByteForByte)
     EXPECT_EQ(stats.transfersCompleted, 1);
     EXPECT_EQ(stats.bootRequests, 0);
     // The new firmware starts by itself.
-    EXPECT_TRUE(WaitUntil([&] { return sim->PowerUps() == 2; }));
+    EXPECT_TRUE(Eventually([&] { return sim->PowerUps() == 2; }));
     EXPECT_NE(line->readUntilContains("WC-3").find("WC-3"), std::string::npos);
     EXPECT_EQ(sim->ReceivedImage().size(), image.size()) << "kept after the restart";
 }
@@ -380,15 +404,10 @@ TEST_F(SimFixture, BootProgramDownloadWithBootUpdate)
 {
     Begin();
     sim->PowerCycle();
-    std::string got;
-    for (int i = 0; i < 50 && got.find("boot update") == std::string::npos; ++i) {
-        line->send("B");
-        got += line->readUntil([](const std::string& s) { return !s.empty(); }, 60ms);
-    }
-    std::string text = got + line->readUntilContains("boot update", 500ms);
+    line->send("B");
+    std::string text = line->readUntilContains("waiting for P\r\n");
     ASSERT_NE(text.find("boot update"), std::string::npos) << text;
     EXPECT_EQ(sim->CurrentMode(), Mode::BootUpdate);
-    line->discardInput();
     ASSERT_TRUE(LoaderHandshake());
     std::string image = Image(kBlockMax);
     EXPECT_EQ(Transfer(image), std::vector<int>{kBlockAccepted});
@@ -403,7 +422,7 @@ TEST_F(SimFixture, LoaderRejectsBrokenFramesAndStartsOverOnTheNextHandshake)
     sim->PowerCycle();
     ASSERT_TRUE(LoaderHandshake());
     line->send(std::string(1, static_cast<char>(kTransferStart)));
-    ASSERT_TRUE(WaitUntil([&] { return sim->CurrentMode() == Mode::Transfer; }));
+    ASSERT_TRUE(Eventually([&] { return sim->CurrentMode() == Mode::Transfer; }));
 
     std::string good = MakeBlockFrame(Image(100), false);
     std::string badXor = good;
@@ -447,7 +466,7 @@ TEST_F(SimFixture, CutFrameIsDroppedWithoutAnswer)
     line->send(std::string(1, static_cast<char>(kTransferStart)));
     line->send(MakeBlockFrame(Image(500), false).substr(0, 200));
     EXPECT_EQ(line->readFor(300ms), "");
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(Eventually([&] {
         auto b = sim->Blocks();
         return !b.empty() && b.back().problem == "frame cut off";
     }));
@@ -497,16 +516,21 @@ TEST_F(SimFixture, RepliesInChunksArriveSeparately)
     sim->UpdateFaults([](Faults& f) {
         f.chunkSize = 8;
         f.chunkGapMs = 60;
+        f.piecesTaken = true;
     });
     line->send("AT+VER\r\n");
-    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, 5s);
+    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, kLong);
     std::string all;
     for (const auto& p : pieces)
         all += p.bytes;
     ASSERT_TRUE(EndsWith(all, kOk)) << all;
     const std::size_t chunks = (all.size() + 7) / 8;
-    EXPECT_GE(pieces.size(), 2u);
-    EXPECT_GE(pieces.back().at - pieces.front().at, (chunks - 1) * 60ms / 2);
+    // Each piece is taken before the next one's gap starts.
+    ASSERT_EQ(pieces.size(), chunks);
+    for (std::size_t i = 0; i + 1 < pieces.size(); ++i) {
+        EXPECT_EQ(pieces[i].bytes, all.substr(i * 8, 8));
+        EXPECT_GE(pieces[i + 1].at - pieces[i].at, 60ms / 2);
+    }
 }
 
 TEST_F(SimFixture, RepliesCutAtChosenOffsets)
@@ -514,12 +538,15 @@ TEST_F(SimFixture, RepliesCutAtChosenOffsets)
     Options o = Fast();
     o.faults.splitAt = {3};
     o.faults.chunkGapMs = 150;
+    o.faults.piecesTaken = true;
     Begin(o);
     EnterConfiguration();
     line->send("AT\r\n");
-    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, 5s);
-    ASSERT_GE(pieces.size(), 2u);
+    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, kLong);
+    // The gap starts once the first piece was taken, however late that is.
+    ASSERT_EQ(pieces.size(), 2u);
     EXPECT_EQ(pieces[0].bytes, "\r\nO");
+    EXPECT_EQ(pieces[1].bytes, "K\r\n");
     EXPECT_GE(pieces[1].at - pieces[0].at, 75ms);
 }
 
@@ -572,9 +599,14 @@ TEST_F(SimFixture, DroppedAnswerOnceThenTheTransferSucceeds)
     ASSERT_TRUE(LoaderHandshake());
     sim->UpdateFaults([](Faults& f) { f.dropAckBlock = 1; });
     std::string image = Image(2 * kBlockMax);
-    EXPECT_EQ(Transfer(image, 400ms), std::vector<int>{0});
-    ASSERT_FALSE(sim->Blocks().empty());
+    line->send(std::string(1, static_cast<char>(kTransferStart)));
+    line->send(MakeBlockFrame(image.substr(0, kBlockMax), false));
+    // The loader took the block and decided to leave it unanswered.
+    ASSERT_TRUE(Eventually([&] { return sim->Blocks().size() == 1; }));
     EXPECT_EQ(sim->Blocks()[0].answer, 0);
+    EXPECT_EQ(sim->Blocks()[0].problem, "answer dropped by fault");
+    EXPECT_EQ(sim->GetFaults().dropAckBlock, 0) << "fires once";
+    EXPECT_EQ(line->readFor(100ms), "");
     ASSERT_TRUE(LoaderHandshake());
     EXPECT_EQ(Transfer(image), (std::vector<int>{kBlockAccepted, kBlockAccepted}));
     EXPECT_TRUE(sim->ImageComplete());
@@ -606,7 +638,7 @@ TEST_F(SimFixture, LineClosedPartWayThroughAReply)
     sim->UpdateFaults([](Faults& f) { f.closeAfterReplyBytes = 5; });
     line->send("AT+VER\r\n");
     EXPECT_EQ(line->readExactly(5), std::string(ControllerModel::VersionText()).substr(0, 5));
-    EXPECT_TRUE(line->waitHangUp(3s));
+    EXPECT_TRUE(line->waitHangUp(kLong));
     EXPECT_FALSE(sim->LineOpen());
 }
 
@@ -614,14 +646,13 @@ TEST_F(SimFixture, CloseLineWhileAReplyIsPending)
 {
     Begin();
     EnterConfiguration();
-    sim->UpdateFaults([](Faults& f) { f.replyDelayMs = 3000; });
+    sim->UpdateFaults([](Faults& f) { f.replyDelayMs = 600000; });
     line->send("AT\r\n");
-    ASSERT_TRUE(WaitUntil([&] { return sim->CommandCount() == 1; }));
-    auto t0 = Steady::now();
+    ASSERT_TRUE(Eventually([&] { return sim->CommandCount() == 1; }));
     sim->CloseLine();
     EXPECT_FALSE(sim->LineOpen());
-    EXPECT_TRUE(line->waitHangUp(2s));
-    EXPECT_LT(Steady::now() - t0, 2500ms);
+    // Long before the reply would be due.
+    EXPECT_TRUE(line->waitHangUp(kLong));
     // The device thread goes on without a line until stopped.
     EXPECT_TRUE(sim->IsRunning());
 }
@@ -649,12 +680,11 @@ TEST_F(SimFixture, PacedOutputTakesAboutTheLineTime)
     const int baud = 57600;
     sim->SetBaud(baud);
     auto t0 = Steady::now();
-    std::string reply = Command("AT+SHOW", 20s);
+    std::string reply = Command("AT+SHOW");
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0);
     ASSERT_TRUE(EndsWith(reply, kOk));
     auto expected = std::chrono::milliseconds(static_cast<int64_t>(reply.size()) * 10 * 1000 / baud);
     EXPECT_GE(took, expected * 6 / 10) << reply.size() << " bytes";
-    EXPECT_LE(took, expected * 5 + 2s);
 }
 
 TEST_F(SimFixture, PacedInputTakesAboutTheLineTime)
@@ -668,12 +698,11 @@ TEST_F(SimFixture, PacedInputTakesAboutTheLineTime)
     line->send(std::string(1, static_cast<char>(kTransferStart)));
     auto t0 = Steady::now();
     line->send(frame);
-    std::string answer = line->readExactly(1, 20s);
+    std::string answer = line->readExactly(1);
     auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Steady::now() - t0);
     ASSERT_EQ(answer, std::string(1, static_cast<char>(kBlockAccepted)));
     auto expected = std::chrono::milliseconds(static_cast<int64_t>(frame.size()) * 10 * 1000 / baud);
     EXPECT_GE(took, expected * 6 / 10);
-    EXPECT_LE(took, expected * 5 + 2s);
 }
 
 // ---- threads ----
