@@ -42,9 +42,14 @@ std::chrono::microseconds ManualClock::duration(int ms) const
 
 bool ManualClock::waitFor(Event& event, int ms) const
 {
-    const int64_t deadline = nowMs() + ms;
+    int64_t deadline;
     {
+        // Deadline, count and registration in one step under m_, against
+        // which advance() runs: a test that has seen this wait counted moves
+        // the clock against this deadline.
         std::lock_guard<std::mutex> lock(m_);
+        deadline = nowMs() + ms;
+        ++begun_;
         waits_.push_back(&event);
     }
     waitingChanged_.notify_all();
@@ -83,6 +88,18 @@ int ManualClock::waiting() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return static_cast<int>(waits_.size());
+}
+
+int ManualClock::waitsBegun() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return begun_;
+}
+
+bool ManualClock::awaitWait(int n, std::chrono::milliseconds deadline) const
+{
+    std::unique_lock<std::mutex> lock(m_);
+    return waitingChanged_.wait_for(lock, deadline, [&] { return begun_ >= n; }) && begun_ == n;
 }
 
 bool ManualClock::awaitWaiting(int count, std::chrono::milliseconds deadline) const

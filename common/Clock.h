@@ -58,6 +58,15 @@ public:
     int64_t nowMs() const { return now_.load(std::memory_order_acquire); }
     // How many waits are under way now.
     int waiting() const;
+    // How many waits (sleeps included) have begun since the clock was made.
+    // Each one's deadline is fixed against the clock when it is counted, so
+    // once a test has seen the count reach n, an advance() counts against
+    // the n-th wait's deadline.
+    int waitsBegun() const;
+    // Blocks (in real time, up to `deadline`) until the n-th wait (counting
+    // from 1) has begun. False when it never began or a later one already
+    // has: the test lost track of the waits it meant to step.
+    bool awaitWait(int n, std::chrono::milliseconds deadline = std::chrono::seconds(60)) const;
     // Blocks (in real time, up to `deadline`) until at least `count` waits
     // are under way; a test calls it before advance() so that the wait it
     // means to time out has really begun. True when they were.
@@ -68,6 +77,7 @@ private:
     mutable std::mutex m_;
     mutable std::condition_variable waitingChanged_;
     mutable std::vector<Event*> waits_;
+    mutable int begun_ = 0;
 };
 
 // A manual-reset event: set() wakes every waiter until reset().

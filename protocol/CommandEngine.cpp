@@ -13,9 +13,13 @@ CommandEngine::CommandEngine(CSerial& port, const Clock& clock, const Clock* pau
       handlerCopy_(std::make_unique<char[]>(kReplyBufferSize))
 {
     reply_[0] = '\0';
+    port_.AddLineWatcher(this);
 }
 
-CommandEngine::~CommandEngine() = default;
+CommandEngine::~CommandEngine()
+{
+    port_.RemoveLineWatcher(this);
+}
 
 int CommandEngine::FormatCommand(int id, std::string& text) const
 {
@@ -41,6 +45,18 @@ int CommandEngine::SendCommand(int id, std::string& text)
         return 0;
     }
 
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        // A cancel meant for an earlier command does not reach this one.
+        cancelled_ = false;
+        pauseEvent_.reset();
+    }
+    // The answer of a command that timed out must not be taken for this one.
+    if (!drainLateReply()) {
+        text.clear();
+        return 0;
+    }
+
     // Everything that the reply will touch is cleared before the first byte
     // goes out, so no part of the reply can be lost or mixed with older text.
     {
@@ -48,7 +64,9 @@ int CommandEngine::SendCommand(int id, std::string& text)
         resetLocked(id, row);
     }
 
-    if (!port_.IsOpen()) {
+    // A line lost before the reset above is seen here; one lost after it
+    // sets the reply event, which ends the wait below at once.
+    if (!port_.IsOpen() || port_.IsLost()) {
         text.clear();
         return 0;
     }
@@ -58,20 +76,21 @@ int CommandEngine::SendCommand(int id, std::string& text)
         return 0;
     }
 
-    if (!clock_.waitFor(replyEvent_, row->timeoutMs)) {
-        text.clear();
-        return 0;
-    }
+    const bool signalled = clock_.waitFor(replyEvent_, row->timeoutMs);
 
     int code;
     int copyLength = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (cancelled_) {
+        code = result_.load(std::memory_order_relaxed);
+        if (!signalled || cancelled_ || code == kReplyNone) {
+            // Not answered in time (or the line went away first): the answer
+            // may still be on its way and is drained before the next command
+            // goes out. A line that went away brings nothing more.
+            draining_ = !lineGone_;
             text.clear();
             return 0;
         }
-        code = result_.load(std::memory_order_relaxed);
         if (code == kReplyOk && row->handler != nullptr) {
             // The handler parses at leisure while late bytes keep arriving:
             // it gets the text as it stood when the reply was taken.
@@ -90,6 +109,44 @@ int CommandEngine::SendCommand(int id, std::string& text)
     return result;
 }
 
+bool CommandEngine::drainLateReply()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!draining_ || pendingRow_ == nullptr) {
+        draining_ = false;
+        return true;
+    }
+    // The receive side still checks every chunk against the timed-out row,
+    // so its late OK or error reply is recognised as that row's.
+    const int window = std::min(pendingRow_->timeoutMs, kDrainWindowMaxMs);
+    for (int i = 0; i < kDrainWindows && draining_; ++i) {
+        if (result_.load(std::memory_order_relaxed) != kReplyNone || lineGone_)
+            break;
+        // From here on only the late reply, the line going away or a cancel
+        // set the event (each of them under this lock).
+        replyEvent_.reset();
+        const uint64_t before = received_;
+        lock.unlock();
+        clock_.waitFor(replyEvent_, window);
+        lock.lock();
+        if (cancelled_)
+            return false;
+        if (result_.load(std::memory_order_relaxed) == kReplyNone && !lineGone_ &&
+            received_ == before)
+            break; // a whole window without a byte: nothing more is coming
+    }
+    const bool answered = draining_ && !lineGone_ &&
+                          result_.load(std::memory_order_relaxed) != kReplyNone;
+    draining_ = false;
+    if (!answered)
+        return true;
+    // The controller did answer, late: pace it as after every answer.
+    lock.unlock();
+    pauseClock_.waitFor(pauseEvent_, kPauseMs);
+    lock.lock();
+    return !cancelled_;
+}
+
 void CommandEngine::resetLocked(int id, const AtCommandRow* row)
 {
     length_ = 0;
@@ -98,6 +155,8 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
     okSeen_ = false;
     errorSeen_ = false;
     cancelled_ = false;
+    draining_ = false;
+    lineGone_ = false;
     result_.store(kReplyNone, std::memory_order_release);
     pendingId_.store(id, std::memory_order_release);
     pendingRow_ = row;
@@ -107,6 +166,7 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
 
 void CommandEngine::appendLocked(int length, const char* bytes)
 {
+    received_ += static_cast<uint64_t>(length);
     char* text = reply_.get();
     int start;
     if (length_ + length <= kReplyTextMax) {
@@ -213,12 +273,29 @@ void CommandEngine::ResetReply()
     scanned_ = 0;
     okSeen_ = false;
     errorSeen_ = false;
+    // Whatever a timed-out command left on the line is gone with the text.
+    draining_ = false;
 }
 
 void CommandEngine::CancelWait()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     cancelled_ = true;
+    replyEvent_.set();
+    pauseEvent_.set();
+}
+
+bool CommandEngine::DrainPending() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return draining_;
+}
+
+void CommandEngine::OnLineGone()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    lineGone_ = true;
+    draining_ = false;
     replyEvent_.set();
     pauseEvent_.set();
 }

@@ -11,11 +11,39 @@
 // After every answered command the engine pauses one second, whatever the
 // answer, to pace the controller; a command that is not answered costs its
 // time-out and returns at once.
+//
+// A late answer never counts for a later command. When a command times out
+// (or its wait is cancelled) the engine keeps listening for that command's
+// OK or error reply, and the next SendCommand first drains the line before
+// it writes anything:
+//   - the drain ends as soon as the late OK or error reply has arrived; the
+//     controller has answered, so the usual one-second pause follows;
+//   - or when one whole drain window has passed without a single byte
+//     arriving: the line is quiet, the controller is taken to have given up;
+//   - or, on a line that keeps chattering without ever completing a reply,
+//     after kDrainWindows windows;
+//   - or at once when the line goes away (see below) or the wait is
+//     cancelled (the command then fails without being sent).
+// A drain window is the timed-out command's own time-out, cut to
+// kDrainWindowMaxMs (1000 ms): a late reply is caught when it arrives within
+// that window after the time-out (or after the last byte of chatter), and a
+// silent controller costs every retry at most one second more (the connect
+// job's ten AT attempts to a dead controller take 60 s, not 100 s). So a drain lasts at most one window on a silent line and at most
+// kDrainWindows windows (3 s) in all. Bytes drained this way stay in the
+// reply text of the failed command until the next command starts. A reset
+// of the reply (the configuration page waiting for the controller's restart
+// banner) ends the need to drain, as does the line going away.
+//
+// A vanished line ends a wait at once: the engine watches its port, and
+// when the device is lost or the port is closed the pending wait (reply,
+// drain or pause) ends and the command fails; it does not wait out the
+// row's time-out.
 #include "common/Clock.h"
 #include "protocol/CommandTable.h"
 #include "serial/CSerial.h"
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,13 +54,15 @@ namespace pell {
 // What the receive side has recognised for the pending command.
 enum ReplyResultCode { kReplyNone = 0, kReplyOk = 1, kReplyError = 2 };
 
-class CommandEngine {
+class CommandEngine : private ILineWatcher {
 public:
     static constexpr int kReplyBufferSize = 80970;    // with the closing zero
     static constexpr int kReplyTextMax = kReplyBufferSize - 1;
     static constexpr int kCarryOverBytes = 100;       // kept when the buffer overflows
     static constexpr int kPauseMs = 1000;             // after every answered command
     static constexpr int kLineBufferSize = 255;       // a command line is shorter
+    static constexpr int kDrainWindows = 3;           // most windows a drain lasts
+    static constexpr int kDrainWindowMaxMs = 1000;    // longest quiet window of a drain
 
     // `clock` times the waits for replies; `pauseClock`, when given, times
     // the pause after a reply instead (tests and benchmarks shorten the
@@ -40,7 +70,7 @@ public:
     // otherwise the same request to a clock).
     explicit CommandEngine(CSerial& port = theSerial, const Clock& clock = systemClock(),
                            const Clock* pauseClock = nullptr);
-    ~CommandEngine();
+    ~CommandEngine() override;
     CommandEngine(const CommandEngine&) = delete;
     CommandEngine& operator=(const CommandEngine&) = delete;
 
@@ -78,12 +108,21 @@ public:
     // The id of the command last sent; -1 before the first one.
     int PendingId() const { return pendingId_.load(std::memory_order_acquire); }
 
-    // Ends the wait (and the pause) of the command pending now: SendCommand
-    // returns 0 at once. For shutting the worker down; a command started
-    // afterwards is not affected.
+    // Ends the wait (and the pause, or the drain before the line goes out)
+    // of the command pending now: SendCommand returns 0 at once. For
+    // shutting the worker down; a command started afterwards is not affected.
     void CancelWait();
 
+    // True while a timed-out command's late reply may still come, so that
+    // the next SendCommand drains the line first.
+    bool DrainPending() const;
+
 private:
+    // The port's line went away (device lost or port closing).
+    void OnLineGone() override;
+    // Drains a timed-out command's late reply (see above). False when the
+    // wait was cancelled meanwhile.
+    bool drainLateReply();
     void resetLocked(int id, const AtCommandRow* row);
     void appendLocked(int length, const char* bytes);
     bool scanLocked(const char* pattern, bool& seen);
@@ -104,10 +143,17 @@ private:
     bool errorSeen_ = false;
     const AtCommandRow* pendingRow_ = nullptr;
     bool cancelled_ = false;
+    // The pending row timed out without an answer: its reply may still come.
+    bool draining_ = false;
+    // The line went away since the pending command was prepared.
+    bool lineGone_ = false;
+    // Every byte ever appended, so a drain window can tell quiet from chatter.
+    uint64_t received_ = 0;
 
     std::atomic<int> result_{kReplyNone};
     std::atomic<int> pendingId_{-1};
-    Event replyEvent_;  // manual reset: a reply text was recognised
+    Event replyEvent_;  // manual reset: a reply text was recognised, the
+                        // line went away, or the wait was cancelled
     Event pauseEvent_;  // cuts the pause short on CancelWait
 
     std::mutex sendMutex_;               // one command at a time

@@ -88,6 +88,8 @@ void CSerial::closeLocked()
         return;
     closing_.store(true);
     stop_.store(1);
+    // Whoever waits for an answer on this line stops waiting now.
+    tellWatchers();
     {
         std::shared_lock<std::shared_mutex> device(deviceMutex_);
         backend_->wake(); // every pending read, write and wait returns now
@@ -182,8 +184,30 @@ int CSerial::Write(const char* bytes, int count)
 
 void CSerial::markLost()
 {
-    if (!lost_.exchange(true))
+    // The flag first, so a watcher or owner that looks sees the port lost.
+    if (!lost_.exchange(true)) {
+        tellWatchers();
         notify(kMsgDeviceLost, 0);
+    }
+}
+
+void CSerial::AddLineWatcher(ILineWatcher* watcher)
+{
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    watchers_.push_back(watcher);
+}
+
+void CSerial::RemoveLineWatcher(ILineWatcher* watcher)
+{
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    std::erase(watchers_, watcher);
+}
+
+void CSerial::tellWatchers()
+{
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    for (ILineWatcher* w : watchers_)
+        w->OnLineGone();
 }
 
 void CSerial::notify(int message, uint32_t value)

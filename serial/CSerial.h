@@ -11,6 +11,7 @@
 #include <shared_mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pell {
 
@@ -26,6 +27,17 @@ class ISerialOwner {
 public:
     virtual ~ISerialOwner() = default;
     virtual void OnSerialNotify(int message, uint32_t value) = 0;
+};
+
+// Told at once when the open line goes away: the device vanished, or the
+// port is being closed. Called on the thread that found the loss (a reader
+// or writer) or on the closing thread, while the port's state lock may be
+// held: a watcher only records the fact and wakes its waiters, and never
+// calls back into the port.
+class ILineWatcher {
+public:
+    virtual ~ILineWatcher() = default;
+    virtual void OnLineGone() = 0;
 };
 
 // Notification numbers (the owner's message numbers).
@@ -70,6 +82,10 @@ public:
     int Write(const char* bytes, int count);
 
     void SetOwner(ISerialOwner* owner) { owner_.store(owner, std::memory_order_release); }
+    // Any number of watchers; a watcher removes itself before it goes away
+    // (RemoveLineWatcher waits for a notification that is under way).
+    void AddLineWatcher(ILineWatcher* watcher);
+    void RemoveLineWatcher(ILineWatcher* watcher);
     void SetReceiveThreshold(int threshold) { threshold_.store(threshold); }
     int ReceiveThreshold() const { return threshold_.load(); }
 
@@ -93,11 +109,14 @@ public:
 private:
     void notify(int message, uint32_t value);
     void markLost();
+    void tellWatchers();
     void closeLocked();
 
     mutable std::mutex stateMutex_;     // open/close and the error fields
     std::shared_mutex deviceMutex_;     // readers/writers share, close excludes
     std::mutex writeMutex_;             // one writer at a time
+    std::mutex watchMutex_;             // the watcher list, held while telling them
+    std::vector<ILineWatcher*> watchers_;
     std::unique_ptr<SerialBackend> backend_;
     std::thread eventThread_;
     std::atomic<bool> open_{false};

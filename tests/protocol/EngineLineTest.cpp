@@ -3,6 +3,7 @@
 // on the master side answering each command line.
 #include "app/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
+#include "tests/protocol/EngineTestSupport.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,10 @@ namespace pell {
 namespace {
 
 using namespace std::chrono_literals;
+using test::AsyncSend;
+using test::kPatience;
 using test::PtyPair;
+using test::SteppedClock;
 using test::WaitUntil;
 
 const std::string kOk = "\r\nOK\r\n";
@@ -124,7 +128,7 @@ private:
                 }
                 bool first = true;
                 for (const std::string& piece : script_(line)) {
-                    if (!first && !WaitUntil([&] { return feeder_.Received() >= sent_; }))
+                    if (!first && !WaitUntil([&] { return feeder_.Received() >= sent_; }, kPatience))
                         ADD_FAILURE() << "the engine did not take the previous piece";
                     first = false;
                     pty_.send(piece);
@@ -148,7 +152,7 @@ private:
 struct EngineOnLine : ::testing::Test {
     PtyPair pty;
     CSerial port;
-    ScaledClock waitClock{4.0};       // 1000 ms -> 250 ms, 5000 ms -> 1250 ms
+    SteppedClock waitClock;           // time-outs pass only when the test says so
     RecordingClock pauseClock{200.0}; // the 1000 ms pause -> 5 ms
     CommandEngine engine{port, waitClock, &pauseClock};
     EngineFeeder feeder{engine};
@@ -167,7 +171,22 @@ struct EngineOnLine : ::testing::Test {
         dispatcher.Stop();
         port.ClosePort();
     }
-    int send(int id, std::string& text) { return engine.SendCommand(id, text); }
+    // A command that ends without the clock moving: answered, refused or
+    // failed at once.
+    int send(int id, std::string& text)
+    {
+        AsyncSend command(engine, waitClock, id);
+        int result = command.Result();
+        text = command.Text();
+        return result;
+    }
+    // A command whose wait the test ends by moving the clock: waits for the
+    // n-th wait on the clock to begin, then moves the clock by `ms`.
+    void expire(int nthWait, int ms)
+    {
+        ASSERT_TRUE(waitClock.awaitWait(nthWait));
+        waitClock.advance(ms);
+    }
 };
 
 // A value for every parameter, so that every line carries one.
@@ -323,7 +342,7 @@ TEST_F(EngineOnLine, OkReplyStraddlingTheCarryOver)
     });
     std::string text;
     EXPECT_EQ(send(kIdShow, text), 1);
-    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() == 100 + 303; }));
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() == 100 + 303; }, kPatience));
     EXPECT_EQ(engine.GetReplyText(), std::string(97, 'r') + kOk + std::string(300, 's'));
 }
 
@@ -349,30 +368,129 @@ TEST_F(EngineOnLine, FailedWriteLeavesTheTextEmpty)
     pty.closeSlaveHandle();
     std::string text = "junk";
     std::size_t pauses = pauseClock.count();
-    int64_t start = monotonicUs();
     EXPECT_EQ(send(kIdAt, text), 0);
     EXPECT_EQ(text, "");
     EXPECT_EQ(pauseClock.count(), pauses);
-    // It failed on the write, not by waiting out the 5000 ms time-out.
-    EXPECT_LT(monotonicUs() - start,
-              std::chrono::duration_cast<std::chrono::microseconds>(waitClock.duration(5000)).count());
+    // It failed on the write, without waiting for a reply.
+    EXPECT_EQ(waitClock.waitsBegun(), 0);
 }
 
 TEST_F(EngineOnLine, SilentControllerTimesOutWithoutPause)
 {
     controller.Start([](const std::string&) { return std::vector<std::string>{}; });
-    for (int id : {0, kIdShow}) {
-        const int timeout = FindAtRow(id)->timeoutMs;
-        std::string text = "junk";
+    std::size_t pauses = pauseClock.count();
+    AsyncSend first(engine, waitClock, 0); // 1000 ms
+    expire(1, 999);
+    EXPECT_FALSE(first.Done()) << "ended before its time-out";
+    waitClock.advance(1);
+    EXPECT_EQ(first.Result(), 0);
+    EXPECT_EQ(first.Text(), "");
+    EXPECT_EQ(engine.ReplyResult(), kReplyNone);
+    EXPECT_TRUE(engine.DrainPending());
+
+    // The next command first listens one quiet window of the timed-out
+    // row's 1000 ms for its late reply, and only then goes out.
+    AsyncSend second(engine, waitClock, kIdShow); // 5000 ms
+    expire(2, 999);
+    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() >= 1; }, kPatience));
+    EXPECT_EQ(controller.Lines().size(), 1u) << "sent while the line was drained";
+    waitClock.advance(1);
+    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() == 2; }, kPatience));
+    expire(3, 4999);
+    EXPECT_FALSE(second.Done()) << "ended before its time-out";
+    waitClock.advance(1);
+    EXPECT_EQ(second.Result(), 0);
+    EXPECT_EQ(second.Text(), "");
+    EXPECT_EQ(pauseClock.count(), pauses) << "a time-out returns at once";
+}
+
+// A timed-out command's reply that comes late is drained before the next
+// command goes out and never counts for it, in either direction.
+TEST_F(EngineOnLine, LateReplyOfATimedOutCommandIsNotTheNextCommandsReply)
+{
+    struct Case {
+        const char* what;
+        std::string late;        // what the first command's reply finally is
+        bool lateBeforeNext;     // it arrives before the next command starts
+        std::string nextReply;   // the second command's own answer
+        int nextResult;
+        int nextCode;
+    };
+    const Case cases[] = {
+        {"late OK, next refused", "\r\nOK\r\n", false, kError, 0, kReplyError},
+        {"late ERROR, next accepted", "busy" + kError, false, kOk, 1, kReplyOk},
+        {"late OK before the next command", kOk, true, kError, 0, kReplyError},
+    };
+    SetParamValue(0, "88");
+    SetParamValue(1, "13900000000");
+    std::atomic<const Case*> now{nullptr};
+    controller.Start([&](const std::string& line) {
+        if (line.rfind("AT+IDNT=", 0) == 0)
+            return std::vector<std::string>{}; // answered late, by the test
+        return std::vector<std::string>{now.load()->nextReply};
+    });
+    int waits = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        now = &c;
+        std::size_t lines = controller.Lines().size();
         std::size_t pauses = pauseClock.count();
-        int64_t start = monotonicUs();
-        EXPECT_EQ(send(id, text), 0);
-        int64_t took = monotonicUs() - start;
-        EXPECT_EQ(text, "");
-        EXPECT_EQ(engine.ReplyResult(), kReplyNone);
-        EXPECT_GE(took, waitClock.duration(timeout).count());
-        EXPECT_EQ(pauseClock.count(), pauses) << "a time-out returns at once";
+        {
+            AsyncSend first(engine, waitClock, 0);
+            expire(++waits, 1000);
+            EXPECT_EQ(first.Result(), 0);
+        }
+        if (c.lateBeforeNext) {
+            pty.send(c.late);
+            ASSERT_TRUE(WaitUntil([&] { return engine.ReplyResult() != kReplyNone; }, kPatience));
+        }
+        AsyncSend second(engine, waitClock, 1);
+        if (!c.lateBeforeNext) {
+            ASSERT_TRUE(waitClock.awaitWait(++waits)); // draining
+            ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() >= lines + 1; }, kPatience));
+            EXPECT_EQ(controller.Lines().size(), lines + 1) << "sent while the line was drained";
+            pty.send(c.late);
+        }
+        ++waits; // the second command's own wait
+        EXPECT_EQ(second.Result(), c.nextResult);
+        EXPECT_EQ(engine.ReplyResult(), c.nextCode);
+        EXPECT_EQ(engine.GetReplyText(), c.nextReply);
+        EXPECT_EQ(pauseClock.count(), pauses + 2) << "paced after the late reply and after the answer";
+        EXPECT_FALSE(engine.DrainPending());
+        std::vector<std::string> got = controller.Lines();
+        ASSERT_EQ(got.size(), lines + 2);
+        EXPECT_EQ(got[lines], "AT+IDNT=88\r\n");
+        EXPECT_EQ(got[lines + 1], "AT+PHON=13900000000\r\n");
     }
+    EXPECT_EQ(waitClock.waitsBegun(), waits);
+    ClearValues();
+}
+
+// A line that keeps bringing bytes without a reply ends the drain after
+// its last window.
+TEST_F(EngineOnLine, ChatteringLineEndsTheDrainAfterItsLastWindow)
+{
+    controller.Start([](const std::string& line) {
+        if (line == "AT+SHOW\r\n")
+            return std::vector<std::string>{};
+        return std::vector<std::string>{kOk};
+    });
+    {
+        AsyncSend first(engine, waitClock, kIdShow);
+        expire(1, 5000);
+        EXPECT_EQ(first.Result(), 0);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() == 1; }, kPatience));
+    AsyncSend second(engine, waitClock, kIdAt);
+    for (int window = 0; window < CommandEngine::kDrainWindows; ++window) {
+        ASSERT_TRUE(waitClock.awaitWait(2 + window));
+        pty.send("x");
+        ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() == window + 1; }, kPatience));
+        EXPECT_EQ(controller.Lines().size(), 1u) << "sent while the line was drained";
+        waitClock.advance(5000); // a window is the timed-out row's time-out
+    }
+    EXPECT_EQ(second.Result(), 1);
+    EXPECT_EQ(engine.GetReplyText(), kOk);
     EXPECT_EQ(controller.Lines().size(), 2u);
 }
 
@@ -381,8 +499,10 @@ TEST_F(EngineOnLine, WrongAnswerIsNoAnswer)
     controller.Start([](const std::string&) {
         return std::vector<std::string>{"\r\nOK\n", "\r\nERR\r\n", "\r\nok\r\n"};
     });
-    std::string text;
-    EXPECT_EQ(send(0, text), 0);
+    AsyncSend command(engine, waitClock, 0);
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyContains("\r\nok\r\n"); }, kPatience));
+    expire(1, 1000);
+    EXPECT_EQ(command.Result(), 0);
     EXPECT_EQ(engine.ReplyResult(), kReplyNone);
 }
 
@@ -397,7 +517,7 @@ TEST_F(EngineOnLine, LateBytesDoNotReachTheNextCommand)
     });
     std::string text;
     EXPECT_EQ(send(kIdAt, text), 1);
-    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyContains("late"); }));
+    ASSERT_TRUE(WaitUntil([&] { return engine.ReplyContains("late"); }, kPatience));
     EXPECT_EQ(send(kIdVersion, text), 1);
     EXPECT_EQ(engine.GetReplyText(), "second" + kOk);
 }
@@ -452,22 +572,36 @@ TEST_F(EngineOnLine, ReportHandlerGetsAStableCopy)
 TEST_F(EngineOnLine, CancelEndsTheWaitAtOnce)
 {
     controller.Start([](const std::string&) { return std::vector<std::string>{}; });
-    std::atomic<int> result{-1};
-    std::string text = "junk";
-    std::thread worker([&] { result = send(kIdShow, text); });
-    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() == 1; }));
-    int64_t start = monotonicUs();
-    engine.CancelWait();
-    worker.join();
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(text, "");
-    EXPECT_LT(monotonicUs() - start, waitClock.duration(5000).count());
+    {
+        AsyncSend command(engine, waitClock, kIdShow);
+        ASSERT_TRUE(waitClock.awaitWait(1));
+        engine.CancelWait();
+        EXPECT_EQ(command.Result(), 0);
+        EXPECT_EQ(command.Text(), "");
+    }
+    EXPECT_EQ(waitClock.nowMs(), 0);
 
-    // The next command is not affected.
+    // The next command is not cancelled; it drains the line for the late
+    // reply of the cancelled one first.
     controller.Stop();
     ScriptedController answering(pty, feeder);
     answering.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
-    EXPECT_EQ(send(kIdAt, text), 1);
+    AsyncSend next(engine, waitClock, kIdAt);
+    expire(2, 5000);
+    EXPECT_EQ(next.Result(), 1);
+}
+
+// Closing the port while a command waits ends the wait at once.
+TEST_F(EngineOnLine, PortClosedMidCommandEndsTheWait)
+{
+    controller.Start([](const std::string&) { return std::vector<std::string>{}; });
+    AsyncSend command(engine, waitClock, kIdShow);
+    ASSERT_TRUE(waitClock.awaitWait(1));
+    port.ClosePort();
+    EXPECT_EQ(command.Result(), 0);
+    EXPECT_EQ(command.Text(), "");
+    EXPECT_EQ(waitClock.nowMs(), 0) << "not by its time-out";
+    EXPECT_FALSE(engine.DrainPending()) << "a closed line brings no late reply";
 }
 
 } // namespace

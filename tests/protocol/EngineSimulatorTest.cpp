@@ -5,12 +5,15 @@
 #include "app/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "sim/Simulator.h"
+#include "tests/protocol/EngineTestSupport.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,9 @@ namespace pell {
 namespace {
 
 using namespace std::chrono_literals;
+using test::AsyncSend;
+using test::kPatience;
+using test::SteppedClock;
 using test::WaitUntil;
 
 // Hands the chunks to the engine as the configuration page does: collected
@@ -55,14 +61,53 @@ sim::Options DeviceOptions()
 struct EngineWithSimulator : ::testing::Test {
     sim::Simulator device{DeviceOptions()};
     CSerial port;
-    ScaledClock waitClock{4.0};       // 1000 ms -> 250 ms, 5000 ms -> 1250 ms
+    SteppedClock waitClock;           // time-outs pass only when the test says so
     ScaledClock pauseClock{200.0};    // the 1000 ms pause -> 5 ms
     CommandEngine engine{port, waitClock, &pauseClock};
     PageStandIn page{engine};
     ReceiveDispatcher dispatcher{port};
 
+    // The device can be made to hold its answer to one command until the
+    // test lets it go: a reply that is late by as much as the test needs.
+    std::mutex gateMutex;
+    std::condition_variable gateChanged;
+    std::string holdFor; // command prefix whose answer is held; empty: none
+    bool holding = false;
+
+    void Hold(const std::string& prefix)
+    {
+        std::lock_guard<std::mutex> lock(gateMutex);
+        holdFor = prefix;
+    }
+    bool AwaitHolding()
+    {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        return gateChanged.wait_for(lock, kPatience, [&] { return holding; });
+    }
+    void Release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(gateMutex);
+            holdFor.clear();
+        }
+        gateChanged.notify_all();
+    }
+
     void SetUp() override
     {
+        // Called on the device thread when it has taken a command, before
+        // it answers: blocking here holds the answer back.
+        device.SetObserver([this](sim::Traffic kind, const std::string& text) {
+            if (kind != sim::Traffic::Event || text.rfind("command ", 0) != 0)
+                return;
+            std::unique_lock<std::mutex> lock(gateMutex);
+            if (holdFor.empty() || text.compare(8, holdFor.size(), holdFor) != 0)
+                return;
+            holding = true;
+            gateChanged.notify_all();
+            gateChanged.wait_for(lock, 2 * kPatience, [&] { return holdFor.empty(); });
+            holding = false;
+        });
         ASSERT_TRUE(device.Start());
         ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
         dispatcher.SetConfigReceiver(&page);
@@ -71,6 +116,7 @@ struct EngineWithSimulator : ::testing::Test {
     }
     void TearDown() override
     {
+        Release();
         dispatcher.Stop();
         port.ClosePort();
         device.Stop();
@@ -90,9 +136,18 @@ struct EngineWithSimulator : ::testing::Test {
                 }
                 return engine.ReplyContains("CONFIGURE PROGRAM");
             },
-            10s);
+            kPatience);
         page.SetState(1);
         return entered;
+    }
+
+    // A command that ends without the clock moving.
+    int send(int id, std::string& text)
+    {
+        AsyncSend command(engine, waitClock, id);
+        int result = command.Result();
+        text = command.Text();
+        return result;
     }
 };
 
@@ -138,7 +193,7 @@ TEST_F(EngineWithSimulator, EveryCommandOfTheTable)
         if (row.command == nullptr)
             continue;
         std::string text;
-        EXPECT_EQ(engine.SendCommand(row.id, text), 1) << row.command << ": " << engine.GetReplyText();
+        EXPECT_EQ(send(row.id, text), 1) << row.command << ": " << engine.GetReplyText();
         std::string line;
         engine.FormatCommand(row.id, line);
         EXPECT_EQ(text, line);
@@ -177,7 +232,7 @@ TEST_F(EngineWithSimulator, EveryCommandRefused)
         if (row.command == nullptr)
             continue;
         std::string text = "junk";
-        EXPECT_EQ(engine.SendCommand(row.id, text), 0) << row.command;
+        EXPECT_EQ(send(row.id, text), 0) << row.command;
         EXPECT_EQ(text, "");
         EXPECT_EQ(engine.ReplyResult(), kReplyError) << row.command;
     }
@@ -196,7 +251,7 @@ TEST_F(EngineWithSimulator, NoisyRepliesInSmallPieces)
     device.SetFaults(f);
     for (int id : {kIdAt, 0, 23, kIdVersion, kIdSignal, kIdShow, kIdCounterValue1}) {
         std::string text;
-        EXPECT_EQ(engine.SendCommand(id, text), 1) << id;
+        EXPECT_EQ(send(id, text), 1) << id;
         EXPECT_EQ(engine.GetReplyText().find('\0'), std::string::npos);
     }
     ClearValues();
@@ -207,28 +262,79 @@ TEST_F(EngineWithSimulator, SilentDeviceTimesOut)
     sim::Faults f;
     f.silent = true;
     device.SetFaults(f);
-    std::string text = "junk";
-    int64_t start = monotonicUs();
-    EXPECT_EQ(engine.SendCommand(kIdAt, text), 0);
-    EXPECT_GE(monotonicUs() - start, waitClock.duration(5000).count());
-    EXPECT_EQ(text, "");
+    AsyncSend command(engine, waitClock, kIdAt);
+    ASSERT_TRUE(WaitUntil([&] { return device.CommandCount() == 1; }, kPatience));
+    ASSERT_TRUE(waitClock.awaitWait(1));
+    waitClock.advance(4999);
+    EXPECT_FALSE(command.Done()) << "ended before its 5000 ms time-out";
+    waitClock.advance(1);
+    EXPECT_EQ(command.Result(), 0);
+    EXPECT_EQ(command.Text(), "");
     EXPECT_EQ(device.CommandCount(), 1u);
+}
+
+// As with halden-sim --slow 1200 --error AT+PHON=: the device takes the new
+// id but answers after the 1000 ms time-out, and refuses the phone number.
+// Its late OK must not pass for the answer to AT+PHON=.
+TEST_F(EngineWithSimulator, SlowDeviceIsReportedTruthfully)
+{
+    SetParamValue(0, "4711");
+    SetParamValue(1, "13900000000");
+    sim::Faults f;
+    f.replyDelayMs = 1200;
+    f.errorFor = {"AT+PHON="};
+    device.SetFaults(f);
+    // However busy the machine, the OK comes after the time-out: the
+    // device holds it until the engine has given up.
+    Hold("AT+IDNT=");
+    {
+        AsyncSend first(engine, waitClock, 0);
+        ASSERT_TRUE(AwaitHolding());
+        ASSERT_TRUE(waitClock.awaitWait(1));
+        waitClock.advance(1000);
+        EXPECT_EQ(first.Result(), 0) << "timed out";
+    }
+    AsyncSend second(engine, waitClock, 1);
+    ASSERT_TRUE(waitClock.awaitWait(2)); // draining the line: AT+PHON= not sent yet
+    Release();                           // the late OK of AT+IDNT= arrives
+    EXPECT_EQ(second.Result(), 0) << "refused";
+    EXPECT_EQ(engine.ReplyResult(), kReplyError);
+    EXPECT_FALSE(engine.ReplyContains("OK"));
+    EXPECT_EQ(waitClock.nowMs(), 1000) << "the late OK ended the drain";
+    EXPECT_EQ(device.Param(0), "4711");
+    EXPECT_NE(device.Param(1), "13900000000");
+    EXPECT_EQ(device.ReceivedCommands(),
+              (std::vector<std::string>{"AT+IDNT=4711", "AT+PHON=13900000000"}));
+    ClearValues();
+}
+
+// The line closes in the middle of AT+SHOW's report: the wait ends with the
+// lost port, not with the 5000 ms time-out (the clock never moves).
+TEST_F(EngineWithSimulator, LineVanishingMidCommandEndsTheWait)
+{
+    sim::Faults f;
+    f.closeAfterReplyBytes = 200;
+    device.SetFaults(f);
+    AsyncSend command(engine, waitClock, kIdShow);
+    EXPECT_EQ(command.Result(), 0);
+    EXPECT_EQ(command.Text(), "");
+    EXPECT_EQ(waitClock.nowMs(), 0) << "not by the time-out";
+    EXPECT_TRUE(port.IsLost());
+    EXPECT_FALSE(engine.DrainPending()) << "a lost line brings no late reply";
 }
 
 TEST_F(EngineWithSimulator, DeviceVanishesMidJob)
 {
     std::string text;
-    ASSERT_EQ(engine.SendCommand(kIdAt, text), 1);
+    ASSERT_EQ(send(kIdAt, text), 1);
     device.CloseLine();
-    // The command in flight and every one after it fail; none waits for a
-    // reply that cannot come longer than its time-out.
+    // Every command after it fails without waiting for a reply that cannot
+    // come: the clock never moves.
     for (int id : {kIdShow, kIdVersion}) {
-        text = "junk";
-        int64_t start = monotonicUs();
-        EXPECT_EQ(engine.SendCommand(id, text), 0);
+        EXPECT_EQ(send(id, text), 0);
         EXPECT_EQ(text, "");
-        EXPECT_LE(monotonicUs() - start, waitClock.duration(5000).count() + 2000000);
     }
+    EXPECT_EQ(waitClock.nowMs(), 0);
 }
 
 } // namespace
