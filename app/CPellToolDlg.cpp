@@ -1,10 +1,10 @@
 #include "app/CPellToolDlg.h"
 
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 #include "app/PageFactory.h"
-#include "app/PortList.h"
-#include "app/PortSettings.h"
-#include "app/UiThread.h"
+#include "serial/PortList.h"
+#include "serial/PortSettings.h"
+#include "ui/UiThread.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -18,13 +18,11 @@
 #include <QStyle>
 #include <QTreeWidget>
 
-#include <atomic>
 
 namespace pell::ui {
 
 namespace {
 
-std::atomic<CPellToolDlg*> g_instance{nullptr};
 
 struct PageEntry {
     const char* name;
@@ -49,28 +47,11 @@ const char* const kNoPort = "没发现串口，程序不能正常执行，请检
 
 } // namespace
 
-const std::array<const char*, 14>& CPellToolDlg::PageNames()
-{
-    static const std::array<const char*, 14> names = [] {
-        std::array<const char*, 14> n{};
-        for (int i = 0; i < 14; ++i)
-            n[i] = kPages[i].name;
-        return n;
-    }();
-    return names;
-}
-
-CPellToolDlg* CPellToolDlg::Instance()
-{
-    return g_instance.load();
-}
-
 CPellToolDlg::CPellToolDlg(PortLister lister, QWidget* parent)
     : QDialog(parent), lister_(std::move(lister))
 {
     if (!lister_)
         lister_ = [] { return ListSerialPorts(); };
-    g_instance.store(this);
     RestartUiCalls();
 
     const DialogTemplate& t = LoadDialogTemplate(102);
@@ -127,8 +108,6 @@ CPellToolDlg::CPellToolDlg(PortLister lister, QWidget* parent)
 CPellToolDlg::~CPellToolDlg()
 {
     shutdown();
-    CPellToolDlg* self = this;
-    g_instance.compare_exchange_strong(self, nullptr);
 }
 
 void CPellToolDlg::shutdown()
@@ -142,10 +121,19 @@ void CPellToolDlg::shutdown()
     dispatcher_.Stop();
     theSerial.SetOwner(nullptr);
     // No page asks the other any more before they go.
-    if (config_)
+    if (config_) {
         config_->SetLineCheck(nullptr);
+        config_->SetNavigationSwitch(nullptr);
+    }
     if (download_)
         download_->SetLineCheck(nullptr);
+    // The pages' workers stop before any page goes, whatever order the
+    // navigation table lists them in: the configuration worker calls into
+    // the parameter pages until it has stopped.
+    if (config_)
+        config_->StopConfigPage();
+    if (download_)
+        download_->StopDownloadPage();
     for (auto& [id, page] : pages_)
         delete page.data();
     pages_.clear();
@@ -153,11 +141,6 @@ void CPellToolDlg::shutdown()
     config_ = nullptr;
     terminal_ = nullptr;
     theSerial.ClosePort();
-}
-
-void CPellToolDlg::closeEvent(QCloseEvent* e)
-{
-    QDialog::closeEvent(e);
 }
 
 void CPellToolDlg::contextMenuEvent(QContextMenuEvent* e)
@@ -218,8 +201,10 @@ bool CPellToolDlg::OnInitDialog()
 
     if (download_)
         download_->InitDownloadPage();
-    if (config_)
+    if (config_) {
+        config_->SetNavigationSwitch([this](bool enable) { EnableNavigation(enable); });
         config_->InitConfigPage();
+    }
     if (terminal_)
         terminal_->InitTerminal();
 

@@ -3,9 +3,9 @@
 // port and line-setting combos, the open/close button, and the receive
 // dispatch thread that hands received bytes to the page holding the
 // conversation with the controller.
-#include "app/DialogPage.h"
-#include "app/PageHooks.h"
-#include "app/ReceiveDispatcher.h"
+#include "ui/DialogPage.h"
+#include "ui/PageHooks.h"
+#include "serial/ReceiveDispatcher.h"
 #include "serial/CSerial.h"
 
 #include <QDialog>
@@ -44,22 +44,17 @@ public:
     void OnTvnSelchangedTree();
     void ShowAbout();
 
-    // For the pages: they disable the tree while they hold the conversation.
+    // The configuration page disables the tree (through the switch it is
+    // handed) while it holds the conversation.
     QTreeWidget* Tree() const { return tree_; }
     void EnableNavigation(bool enable);
 
     // The page of a template (129 download ... 139 Modbus).
     QWidget* Page(int templateId) const;
     QWidget* Control(int id) const { return controls_.Control(id); }
-    // The page names in the order the page switcher compares them.
-    static const std::array<const char*, 14>& PageNames();
     ReceiveDispatcher& Dispatcher() { return dispatcher_; }
 
-    // The main window of the process (null when there is none).
-    static CPellToolDlg* Instance();
-
 protected:
-    void closeEvent(QCloseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
 
 private:

@@ -1,6 +1,6 @@
 #include "app/PageFactory.h"
 
-#include "app/DialogPage.h"
+#include "ui/DialogPage.h"
 #include "config/CPellCfgDlg.h"
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"

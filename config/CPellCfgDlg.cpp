@@ -1,8 +1,7 @@
 #include "config/CPellCfgDlg.h"
 
-#include "app/CPellToolDlg.h"
-#include "app/Gbk.h"
-#include "app/UiThread.h"
+#include "ui/Gbk.h"
+#include "ui/UiThread.h"
 #include "config/ConfigTexts.h"
 #include "pages/PageRouter.h"
 
@@ -71,6 +70,11 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent)
 
 CPellCfgDlg::~CPellCfgDlg()
 {
+    StopConfigPage();
+}
+
+void CPellCfgDlg::StopConfigPage()
+{
     timer_.stop();
     // Release the worker from any wait for this window before joining it.
     gate_.Close();
@@ -89,11 +93,6 @@ QString CPellCfgDlg::ConfigFilePath() const
 
 void CPellCfgDlg::InitConfigPage()
 {
-    for (QWidget* w = parentWidget(); w != nullptr; w = w->parentWidget())
-        if (auto* main = qobject_cast<CPellToolDlg*>(w)) {
-            mainWindow_ = main;
-            break;
-        }
     PageRouter::Instance().InitPages();
 
     // The whole log once; from here on lines are added at its end.
@@ -157,8 +156,8 @@ void CPellCfgDlg::ShowControlState(int mode)
 void CPellCfgDlg::applyControlState(int mode)
 {
     const bool idle = mode == kControlsIdle;
-    if (mainWindow_)
-        mainWindow_->EnableNavigation(idle);
+    if (navigationSwitch_)
+        navigationSwitch_(idle);
     if (reload_) {
         if (mode == kControlsWaiting) {
             reload_->setText(QStringLiteral("取消加载"));

@@ -5,12 +5,12 @@
 // decisions live in ConfigController; this class is its window: it shows
 // the log and the buttons' state and carries the jobs' page accesses to
 // the parameter pages (through the page router) on the UI thread.
-#include "app/DialogPage.h"
-#include "app/PageHooks.h"
+#include "ui/DialogPage.h"
+#include "ui/PageHooks.h"
 #include "config/ConfigController.h"
 #include "common/PageLog.h"
 #include "config/IConfigView.h"
-#include "app/UiThread.h"
+#include "ui/UiThread.h"
 
 #include <QPointer>
 #include <QString>
@@ -22,7 +22,6 @@ class QPushButton;
 
 namespace pell::ui {
 
-class CPellToolDlg;
 
 class CPellCfgDlg : public DialogPage, public ConfigPageHooks, public IConfigView {
     Q_OBJECT
@@ -40,6 +39,7 @@ public:
 
     // ConfigPageHooks (main window, UI thread).
     void InitConfigPage() override;
+    void StopConfigPage() override;
     int JobState() const override { return controller_.JobState(); }
     void SetJobState(int state) override { controller_.SetJobState(state); }
     void SetControlState(int mode) override { controller_.SetControlState(mode); }
@@ -47,6 +47,10 @@ public:
     void SetLineCheck(std::function<bool()> otherHoldsLine) override
     {
         controller_.SetLineCheck(std::move(otherHoldsLine));
+    }
+    void SetNavigationSwitch(std::function<void(bool)> enable) override
+    {
+        navigationSwitch_ = std::move(enable);
     }
 
     // IConfigView.
@@ -87,7 +91,7 @@ private:
     void flushLog();
     void applyControlState(int mode);
 
-    QPointer<CPellToolDlg> mainWindow_;
+    std::function<void(bool)> navigationSwitch_;
     QPlainTextEdit* logEdit_ = nullptr;
     QLineEdit* pathEdit_ = nullptr;
     QPushButton* reload_ = nullptr;

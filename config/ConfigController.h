@@ -3,7 +3,7 @@
 // wait for configuration mode, the buttons' decisions, the receive routine
 // and the worker. The Qt page (CPellCfgDlg) forwards its buttons and timer
 // here and implements IConfigView; tests drive it with a view of their own.
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "config/ConfigWorker.h"
 #include "config/IConfigView.h"

@@ -39,6 +39,20 @@ enum JobCode {
     kJobCodeMax = 20,
 };
 
+// The pages' request texts in the order the worker looks at them.
+inline constexpr RequestSlot kRequestPollOrder[] = {
+    RequestSlot::Clock,    RequestSlot::Counter0, RequestSlot::Counter1, RequestSlot::Counter2,
+    RequestSlot::Counter3, RequestSlot::Records,  RequestSlot::Serial0,  RequestSlot::Serial1,
+    RequestSlot::Serial2,  RequestSlot::Serial3,
+};
+
+// The job a request starts (8 clock, 9..12 counters, 13 records, 14..17
+// serial meter ports).
+constexpr int RequestJobCode(RequestSlot slot)
+{
+    return kJobClock + static_cast<int>(slot);
+}
+
 class JobControl {
 public:
     int State() const { return state_.load(std::memory_order_acquire); }

@@ -1,6 +1,6 @@
 #include "download/CPellDownDlg.h"
 
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 #include "download/DownloadTexts.h"
 
 #include <QComboBox>
@@ -69,6 +69,11 @@ CPellDownDlg::CPellDownDlg(QWidget* parent, CSerial& port, const Clock& clock)
 }
 
 CPellDownDlg::~CPellDownDlg()
+{
+    StopDownloadPage();
+}
+
+void CPellDownDlg::StopDownloadPage()
 {
     // The worker and the timer go first; what they queued dies with the page.
     session_.Shutdown();

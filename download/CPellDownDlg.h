@@ -8,8 +8,8 @@
 // every such call is queued to the UI thread, in order, and never waited
 // for. Only the start's message boxes and the power-cycle prompt run
 // directly, on the UI thread that pressed the button.
-#include "app/DialogPage.h"
-#include "app/PageHooks.h"
+#include "ui/DialogPage.h"
+#include "ui/PageHooks.h"
 #include "download/DownloadSession.h"
 
 #include <QPointer>
@@ -36,6 +36,7 @@ public:
 
     // DownloadPageHooks (main window).
     void InitDownloadPage() override;
+    void StopDownloadPage() override;
     bool IsDownloadActive() const override { return session_.IsDownloadActive(); }
     void ToggleDownload() override;
     IDownloadReceiver* DownloadReceiver() override { return &session_; }

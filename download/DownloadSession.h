@@ -11,7 +11,7 @@
 // the device back to the 'P' handshake and the image starts again at block 1,
 // without a retry limit: a download ends only with success, with a cancel or
 // with the port being closed (the owner then calls ToggleDownload).
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "common/PageLog.h"
 #include "download/DownloadFrame.h"

@@ -1,7 +1,7 @@
 // The dialog template parser on arbitrary template text: bad text gets a
 // message that names its line, and a template it accepts, written out again
 // in the template format, parses back to the same template.
-#include "app/DialogTemplate.h"
+#include "res/DialogTemplate.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <cstdint>

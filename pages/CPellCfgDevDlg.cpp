@@ -1,6 +1,6 @@
 #include "pages/CPellCfgDevDlg.h"
 
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 #include "pages/BasicPageTexts.h"
 
 #include <QComboBox>

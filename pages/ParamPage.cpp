@@ -1,6 +1,6 @@
 #include "pages/ParamPage.h"
 
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 #include "pages/PageMap.h"
 #include "pages/PageRouter.h"
 

@@ -7,7 +7,7 @@
 //
 // Everything here runs on the UI thread; the configuration worker reaches
 // it through RunOnUiThread.
-#include "app/DialogPage.h"
+#include "ui/DialogPage.h"
 #include "pages/RequestText.h"
 #include "pages/ValueRules.h"
 

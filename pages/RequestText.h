@@ -23,31 +23,18 @@ private:
     std::string text_;
 };
 
-// The request texts in the order the worker looks at them, each with the
-// job it starts.
+// The pages' request texts, one slot each.
 enum class RequestSlot {
-    Clock,    // basic page, job 8
-    Counter0, // counter page, jobs 9..12
+    Clock,    // basic page
+    Counter0, // counter page, counters 0..3
     Counter1,
     Counter2,
     Counter3,
-    Records,  // history records page, job 13
-    Serial0,  // serial meter page, jobs 14..17
+    Records,  // history records page
+    Serial0,  // serial meter page, ports 0..3
     Serial1,
     Serial2,
     Serial3,
 };
-
-inline constexpr RequestSlot kRequestPollOrder[] = {
-    RequestSlot::Clock,    RequestSlot::Counter0, RequestSlot::Counter1, RequestSlot::Counter2,
-    RequestSlot::Counter3, RequestSlot::Records,  RequestSlot::Serial0,  RequestSlot::Serial1,
-    RequestSlot::Serial2,  RequestSlot::Serial3,
-};
-
-// The job code a request starts (8 clock ... 17 serial meter port 3).
-constexpr int RequestJobCode(RequestSlot slot)
-{
-    return 8 + static_cast<int>(slot);
-}
 
 } // namespace pell

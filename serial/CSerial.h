@@ -87,7 +87,6 @@ public:
     void AddLineWatcher(ILineWatcher* watcher);
     void RemoveLineWatcher(ILineWatcher* watcher);
     void SetReceiveThreshold(int threshold) { threshold_.store(threshold); }
-    int ReceiveThreshold() const { return threshold_.load(); }
 
     // Line time-outs (milliseconds): reads wait at most this for a byte ...
     static constexpr int kReadWaitMs = 20;

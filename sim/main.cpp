@@ -1,6 +1,6 @@
 // halden-sim: a simulated well controller and boot loader on a
 // pseudo-terminal, for trying the tool without hardware.
-#include "app/PortList.h"
+#include "serial/PortList.h"
 #include "sim/Simulator.h"
 
 #include <cerrno>

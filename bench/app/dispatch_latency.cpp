@@ -1,7 +1,7 @@
 // Latency from a byte written at the far end of a pseudo-terminal to the
 // consumer's receive call, through the port and the receive dispatcher.
 // Usage: bench_dispatch_latency [count]   (default 10,000 single bytes)
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "serial/CSerial.h"
 

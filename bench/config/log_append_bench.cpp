@@ -2,7 +2,7 @@
 // new line added at the end of the edit) against putting the whole log text
 // into the edit again for every line, in one run, offscreen.
 // Usage: bench_config_log [lines]   (default 20,000 lines of 60 bytes)
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 #include "common/Clock.h"
 #include "config/CPellCfgDlg.h"
 #include "common/PageLog.h"

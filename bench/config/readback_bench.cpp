@@ -3,7 +3,7 @@
 // pause taken out (its clock runs a million times faster). The controller
 // is the simulated one on a pseudo-terminal; the window offscreen.
 // Usage: bench_config_readback [runs]   (default 20)
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "config/CPellCfgDlg.h"
 #include "pages/CPellCfgDevDlg.h"

@@ -12,7 +12,7 @@
 // pacing has a slack of its own, and that run shows the ceiling it allows.
 //
 // Usage: download_bench [--runs N] [--no-paced] [--no-plain] [--no-reference] [--size BYTES]
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "download/DownloadSession.h"
 #include "serial/CSerial.h"

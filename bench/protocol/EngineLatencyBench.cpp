@@ -6,7 +6,7 @@
 //
 // The OK moment is taken when the simulator's write of the reply has
 // returned (its observer), the wake moment when SendCommand returns.
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "sim/Simulator.h"
 

@@ -1,6 +1,6 @@
 // The main window offscreen: start-up, page switching, the port toggle.
 #include "app/CPellToolDlg.h"
-#include "app/UiThread.h"
+#include "ui/UiThread.h"
 #include "serial/CSerial.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/QtWait.h"

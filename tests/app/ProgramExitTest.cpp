@@ -1,6 +1,6 @@
 // The program itself: started on a port, told to stop, it joins its threads
 // and exits with status 0.
-#include "app/PortList.h"
+#include "serial/PortList.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>

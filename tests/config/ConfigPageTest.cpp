@@ -5,8 +5,8 @@
 // Reply time-outs run on a clock the test advances: an answer is never
 // late, however busy the machine.
 #include "app/CPellToolDlg.h"
-#include "app/Gbk.h"
-#include "app/UiThread.h"
+#include "ui/Gbk.h"
+#include "ui/UiThread.h"
 #include "common/LogLine.h"
 #include "config/CPellCfgDlg.h"
 #include "config/ConfigTexts.h"

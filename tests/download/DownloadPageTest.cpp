@@ -2,7 +2,7 @@
 // boxes, and whole downloads from the main window against the simulated
 // boot loader, with the power-cycle prompt closing by itself.
 #include "app/CPellToolDlg.h"
-#include "app/UiThread.h"
+#include "ui/UiThread.h"
 #include "config/CPellCfgDlg.h"
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"

@@ -1,10 +1,10 @@
 // The basic settings page offscreen: its template, every parameter through
 // the router, the label tables, the parameters without a control, and the
 // clock section.
-#include "app/DialogPage.h"
-#include "app/Gbk.h"
+#include "ui/DialogPage.h"
+#include "ui/Gbk.h"
 #include "app/PageFactory.h"
-#include "app/UiThread.h"
+#include "ui/UiThread.h"
 #include "pages/BasicPageTexts.h"
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/PageMap.h"

@@ -1,4 +1,5 @@
 // Request texts: the later click wins, the job empties, both threads at once.
+#include "config/JobControl.h"
 #include "pages/RequestText.h"
 
 #include <gtest/gtest.h>

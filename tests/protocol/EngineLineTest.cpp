@@ -1,7 +1,7 @@
 // The engine over a pseudo-terminal: the port under test on the slave side,
 // the receive dispatch thread feeding the engine, and a scripted controller
 // on the master side answering each command line.
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "tests/protocol/EngineTestSupport.h"
 #include "tests/support/PtyPair.h"

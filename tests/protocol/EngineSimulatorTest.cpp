@@ -2,7 +2,7 @@
 // pseudo-terminal the way a controller hangs on a serial port: the device
 // is brought into configuration mode with 'S' and then takes every command
 // of the table.
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "sim/Simulator.h"
 #include "tests/protocol/EngineTestSupport.h"

@@ -1,7 +1,7 @@
 // The halden-sim program as a user starts it: it prints its port, links it
 // where the tool's port list looks, takes typed commands, and cleans up on
 // its way out.
-#include "app/PortList.h"
+#include "serial/PortList.h"
 #include "tests/sim/SimLine.h"
 
 #include <gtest/gtest.h>

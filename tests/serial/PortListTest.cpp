@@ -1,4 +1,4 @@
-#include "app/PortList.h"
+#include "serial/PortList.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>

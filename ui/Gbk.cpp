@@ -1,4 +1,4 @@
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 
 #include <QStringDecoder>
 #include <QStringEncoder>

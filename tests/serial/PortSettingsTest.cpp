@@ -1,4 +1,4 @@
-#include "app/PortSettings.h"
+#include "serial/PortSettings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/UiThread.h"
+#include "ui/UiThread.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -73,6 +73,9 @@ bool UiCallGate::Run(QObject* context, const std::function<void()>& fn)
 
 void UiCallGate::Close()
 {
+    Q_ASSERT_X(QCoreApplication::instance() == nullptr ||
+                   QThread::currentThread() == QCoreApplication::instance()->thread(),
+               "UiCallGate::Close", "called off the UI thread");
     {
         std::lock_guard<std::mutex> lock(shared_->m);
         shared_->closed = true;

@@ -1,4 +1,4 @@
-#include "app/DialogTemplate.h"
+#include "res/DialogTemplate.h"
 
 #include <gtest/gtest.h>
 

@@ -29,6 +29,9 @@ public:
     // `context` must live on the UI thread; the call is dropped with it.
     // False, with fn not run, once the gate is closed.
     bool Run(QObject* context, const std::function<void()>& fn);
+    // UI thread only (asserted): there no call of the gate can be running
+    // while it closes, so once Close() returns no call runs any more and a
+    // worker waiting in Run() is released.
     void Close();
     bool IsClosed() const;
 

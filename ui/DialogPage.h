@@ -2,7 +2,7 @@
 // Windows laid out from their dialog templates (res/dialogs/<id>.dlg).
 // Every control can be found by its control id; positions come from dialog
 // units through DialogUnits, the one conversion.
-#include "app/DialogTemplate.h"
+#include "res/DialogTemplate.h"
 
 #include <QFont>
 #include <QMap>

@@ -1,5 +1,5 @@
 // Routing of received chunks to the page that holds the conversation.
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>

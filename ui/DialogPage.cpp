@@ -1,6 +1,6 @@
-#include "app/DialogPage.h"
+#include "ui/DialogPage.h"
 
-#include "app/Gbk.h"
+#include "ui/Gbk.h"
 
 #include <QCheckBox>
 #include <QComboBox>

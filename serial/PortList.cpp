@@ -1,4 +1,4 @@
-#include "app/PortList.h"
+#include "serial/PortList.h"
 
 #include <algorithm>
 #include <cctype>

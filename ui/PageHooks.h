@@ -3,7 +3,7 @@
 // implements the hooks of its kind; the main window finds them on the page
 // it created (dynamic_cast), so a page that is not built yet is simply a
 // page of its template without hooks.
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 
 #include <functional>
 
@@ -13,6 +13,9 @@ class DownloadPageHooks {
 public:
     virtual ~DownloadPageHooks() = default;
     virtual void InitDownloadPage() = 0;
+    // Stops the page's worker and timer threads; the page stays usable as a
+    // window. The main window calls it before it destroys any page.
+    virtual void StopDownloadPage() = 0;
     virtual bool IsDownloadActive() const = 0;
     // Resets a running download (the port was closed) or starts one.
     virtual void ToggleDownload() = 0;
@@ -30,6 +33,10 @@ class ConfigPageHooks {
 public:
     virtual ~ConfigPageHooks() = default;
     virtual void InitConfigPage() = 0;
+    // Stops the page's timer and worker (after releasing any wait of the
+    // worker for the UI thread). The main window calls it before it
+    // destroys any page, since the worker calls into the parameter pages.
+    virtual void StopConfigPage() = 0;
     // 0 waiting for configuration mode, 1 job running, 2 idle.
     virtual int JobState() const = 0;
     virtual void SetJobState(int state) = 0;
@@ -39,6 +46,9 @@ public:
     // requests refuse meanwhile); nullptr clears it and waits for a check
     // under way on the worker. UI thread.
     virtual void SetLineCheck(std::function<bool()>) {}
+    // How the page enables and disables the main window's navigation while
+    // it holds the conversation; called on the UI thread. nullptr clears it.
+    virtual void SetNavigationSwitch(std::function<void(bool enable)>) {}
 };
 
 class TerminalPageHooks {

@@ -1,4 +1,4 @@
-#include "app/ReceiveDispatcher.h"
+#include "serial/ReceiveDispatcher.h"
 
 #include <memory>
 
