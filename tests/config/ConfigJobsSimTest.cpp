@@ -246,6 +246,7 @@ TEST_F(ConfigWithSimulator, UnansweredValueIsTriedAgainByTheNextSave)
     const int waits = waitClock.waitsBegun();
     const int jobs = controller->Worker().JobsRun();
     controller->OnJobButton(kJobWrite);
+    ASSERT_TRUE(WaitUntil([&] { return device.CommandCount() >= 1; }, kDeadline));
     timeOutWait(waits + 1, 1000);
     ASSERT_TRUE(waitJobs(jobs + 1));
     EXPECT_EQ(view.Log().back(), configtext::kSetFailed);
