@@ -45,18 +45,18 @@ constexpr int kLoadBoundS = 120;
 // each one is a blocking call into the UI thread.
 class TimedCfgDlg : public CPellCfgDlg {
 public:
-    bool SetPageValue(int id, const std::string& text) override
+    bool SetPageValues(const std::vector<PageValue>& values) override
     {
-        const bool shown = CPellCfgDlg::SetPageValue(id, text);
+        const bool shown = CPellCfgDlg::SetPageValues(values);
         ++crossings;
         if (shown)
             lastShownUs.store(monotonicUs());
         return shown;
     }
-    bool GetPageValue(int id, std::string& text) override
+    PageReadings GetPageValues(const std::vector<int>& ids) override
     {
         ++crossings;
-        return CPellCfgDlg::GetPageValue(id, text);
+        return CPellCfgDlg::GetPageValues(ids);
     }
     void ShowControlState(int mode) override
     {
