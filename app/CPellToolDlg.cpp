@@ -236,10 +236,14 @@ void CPellToolDlg::OnBnClickedPortButton()
 bool CPellToolDlg::TogglePort()
 {
     if (theSerial.IsOpen()) {
+        // Whether the configuration page holds the conversation is decided
+        // before the line goes: closing it fails the job's commands at once,
+        // and a job that then ends on the worker only posts its idle state.
+        const bool configHeld = config_ && (config_->JobState() == 0 || config_->JobState() == 1);
         theSerial.ClosePort();
         if (download_ && download_->IsDownloadActive())
             download_->ToggleDownload();
-        if (config_ && (config_->JobState() == 0 || config_->JobState() == 1)) {
+        if (configHeld) {
             config_->SetControlState(2);
             config_->SetJobState(2);
         }

@@ -176,20 +176,35 @@ void CPellCfgDlg::applyControlState(int mode)
 
 // ---- parameter pages ----
 
-bool CPellCfgDlg::SetPageValue(int id, const std::string& text)
+// A job hands all its values over, or asks for all it needs, in one call:
+// the worker waits for the UI thread once per step, not once per parameter.
+
+bool CPellCfgDlg::SetPageValues(const std::vector<PageValue>& values)
 {
-    bool shown = false;
-    gate_.Run(this, [&] { shown = PageRouter::Instance().SetPageValue(id, text); });
-    return shown;
+    return gate_.Run(this, [&] {
+        PageRouter& router = PageRouter::Instance();
+        for (const PageValue& v : values)
+            router.ShowPageValue(v.id, v.text);
+    });
 }
 
-bool CPellCfgDlg::GetPageValue(int id, std::string& text)
+PageReadings CPellCfgDlg::GetPageValues(const std::vector<int>& ids)
 {
-    bool has = false;
-    std::string value;
-    gate_.Run(this, [&] { has = PageRouter::Instance().GetPageValue(id, value); });
-    text = has ? std::move(value) : std::string();
-    return has;
+    PageReadings readings;
+    readings.reserve(ids.size());
+    const bool read = gate_.Run(this, [&] {
+        PageRouter& router = PageRouter::Instance();
+        for (int id : ids) {
+            std::string text;
+            if (router.GetPageValue(id, text))
+                readings.emplace_back(std::move(text));
+            else
+                readings.emplace_back();
+        }
+    });
+    if (!read)
+        readings.clear();
+    return readings;
 }
 
 void CPellCfgDlg::MessageBox(const std::string& text)

@@ -56,8 +56,8 @@ public:
     // IConfigView.
     void AppendLog(std::string_view text) override;
     void ShowControlState(int mode) override;
-    bool SetPageValue(int id, const std::string& text) override;
-    bool GetPageValue(int id, std::string& text) override;
+    bool SetPageValues(const std::vector<PageValue>& values) override;
+    PageReadings GetPageValues(const std::vector<int>& ids) override;
     void MessageBox(const std::string& text) override;
 
     // Button handlers.

@@ -4,6 +4,8 @@
 #include "config/JobControl.h"
 #include "pages/ValueRules.h"
 
+#include <vector>
+
 namespace pell {
 
 namespace {
@@ -19,6 +21,19 @@ std::string tableValue(int id)
     std::string value;
     GetParamValue(id, value);
     return value;
+}
+
+// The configurable parameters in ascending order: what the read-back shows
+// and the writes compare.
+const std::vector<int>& paramIds()
+{
+    static const std::vector<int> ids = [] {
+        std::vector<int> v;
+        for (int id = kFirstParamId; id <= kLastParamId; ++id)
+            v.push_back(id);
+        return v;
+    }();
+    return ids;
 }
 
 // Logs the command line of the id, sends it and logs the outcome; true when
@@ -70,17 +85,19 @@ bool ReadDeviceParameters(JobContext& ctx)
     ctx.Log(reply);
     ctx.Log(configtext::kLoadOk);
 
-    // Only controls that show something else are touched, so a value the
-    // user sees does not flicker and the interface thread is asked little.
-    IConfigView& view = ctx.View();
-    for (int id = kFirstParamId; id <= kLastParamId && !ctx.Stopping(); ++id) {
-        const std::string value = tableValue(id);
-        std::string shown;
-        if (!view.GetPageValue(id, shown) || shown != value)
-            view.SetPageValue(id, value);
+    // Every value goes to the pages in one call into the interface thread,
+    // which touches only the controls that show something else, so a value
+    // the user sees does not flicker.
+    bool shown = false;
+    if (!ctx.Stopping()) {
+        std::vector<PageValue> values;
+        values.reserve(paramIds().size());
+        for (int id : paramIds())
+            values.push_back({id, tableValue(id)});
+        shown = ctx.View().SetPageValues(values);
     }
     // A read-back cut short by a shutdown has not brought every page in line.
-    ctx.SetValuesGiven(!ctx.Stopping());
+    ctx.SetValuesGiven(shown && !ctx.Stopping());
     return true;
 }
 
@@ -108,13 +125,19 @@ void WriteChangedParameters(JobContext& ctx)
         ctx.Log(configtext::kNoValuesLoaded);
         return;
     }
-    IConfigView& view = ctx.View();
-    for (int id = kFirstParamId; id <= kLastParamId && !ctx.Stopping(); ++id) {
-        std::string shown;
+    // Every page value in one call into the interface thread: what the
+    // pages showed when the save was pressed.
+    const std::vector<int>& ids = paramIds();
+    const PageReadings readings = ctx.View().GetPageValues(ids);
+    if (readings.size() != ids.size())
+        return; // the window is gone
+    for (std::size_t i = 0; i < ids.size() && !ctx.Stopping(); ++i) {
+        const int id = ids[i];
         // No control, or a control whose text its rule cannot read: the page
         // holds no value for the parameter, so there is nothing to write.
-        if (!view.GetPageValue(id, shown))
+        if (!readings[i])
             continue;
+        std::string shown = *readings[i];
         // One command line per value, whatever the page handed over; what
         // would be stored and sent is the first 99 bytes, and comparing that
         // keeps an overlong edit from going out again with every save.
@@ -135,22 +158,38 @@ void WriteChangedParameters(JobContext& ctx)
 void ApplyLoadedParameters(JobContext& ctx)
 {
     IConfigView& view = ctx.View();
-    for (int id = kFirstParamId; id <= kLastParamId && !ctx.Stopping(); ++id) {
-        std::string shown;
-        if (!view.GetPageValue(id, shown))
-            shown.clear(); // a parameter without a control has the empty page value
+    const std::vector<int>& ids = paramIds();
+    const PageReadings readings = view.GetPageValues(ids);
+    if (readings.size() != ids.size()) {
+        // The window is gone: the table holds the file, no page shows it.
+        ctx.SetValuesGiven(false);
+        return;
+    }
+    std::vector<PageValue> changed;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const int id = ids[i];
+        // A parameter without a control (or a value) has the empty page value.
+        const std::string shown = readings[i].value_or(std::string());
         std::string value = tableValue(id);
         if (const std::size_t line = CutAtLineBreak(value).size(); line != value.size()) {
             value.resize(line); // one command line per value
             SetParamValue(id, value);
         }
-        if (shown == value)
-            continue;
-        view.SetPageValue(id, value);
-        sendLogged(ctx, id);
+        if (shown != value)
+            changed.push_back({id, std::move(value)});
+    }
+    // The pages show the file's values before they go out, in one call into
+    // the interface thread; then the commands, one by one in id order.
+    bool pagesShow = changed.empty();
+    if (!pagesShow && !ctx.Stopping())
+        pagesShow = view.SetPageValues(changed);
+    for (const PageValue& v : changed) {
+        if (ctx.Stopping())
+            break;
+        sendLogged(ctx, v.id);
     }
     // The pages now show the file's values: a save sends what is edited since.
-    ctx.SetValuesGiven(!ctx.Stopping());
+    ctx.SetValuesGiven(pagesShow && !ctx.Stopping());
 }
 
 void RunConfigJob(int code, JobContext& ctx)

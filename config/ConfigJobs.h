@@ -49,6 +49,10 @@ private:
     std::atomic<bool>* valuesGiven_;
 };
 
+// Each job step that reaches the pages does so in one call into the
+// interface thread (IConfigView::SetPageValues / GetPageValues), however
+// many parameters it carries.
+//
 // Job 3 (and part of jobs 1 and 6): AT+SHOW up to three times, the report
 // into the parameter table, every differing value onto its page. A failed
 // read-back may have left part of a report in the table: from then on a
@@ -66,7 +70,8 @@ void ConnectAndReadParameters(JobContext& ctx);
 // what the pages happen to show is no value anybody gave.
 void WriteChangedParameters(JobContext& ctx);
 // Job 18: every parameter whose table value (from a configuration file)
-// differs from its page value is shown on its page and sent.
+// differs from its page value is shown on its page (all of them at once)
+// and then sent, one by one in id order.
 void ApplyLoadedParameters(JobContext& ctx);
 
 // Runs the routine of a job code; codes without a routine (yet) run nothing.

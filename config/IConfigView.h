@@ -2,13 +2,25 @@
 // What the configuration jobs need of the configuration page: its log, its
 // buttons, the parameter pages' controls and message boxes. The Qt page
 // implements it; tests implement it without a window.
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pell {
 
 // Modes of SetControlState.
 enum ControlMode { kControlsWaiting = 0, kControlsBusy = 1, kControlsIdle = 2 };
+
+// A value text for the control of a parameter id.
+struct PageValue {
+    int id;
+    std::string text;
+};
+
+// The page value of each id asked, in the order asked; nullopt where the id
+// has no control or its control shows no value its rule can read.
+using PageReadings = std::vector<std::optional<std::string>>;
 
 class IConfigView {
 public:
@@ -21,13 +33,16 @@ public:
     // caption and the navigation tree for a mode (kControls...).
     virtual void ShowControlState(int mode) = 0;
 
-    // Worker thread; they wait for the interface thread.
-    // Shows a value text on the control of a parameter id. False when the id
-    // has no control (or the interface is gone).
-    virtual bool SetPageValue(int id, const std::string& text) = 0;
-    // The value text the control of the id now shows. False when the id has
-    // no control or the control shows no value its rule can read.
-    virtual bool GetPageValue(int id, std::string& text) = 0;
+    // Worker thread; each call waits for the interface thread once, however
+    // many parameters it carries.
+    // Shows each value text on the control of its id where the control
+    // shows another value or none its rule can read; a control that already
+    // shows the text is not touched, an id without a control is passed
+    // over. False when the interface is gone (nothing shown).
+    virtual bool SetPageValues(const std::vector<PageValue>& values) = 0;
+    // The page values of the ids, one reading per id. Empty when the
+    // interface is gone.
+    virtual PageReadings GetPageValues(const std::vector<int>& ids) = 0;
     // A message box with the caption "提示"; returns when it is closed.
     virtual void MessageBox(const std::string& text) = 0;
 };

@@ -43,6 +43,14 @@ bool PageRouter::SetPageValue(int paramId, const std::string& gbkText)
     return page && page->SetValue(paramId, gbkText);
 }
 
+bool PageRouter::ShowPageValue(int paramId, const std::string& gbkText)
+{
+    std::string shown;
+    if (GetPageValue(paramId, shown) && shown == gbkText)
+        return false;
+    return SetPageValue(paramId, gbkText);
+}
+
 bool PageRouter::GetPageValue(int paramId, std::string& gbkText)
 {
     gbkText.clear();

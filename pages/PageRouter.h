@@ -8,19 +8,21 @@
 // are not built or not created - reports "no control": the setter does
 // nothing, the getter yields no value, and the write passes over it.
 //
-// How the jobs use it:
+// How the jobs use it (the configuration page reads or shows all the
+// values of a job step in one call into the UI thread):
 //  - write: a parameter whose GetPageValue is false is passed over (no
 //    control, or a control that shows no value); nothing is sent for it.
-//  - read-back: GetPageValue false counts as differing from any table value,
-//    so SetPageValue puts the table's value on the control (it does nothing
-//    for an id without a control).
+//  - read-back: ShowPageValue for every parameter; a control that shows no
+//    value counts as differing from any table value and gets the table's
+//    value (an id without a control is passed over).
 //  - start-up: the configuration page's InitConfigPage calls InitPages()
 //    once every page window exists (the basic page starts its clock then).
 //
 // UI thread only (the pages' widgets live there): the configuration worker
-// calls these through RunOnUiThread. Request() alone may be called from any
-// thread; the object it returns lives as long as its page (the pages outlive
-// the worker: the configuration page joins it before the pages go).
+// reaches these through the configuration page's UI-thread calls. Request()
+// alone may be called from any thread; the object it returns lives as long
+// as its page (the pages outlive the worker: the configuration page joins
+// it before the pages go).
 #include "pages/ParamPage.h"
 #include "pages/RequestText.h"
 
@@ -37,6 +39,10 @@ public:
     // Shows the value text on the control of the id. False when the id has
     // no control (nothing changes then).
     bool SetPageValue(int paramId, const std::string& gbkText);
+    // SetPageValue, unless the control already shows the text: a value the
+    // user sees does not flicker, and nothing else of the control (cursor,
+    // undo history) changes. True when the control was set.
+    bool ShowPageValue(int paramId, const std::string& gbkText);
     // Fills `gbkText` with the page value of the id. False, with the text
     // emptied, when the id has no control or its control holds no value.
     bool GetPageValue(int paramId, std::string& gbkText);

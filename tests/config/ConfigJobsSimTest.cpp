@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -353,6 +354,88 @@ TEST_F(ConfigWithSimulator, LoadedValuesReachThePagesAndTheDevice)
     ASSERT_TRUE(waitJobs(jobs2 + 1));
     EXPECT_EQ(view.Shown(kHeartTime), "46");
     EXPECT_EQ(view.CountLog(configtext::kSetFailed) - failed, expected.size());
+}
+
+// A job step reaches the pages in one call, however many parameters it
+// carries: the worker waits for the interface thread once, not per value.
+TEST_F(ConfigWithSimulator, EachJobStepCrossesIntoThePagesOnce)
+{
+    start();
+    struct Step {
+        const char* name;
+        std::function<void()> run;
+        int gets, sets;
+    };
+    const auto job = [this](int code) {
+        return [this, code] {
+            const int jobs = controller->Worker().JobsRun();
+            controller->OnJobButton(code);
+            ASSERT_TRUE(waitJobs(jobs + 1));
+        };
+    };
+    const Step steps[] = {
+        {"job 1", [this] { readBack(); }, 0, 1},
+        {"save of two edits", [this] {
+             view.Edit(kHeartTime, "77");
+             view.Edit(kApn, "cmiot");
+             EXPECT_EQ(save().commands, (std::vector<std::string>{"AT+APN=cmiot", "AT+HRTTIME=77"}));
+         }, 1, 0},
+        {"save without edits", job(kJobWrite), 1, 0},
+        {"file applied", [this] {
+             SetParamValue(kHeartTime, "45");
+             const int jobs = controller->Worker().JobsRun();
+             ASSERT_TRUE(controller->StartApplyLoaded());
+             ASSERT_TRUE(waitJobs(jobs + 1));
+             EXPECT_EQ(view.Shown(kHeartTime), "45");
+         }, 1, 1},
+        {"file applied again, nothing differs on a page", [this] {
+             for (int id : kNoControlIds)
+                 SetParamValue(id, "");
+             const int jobs = controller->Worker().JobsRun();
+             ASSERT_TRUE(controller->StartApplyLoaded());
+             ASSERT_TRUE(waitJobs(jobs + 1));
+         }, 1, 0},
+        {"job 3", job(kJobRead), 0, 1},
+    };
+    for (const Step& step : steps) {
+        const int gets = view.GetCrossings();
+        const int sets = view.SetCrossings();
+        step.run();
+        EXPECT_EQ(view.GetCrossings() - gets, step.gets) << step.name;
+        EXPECT_EQ(view.SetCrossings() - sets, step.sets) << step.name;
+    }
+}
+
+// The window goes while the worker still runs jobs: nothing goes out that no
+// page gave, and the pages count as out of line with the table after a job
+// that could not show its values.
+TEST_F(ConfigWithSimulator, JobsOfAClosedWindowSendNoPageValue)
+{
+    start();
+    readBack();
+    view.Edit(kApn, "cmiot");
+    SetParamValue(kHeartTime, "45"); // as if a file had been read
+    view.Close();
+    struct Case {
+        const char* name;
+        std::function<void()> start;
+        std::vector<std::string> commands;
+        bool valuesGiven;
+    };
+    const Case cases[] = {
+        {"save", [this] { controller->OnJobButton(kJobWrite); }, {}, true},
+        {"file applied", [this] { ASSERT_TRUE(controller->StartApplyLoaded()); }, {}, false},
+        {"read-back", [this] { controller->OnJobButton(kJobRead); }, {"AT+SHOW"}, false},
+    };
+    for (const Case& c : cases) {
+        controller->Worker().SetValuesGiven(true);
+        device.ClearCommandLog();
+        const int jobs = controller->Worker().JobsRun();
+        c.start();
+        ASSERT_TRUE(waitJobs(jobs + 1)) << c.name;
+        EXPECT_EQ(device.ReceivedCommands(), c.commands) << c.name;
+        EXPECT_EQ(controller->Worker().ValuesGiven(), c.valuesGiven) << c.name;
+    }
 }
 
 TEST_F(ConfigWithSimulator, PortClosedDuringAJobFailsTheRestAtOnce)

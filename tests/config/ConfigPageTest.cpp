@@ -32,6 +32,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 using namespace pell;
@@ -286,6 +287,57 @@ TEST_F(ConfigPage, OneEditOneCommandAndASecondSaveSendsNothing)
     // the save passes it over instead of sending something else.
     basic->ControlAs<QComboBox>(1044)->setEditText(QStringLiteral("也许"));
     EXPECT_TRUE(save().empty());
+}
+
+// The worker reads and shows page values in one call into the UI thread.
+// There a control that already shows its value is left alone (what the
+// user typed keeps its undo history); once the page is shut down nothing
+// crosses and the worker is not held.
+TEST_F(ConfigPage, PageValuesCrossOnceAndLeaveMatchingControlsAlone)
+{
+    open();
+    ASSERT_NE(basic, nullptr);
+    auto* idEdit = basic->ControlAs<QLineEdit>(1039);  // parameter 0
+    auto* hostEdit = basic->ControlAs<QLineEdit>(1041); // parameter 1
+    ASSERT_TRUE(idEdit && hostEdit);
+    idEdit->clear();
+    idEdit->insert(QStringLiteral("4201239999")); // as typed: undoable
+    hostEdit->setText(QStringLiteral("old"));
+    ASSERT_TRUE(idEdit->isUndoAvailable());
+
+    // From the worker's side: parameter 7 has no control.
+    auto fromWorker = [&](bool serveUi, PageReadings& readings, bool& shown) {
+        std::atomic<bool> done{false};
+        std::thread worker([&] {
+            readings = page->GetPageValues({0, 7, 1});
+            shown = page->SetPageValues({{0, "4201239999"}, {1, "new"}, {7, "x"}});
+            done.store(true);
+        });
+        const bool returned = serveUi ? WaitProcessing([&] { return done.load(); }, kDeadline)
+                                      : WaitUntil([&] { return done.load(); }, kDeadline);
+        if (!returned)
+            WaitProcessing([&] { return done.load(); }, kDeadline); // let it end
+        worker.join();
+        return returned;
+    };
+    PageReadings readings;
+    bool shown = false;
+    ASSERT_TRUE(fromWorker(true, readings, shown));
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(readings[0], std::optional<std::string>("4201239999"));
+    EXPECT_EQ(readings[1], std::nullopt);
+    EXPECT_EQ(readings[2], std::optional<std::string>("old"));
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(idEdit->text(), QStringLiteral("4201239999"));
+    EXPECT_TRUE(idEdit->isUndoAvailable()) << "the control that showed the value was not set again";
+    EXPECT_EQ(hostEdit->text(), QStringLiteral("new"));
+
+    page->StopConfigPage();
+    hostEdit->setText(QStringLiteral("old"));
+    ASSERT_TRUE(fromWorker(false, readings, shown)) << "a shut-down page does not hold the worker";
+    EXPECT_TRUE(readings.empty());
+    EXPECT_FALSE(shown);
+    EXPECT_EQ(hostEdit->text(), QStringLiteral("old"));
 }
 
 TEST_F(ConfigPage, PortClosedDuringAJobSetsThePageIdleAtOnce)

@@ -25,28 +25,40 @@ void FakeConfigView::ShowControlState(int mode)
     modes_.push_back(mode);
 }
 
-bool FakeConfigView::SetPageValue(int id, const std::string& text)
+bool FakeConfigView::SetPageValues(const std::vector<PageValue>& values)
 {
     std::lock_guard<std::mutex> lock(m_);
-    ++setCalls_;
-    auto it = controls_.find(id);
-    if (it == controls_.end())
+    ++setCrossings_;
+    if (closed_)
         return false;
-    it->second = text;
-    unreadable_.erase(id);
+    for (const PageValue& v : values) {
+        auto it = controls_.find(v.id);
+        if (it != controls_.end() && unreadable_.count(v.id) == 0 && it->second == v.text)
+            continue; // shows it already
+        ++setCalls_;
+        if (it == controls_.end())
+            continue;
+        it->second = v.text;
+        unreadable_.erase(v.id);
+    }
     return true;
 }
 
-bool FakeConfigView::GetPageValue(int id, std::string& text)
+PageReadings FakeConfigView::GetPageValues(const std::vector<int>& ids)
 {
     std::lock_guard<std::mutex> lock(m_);
-    ++getCalls_;
-    text.clear();
-    auto it = controls_.find(id);
-    if (it == controls_.end() || unreadable_.count(id) != 0)
-        return false;
-    text = it->second;
-    return true;
+    ++getCrossings_;
+    PageReadings readings;
+    if (closed_)
+        return readings;
+    for (int id : ids) {
+        auto it = controls_.find(id);
+        if (it == controls_.end() || unreadable_.count(id) != 0)
+            readings.emplace_back();
+        else
+            readings.emplace_back(it->second);
+    }
+    return readings;
 }
 
 void FakeConfigView::MessageBox(const std::string& text)
@@ -72,6 +84,12 @@ void FakeConfigView::RemoveControl(int id)
 {
     std::lock_guard<std::mutex> lock(m_);
     controls_.erase(id);
+}
+
+void FakeConfigView::Close()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    closed_ = true;
 }
 
 std::vector<std::string> FakeConfigView::Log() const
@@ -126,10 +144,16 @@ int FakeConfigView::SetCalls() const
     return setCalls_;
 }
 
-int FakeConfigView::GetCalls() const
+int FakeConfigView::SetCrossings() const
 {
     std::lock_guard<std::mutex> lock(m_);
-    return getCalls_;
+    return setCrossings_;
+}
+
+int FakeConfigView::GetCrossings() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return getCrossings_;
 }
 
 } // namespace pell::test

@@ -1,7 +1,8 @@
 #pragma once
 // A configuration page without a window: the log as a list of texts, the
 // control states as a list of modes, and one "control" per parameter that a
-// page shows (all of 0..144 but the nine without a control).
+// page shows (all of 0..144 but the nine without a control). Like the
+// window, it sets a control only where it shows something else.
 #include "config/IConfigView.h"
 
 #include <map>
@@ -18,8 +19,8 @@ public:
 
     void AppendLog(std::string_view text) override;
     void ShowControlState(int mode) override;
-    bool SetPageValue(int id, const std::string& text) override;
-    bool GetPageValue(int id, std::string& text) override;
+    bool SetPageValues(const std::vector<PageValue>& values) override;
+    PageReadings GetPageValues(const std::vector<int>& ids) override;
     void MessageBox(const std::string& text) override;
 
     // What a user does on a page.
@@ -28,6 +29,8 @@ public:
     void MakeUnreadable(int id);
     // Takes the control of an id away (a page that is not built).
     void RemoveControl(int id);
+    // The window goes away: page values neither reach nor leave it.
+    void Close();
 
     std::vector<std::string> Log() const;
     // The log texts from index `from` on, joined.
@@ -37,8 +40,12 @@ public:
     std::vector<int> Modes() const;
     std::vector<std::string> Messages() const;
     std::string Shown(int id) const;
+    // Values handed to a control's setter (those that differed, or had no
+    // control or no readable value).
     int SetCalls() const;
-    int GetCalls() const;
+    // Calls into the "interface thread": SetPageValues, GetPageValues.
+    int SetCrossings() const;
+    int GetCrossings() const;
 
 private:
     mutable std::mutex m_;
@@ -47,8 +54,10 @@ private:
     std::vector<std::string> messages_;
     std::map<int, std::string> controls_;
     std::set<int> unreadable_;
+    bool closed_ = false;
     int setCalls_ = 0;
-    int getCalls_ = 0;
+    int setCrossings_ = 0;
+    int getCrossings_ = 0;
 };
 
 // The parameters that no page shows.
