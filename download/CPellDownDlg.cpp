@@ -75,7 +75,7 @@ CPellDownDlg::~CPellDownDlg()
 
 void CPellDownDlg::StopDownloadPage()
 {
-    // The worker and the timer go first; what they queued dies with the page.
+    // The worker goes first; what it queued dies with the page.
     session_.Shutdown();
 }
 

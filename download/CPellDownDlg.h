@@ -4,7 +4,7 @@
 // the time left next to the bar while blocks go out.
 //
 // The protocol lives in DownloadSession; this page is its view. The session
-// calls the view from its worker, its timer and the receive dispatch thread:
+// calls the view from its worker and the receive dispatch thread:
 // every such call is queued to the UI thread, in order, and never waited
 // for. Only the start's message boxes and the power-cycle prompt run
 // directly, on the UI thread that pressed the button.

@@ -3,10 +3,7 @@
 #include "common/LogLine.h"
 #include "download/DownloadTexts.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
+#include <algorithm>
 
 namespace pell {
 
@@ -23,9 +20,7 @@ DownloadSession::DownloadSession(IDownloadView& view, CSerial& port, const Clock
       port_(port),
       clock_(clock),
       ticker_(ticker),
-      image_(new uint8_t[kImageCapacity]()),
       frame_(new uint8_t[kFrameCapacity]()),
-      reply_(std::make_unique<ReplyWindow>()),
       log_(dt::kLogBanner)
 {
 }
@@ -38,32 +33,15 @@ DownloadSession::~DownloadSession()
 
 void DownloadSession::Init()
 {
-    if (worker_.joinable())
-        return;
-    stop_.store(false);
-    stopEvent_.reset();
-    ackEvent_.reset();
     answerEvent_.reset();
-    worker_ = std::thread([this] { DownloadWorker(); });
-    timer_ = std::thread([this] { timerLoop(); });
+    worker_.Start([this] { DownloadWorker(); });
 }
 
 void DownloadSession::Shutdown()
 {
-    stop_.store(true);
-    stopEvent_.set();
-    ackEvent_.set();
-    answerEvent_.set();
-    if (timer_.joinable())
-        timer_.join();
-    if (worker_.joinable())
-        worker_.join();
-}
-
-bool DownloadSession::compareAndSetState(DownloadState from, DownloadState to)
-{
-    int expected = static_cast<int>(from);
-    return state_.compare_exchange_strong(expected, static_cast<int>(to));
+    // The stop flag and the wake-up end an idle or handshake wait; a block's
+    // answer wait ends on its own event.
+    worker_.Stop([this] { answerEvent_.set(); });
 }
 
 // ---------------------------------------------------------------- page side
@@ -71,30 +49,32 @@ bool DownloadSession::compareAndSetState(DownloadState from, DownloadState to)
 DownloadSession::Toggle DownloadSession::OnDownloadButton(const std::string& imagePath,
                                                           const std::string& programType)
 {
-    Toggle result = ToggleDownload(imagePath, programType);
-    // After a start the boot loader's 'P' wakes the worker; a wake-up from
-    // here could only find the first block already waiting for its answer.
-    if (result != Toggle::Started)
-        ackEvent_.set();
-    return result;
+    return ToggleDownload(imagePath, programType);
 }
 
 DownloadSession::Toggle DownloadSession::ToggleDownload(const std::string& imagePath,
                                                         const std::string& programType)
 {
     if (active_.load() != 0) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (active_.load() != 0)
-                resetLocked();
-        }
-        // A worker waiting for an answer leaves its block at once instead of
-        // running into the 5 s time-out (cancel, port closed).
-        answerEvent_.set();
-        ackEvent_.set();
+        cancel();
         return Toggle::Reset;
     }
     return start(imagePath, programType);
+}
+
+void DownloadSession::cancel()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        apply(machine_.Cancel());
+        image_.Clear();
+        outbox_.clear();
+    }
+    // A worker waiting for an answer leaves its block at once instead of
+    // running into the 5 s time-out (cancel, port closed); an idle one looks
+    // and goes back to sleep.
+    answerEvent_.set();
+    worker_.Wake().set();
 }
 
 DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
@@ -108,86 +88,29 @@ DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
         view_.MessageBox(dt::kSelectFileFirst, dt::kNoteCaption);
         return Toggle::NoFile;
     }
-    Toggle loaded = loadImage(imagePath);
-    if (loaded != Toggle::Started)
-        return loaded;
-
-    AppendLog(dt::kLogBegin);
-    view_.SetProgressRange(BlockCount(imageLength_.load()));
-    view_.ShowActiveLook();
+    DownloadImage::Result loaded;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        state_.store(static_cast<int>(programType == dt::kBootProgram
-                                          ? DownloadState::BootBanner
-                                          : DownloadState::LoaderHandshake));
-        active_.store(1);
+        loaded = image_.Load(imagePath);
+        imageLength_.store(image_.Length());
     }
-    // Modal on the page; the timer goes on sending the handshake meanwhile
-    // and the boot loader's 'P' closes it.
-    view_.ShowPowerCyclePrompt();
-    return Toggle::Started;
-}
-
-DownloadSession::Toggle DownloadSession::loadImage(const std::string& imagePath)
-{
-    // Only plain files: a directory or a device has no length to trust.
-    std::error_code ec;
-    auto status = std::filesystem::status(imagePath, ec);
-    if (!ec && status.type() != std::filesystem::file_type::regular) {
-        view_.ShowFileError(imagePath, status.type() == std::filesystem::file_type::directory
-                                           ? EISDIR
-                                           : EINVAL);
-        return Toggle::FileError;
-    }
-    std::ifstream file(imagePath, std::ios::in | std::ios::binary);
-    if (!file) {
-        int error = errno ? errno : ENOENT;
-        view_.ShowFileError(imagePath, error);
-        return Toggle::FileError;
-    }
-    errno = 0;
-    file.seekg(0, std::ios::end);
-    std::streamoff length = file.tellg();
-    if (!file || length < 0) {
-        int error = errno ? errno : EIO;
-        view_.ShowFileError(imagePath, error);
-        return Toggle::FileError;
-    }
-    if (length == 0 || length >= static_cast<std::streamoff>(kImageCapacity)) {
-        imageLength_.store(0);
+    if (loaded.status == DownloadImage::Status::BadLength) {
         view_.MessageBox(dt::kSelectFileFirst, dt::kFileLengthCaption);
         return Toggle::BadLength;
     }
-    file.seekg(0, std::ios::beg);
-    bool complete;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        file.read(reinterpret_cast<char*>(image_.get()), length);
-        complete = file.gcount() == length;
-        imageLength_.store(complete ? static_cast<uint32_t>(length) : 0);
-        sentOffset_.store(0);
-    }
-    if (!complete) {
-        // A file that shrank or failed while being read: nothing half-loaded
-        // is ever sent.
-        int error = errno ? errno : EIO;
-        view_.ShowFileError(imagePath, error);
+    if (loaded.status != DownloadImage::Status::Loaded) {
+        view_.ShowFileError(imagePath, loaded.error);
         return Toggle::FileError;
     }
-    return Toggle::Started;
-}
-
-void DownloadSession::resetLocked()
-{
-    sentOffset_.store(0);
-    imageLength_.store(0);
     {
-        std::lock_guard<std::mutex> lock(replyMutex_);
-        reply_->Clear();
+        std::lock_guard<std::mutex> lock(mutex_);
+        apply(machine_.Start(loaded.length, programType == dt::kBootProgram, now_));
     }
-    view_.ShowIdleLook();
-    active_.store(0);
-    state_.store(static_cast<int>(DownloadState::Idle));
+    worker_.Wake().set(); // the handshake's first tick is due in 500 ms
+    // Modal on the page; the worker goes on sending the handshake meanwhile
+    // and the boot loader's 'P' closes it.
+    view_.ShowPowerCyclePrompt();
+    return Toggle::Started;
 }
 
 // ---------------------------------------------------------------- the log
@@ -213,220 +136,223 @@ std::string DownloadSession::LogText() const
     return log_.Text();
 }
 
-void DownloadSession::logBlock(const char* format, uint32_t offset)
+// ---------------------------------------------------------------- the machine
+
+void DownloadSession::apply(DownloadActions actions, Outbox* writes)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, format, static_cast<int>(offset / kBlockSize + 1));
-    AppendLog(text);
+    using Kind = DownloadAction::Kind;
+    for (auto& a : actions) {
+        switch (a.kind) {
+        case Kind::Write:
+        case Kind::SendBlock:
+            (writes ? *writes : outbox_).push_back(std::move(a));
+            break;
+        case Kind::Log:
+            AppendLog(a.text);
+            break;
+        case Kind::ProgressRange:
+            view_.SetProgressRange(a.value);
+            break;
+        case Kind::Progress:
+            view_.SetProgress(a.value);
+            break;
+        case Kind::BlockAccepted:
+            showRate(a.offset, a.length);
+            break;
+        case Kind::ActiveLook:
+            view_.ShowActiveLook();
+            break;
+        case Kind::IdleLook:
+            image_.Clear();
+            view_.ShowIdleLook();
+            break;
+        case Kind::ClosePrompt:
+            view_.ClosePowerCyclePrompt();
+            break;
+        }
+    }
+    publish();
+}
+
+void DownloadSession::publish()
+{
+    sentOffset_.store(machine_.SentOffset());
+    imageLength_.store(machine_.Active() ? machine_.ImageLength() : image_.Length());
+    ackResult_.store(machine_.Ack());
+    active_.store(machine_.Active() ? 1 : 0);
+    state_.store(static_cast<int>(machine_.State()));
+}
+
+void DownloadSession::showRate(uint32_t bytesDone, uint32_t imageLength)
+{
+    TransferRate rate;
+    rate.bytesDone = bytesDone;
+    rate.imageLength = imageLength;
+    const double seconds = static_cast<double>(monotonicUs() - passStartUs_) / 1e6;
+    rate.bytesPerSecond = seconds > 0 ? bytesDone / seconds : 0;
+    rate.secondsLeft = rate.bytesPerSecond > 0 ? (imageLength - bytesDone) / rate.bytesPerSecond : 0;
+    view_.ShowThroughput(rate);
+}
+
+void DownloadSession::wakeWorkerIfNeeded(int64_t deadlineBefore, uint32_t passBefore,
+                                         bool answerBefore)
+{
+    // Called under mutex_. Only a change the worker must act on wakes it: a
+    // handshake wait woken for nothing would start its 500 ms anew.
+    if (!outbox_.empty() || machine_.NextDeadline() < deadlineBefore || machine_.Pass() != passBefore)
+        worker_.Wake().set();
+    if (answerBefore && !machine_.AwaitingAnswer())
+        answerEvent_.set();
 }
 
 // ---------------------------------------------------------------- receive side
 
 std::string DownloadSession::ReplyText() const
 {
-    std::lock_guard<std::mutex> lock(replyMutex_);
-    return std::string(reply_->Text());
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::string(machine_.ReplyText());
 }
 
 void DownloadSession::OnPortData(int length, const char* bytes)
 {
     if (length <= 0 || bytes == nullptr)
         return;
-    bool loaderPresent = false;
-    {
-        std::lock_guard<std::mutex> lock(replyMutex_);
-        reply_->Append(bytes, length);
-        switch (State()) {
-        case DownloadState::BootBanner:
-            if (reply_->Contains(dt::kBootUpdate))
-                compareAndSetState(DownloadState::BootBanner, DownloadState::LoaderHandshake);
-            break;
-        case DownloadState::LoaderHandshake:
-            // Line noise in front of the 'P' does not hide it.
-            if (LoaderAnswerEnd(bytes, length) > 0)
-                loaderPresent = compareAndSetState(DownloadState::LoaderHandshake,
-                                                   DownloadState::LoaderReady);
-            if (reply_->Contains(dt::kErrorReport)) {
-                ackResult_.store(kAckRejected);
-                ackEvent_.set();
-                reply_->Clear();
-            }
-            break;
-        case DownloadState::Transfer: {
-            // The timer may have sent a second 'P' before the first answer was
-            // seen; the loader answers that one too, and its 'P' may arrive
-            // only now. It answers no block: skip it, the block's answer is
-            // what follows (in this chunk or a later one).
-            int at = 0;
-            for (int end; at < length && (end = LoaderAnswerEnd(bytes + at, length - at)) > 0;)
-                at += end;
-            if (at == length)
-                break;
-            ackResult_.store(bytes[at] == kBlockAccepted ? kAckAccepted : kAckRejected);
-            answerEvent_.set();
-            reply_->Clear();
-            break;
-        }
-        case DownloadState::Idle:
-        case DownloadState::LoaderReady:
-        case DownloadState::Done:
-            break;
-        }
-    }
-    if (loaderPresent) {
-        view_.ClosePowerCyclePrompt();
-        // The worker sends the 0x06 now rather than at the end of its pause.
-        ackEvent_.set();
-    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int64_t deadline = machine_.NextDeadline();
+    const uint32_t pass = machine_.Pass();
+    const bool awaiting = machine_.AwaitingAnswer();
+    apply(machine_.OnBytes(bytes, length, now_));
+    wakeWorkerIfNeeded(deadline, pass, awaiting);
 }
 
-// ---------------------------------------------------------------- timer
+// ---------------------------------------------------------------- handshake
 
 char DownloadSession::OnTimer()
 {
     std::lock_guard<std::mutex> wire(wireMutex_);
-    char byte = 0;
-    switch (State()) {
-    case DownloadState::BootBanner:
-        byte = kBootHandshake;
-        break;
-    case DownloadState::LoaderHandshake:
-        byte = kLoaderHandshake;
-        break;
-    default:
-        return 0;
+    Outbox writes;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const int64_t due = machine_.HandshakeDeadline();
+        if (due == DownloadProtocol::kNever)
+            return 0;
+        now_ = std::max(now_, due);
+        apply(machine_.OnTick(now_), &writes);
     }
-    if (!port_.IsOpen())
-        return 0;
-    port_.Write(&byte, 1);
-    return byte;
-}
-
-void DownloadSession::timerLoop()
-{
-    // One tick every period after the previous one was handled: a slow
-    // write does not make the next ticks follow in a burst.
-    while (!stop_.load()) {
-        if (ticker_.waitFor(stopEvent_, kHandshakePeriodMs) || stop_.load())
-            break;
-        OnTimer();
+    char sent = 0;
+    for (const auto& w : writes) {
+        if (write(w))
+            sent = w.byte;
     }
+    return sent;
 }
 
 // ---------------------------------------------------------------- worker
 
-void DownloadSession::DownloadWorker()
+bool DownloadSession::write(const DownloadAction& action)
 {
-    while (!stop_.load()) {
-        if (State() == DownloadState::Transfer && sentOffset_.load() < imageLength_.load())
-            blockLoop();
-        else
-            idlePass();
+    // Called under wireMutex_ only.
+    if (!port_.IsOpen())
+        return false;
+    if (action.kind == DownloadAction::Kind::Write) {
+        port_.Write(&action.byte, 1);
+        return true;
     }
-}
-
-void DownloadSession::idlePass()
-{
-    if (State() == DownloadState::Done && active_.load() != 0) {
+    int length;
+    {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (State() == DownloadState::Done && active_.load() != 0)
-            resetLocked();
+        if (!machine_.BlockPending(action.pass, action.offset))
+            return false;
+        length = image_.BuildFrame(action.offset, frame_.get());
     }
-    if (clock_.waitFor(ackEvent_, kIdlePauseMs))
-        ackEvent_.reset();
-    if (stop_.load())
-        return;
-    if (State() == DownloadState::LoaderReady) {
-        std::lock_guard<std::mutex> wire(wireMutex_);
-        if (State() == DownloadState::LoaderReady) {
-            if (port_.IsOpen())
-                port_.Write(&kTransferGo, 1);
-            compareAndSetState(DownloadState::LoaderReady, DownloadState::Transfer);
-        }
-    }
+    if (length > 0)
+        port_.Write(reinterpret_cast<const char*>(frame_.get()), length);
+    return length > 0;
 }
 
-bool DownloadSession::waitForAnswer()
+void DownloadSession::drain()
 {
-    // Only an answer, a reset or the end of the session set the event.
-    return clock_.waitFor(answerEvent_, kAckTimeoutMs);
-}
-
-void DownloadSession::blockLoop()
-{
-    int blocksDone = 0;
-    uint32_t passBytes = 0;
-    const int64_t passStartUs = monotonicUs();
+    std::lock_guard<std::mutex> wire(wireMutex_);
     for (;;) {
-        uint32_t offset;
-        uint32_t length;
-        int frameLength;
+        DownloadAction next;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (State() != DownloadState::Transfer)
+            if (outbox_.empty() || worker_.Stopping())
                 return;
-            offset = sentOffset_.load();
-            length = imageLength_.load();
-            frameLength = BuildBlockFrame(image_.get(), length, offset, frame_.get());
-        }
-        if (frameLength == 0)
-            return;
-        const bool last = BlockAt(length, offset).last;
-
-        // Ready for the answer before the frame goes out: a boot loader that
-        // answers at once must not find the event still to be reset.
-        ackResult_.store(kAckNone);
-        answerEvent_.reset();
-        // A stop signalled just before the reset is gone with it; stop_ was
-        // stored before that signal, so look at it once more.
-        if (stop_.load())
-            return;
-        if (port_.IsOpen())
-            port_.Write(reinterpret_cast<const char*>(frame_.get()), frameLength);
-        if (State() != DownloadState::Transfer)
-            return; // reset while writing
-
-        awaitingAnswer_.store(true);
-        const bool answered = waitForAnswer();
-        awaitingAnswer_.store(false);
-        if (stop_.load())
-            return;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!answered || ackResult_.load() != kAckAccepted) {
-            logBlock(answered ? downloadtext::kLogBlockError : downloadtext::kLogBlockTimeout,
-                     sentOffset_.load());
-            if (State() == DownloadState::Transfer) {
-                state_.store(static_cast<int>(active_.load() != 0 ? DownloadState::LoaderHandshake
-                                                                  : DownloadState::Idle));
-                sentOffset_.store(0);
+            next = std::move(outbox_.front());
+            outbox_.pop_front();
+            if (next.pass != machine_.Pass())
+                continue; // its pass is over (reset, error, time-out)
+            if (next.kind == DownloadAction::Kind::SendBlock) {
+                if (!machine_.BlockPending(next.pass, next.offset))
+                    continue;
+                // Ready for the answer before the frame goes out: a boot
+                // loader that answers at once must not find the event still
+                // to be reset.
+                answerEvent_.reset();
+                if (next.offset == 0)
+                    passStartUs_ = monotonicUs();
             }
-            return;
         }
-        if (State() != DownloadState::Transfer)
-            return; // reset right after the answer came
-        logBlock(downloadtext::kLogBlockOk, offset);
-        if (last) {
-            state_.store(static_cast<int>(DownloadState::Done));
-            AppendLog(downloadtext::kLogSuccess);
-        }
-        const uint32_t n = static_cast<uint32_t>(frameLength - kFrameOverhead);
-        sentOffset_.store(offset + n);
-        ++blocksDone;
-        passBytes += n;
-        view_.SetProgress(blocksDone);
-
-        TransferRate rate;
-        rate.bytesDone = offset + n;
-        rate.imageLength = length;
-        const double seconds = static_cast<double>(monotonicUs() - passStartUs) / 1e6;
-        rate.bytesPerSecond = seconds > 0 ? passBytes / seconds : 0;
-        rate.secondsLeft =
-            rate.bytesPerSecond > 0 ? (length - rate.bytesDone) / rate.bytesPerSecond : 0;
-        view_.ShowThroughput(rate);
-
-        if (offset + n >= length)
-            return;
+        // A closed port writes nothing; the missing answer then times out.
+        write(next);
+        std::lock_guard<std::mutex> lock(mutex_);
+        apply(machine_.OnWritten(next, now_));
     }
+}
+
+void DownloadSession::DownloadWorker()
+{
+    Event& wake = worker_.Wake();
+    while (!worker_.Stopping()) {
+        // Reset, then look: a wake-up from now on is either seen below or
+        // ends the wait that follows.
+        wake.reset();
+        drain();
+        int64_t due;
+        bool answerWait;
+        int64_t waitMs;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!outbox_.empty())
+                continue;
+            const int64_t handshake = machine_.HandshakeDeadline();
+            const int64_t answer = machine_.AnswerDeadline();
+            due = std::min(handshake, answer);
+            if (due != DownloadProtocol::kNever && due <= now_) {
+                apply(machine_.OnTick(now_));
+                continue;
+            }
+            answerWait = answer <= handshake;
+            waitMs = due == DownloadProtocol::kNever ? 0 : due - now_;
+            parked_.store(due == DownloadProtocol::kNever);
+        }
+        if (worker_.Stopping())
+            break;
+        bool woken;
+        if (due == DownloadProtocol::kNever) {
+            // Nothing under way: sleep until a start, a cancel or the end.
+            wake.wait();
+            parked_.store(false);
+            continue;
+        }
+        const int ms = static_cast<int>(std::min<int64_t>(waitMs, 1 << 30));
+        if (answerWait) {
+            awaitingAnswer_.store(true);
+            woken = clock_.waitFor(answerEvent_, ms);
+            awaitingAnswer_.store(false);
+            if (woken)
+                answerEvent_.reset();
+        } else {
+            woken = ticker_.waitFor(wake, ms);
+        }
+        if (woken)
+            continue;
+        std::lock_guard<std::mutex> lock(mutex_);
+        now_ = std::max(now_, due);
+        apply(machine_.OnTick(now_));
+    }
+    parked_.store(false);
 }
 
 } // namespace pell

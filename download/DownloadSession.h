@@ -1,44 +1,35 @@
 #pragma once
-// The firmware download: loads an image and hands it block by block to the
-// controller's boot loader.
+// The firmware download's runner: loads the image and drives the exchange
+// of DownloadProtocol over the port.
 //
-// Three threads meet here. The page's thread starts and cancels downloads
-// (ToggleDownload); a timer thread sends the handshake byte every 500 ms
-// ('B' until the boot program says "boot update", then 'P'); the worker sends
-// 0x06 after the boot loader's 'P', then the frames, each after the previous
-// one was answered; the receive dispatch thread hands every received chunk to
-// OnPortData while a download is active. Every error or missing answer sends
-// the device back to the 'P' handshake and the image starts again at block 1,
-// without a retry limit: a download ends only with success, with a cancel or
-// with the port being closed (the owner then calls ToggleDownload).
+// The protocol is a state machine without threads or time of its own; this
+// session feeds it and carries out what it asks. The page's thread starts
+// and cancels downloads (ToggleDownload); the receive dispatch thread hands
+// every received chunk to OnPortData while a download is active; one worker
+// thread waits for whatever is due next (the 500 ms handshake tick on the
+// ticker clock, a block's 5000 ms answer time-out on the worker clock) and
+// writes the handshake bytes, the 0x06 and the block frames, in the order
+// the machine asked for them. While no download is under way the worker
+// blocks until a start, a cancel or the end of the session: idle costs
+// nothing. A download ends only with success, with a cancel or with the
+// port being closed (the owner then calls ToggleDownload).
 #include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "common/PageLog.h"
-#include "download/DownloadFrame.h"
-#include "download/ReplyWindow.h"
+#include "common/WorkerThread.h"
+#include "download/DownloadImage.h"
+#include "download/DownloadProtocol.h"
 #include "serial/CSerial.h"
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <thread>
 
 namespace pell {
-
-enum class DownloadState : int {
-    Idle = 0,
-    BootBanner = 1,      // 'B' every 500 ms until "boot update"
-    LoaderHandshake = 2, // 'P' every 500 ms until a chunk starts with 'P'
-    LoaderReady = 3,     // the worker sends 0x06 next
-    Transfer = 4,        // frames and their answers
-    Done = 5,            // last block accepted; the worker resets the page
-};
-
-// Acknowledgement results.
-enum AckResult : int { kAckNone = 0, kAckAccepted = 1, kAckRejected = 2 };
 
 // How fast the current pass goes, after each accepted block.
 struct TransferRate {
@@ -90,13 +81,12 @@ public:
     // How a ToggleDownload ended.
     enum class Toggle { Started, Reset, NoPort, NoFile, FileError, BadLength };
 
-    static constexpr int kHandshakePeriodMs = 500;
-    static constexpr int kIdlePauseMs = 1000;
-    static constexpr int kAckTimeoutMs = 5000;
+    static constexpr int kHandshakePeriodMs = DownloadProtocol::kHandshakePeriodMs;
+    static constexpr int kAckTimeoutMs = DownloadProtocol::kAckTimeoutMs;
 
-    // `clock` times the worker's waits (the 5 s answer time-out and its 1 s
-    // idle pause); `ticker` paces the 500 ms handshake timer. A test hands
-    // in clocks it advances itself.
+    // `clock` times the waits for a block's answer (the 5 s time-out);
+    // `ticker` paces the 500 ms handshake. A test hands in clocks it
+    // advances itself.
     explicit DownloadSession(IDownloadView& view, CSerial& port = theSerial,
                              const Clock& clock = systemClock());
     DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock, const Clock& ticker);
@@ -104,7 +94,7 @@ public:
     DownloadSession(const DownloadSession&) = delete;
     DownloadSession& operator=(const DownloadSession&) = delete;
 
-    // Starts the worker and the handshake timer (once).
+    // Starts the worker (once).
     void Init();
     // Stops and joins them; also done by the destructor. The owner stops
     // routing received chunks here before the session goes away.
@@ -129,8 +119,8 @@ public:
     bool IsDownloadActive() const override { return active_.load() != 0; }
     void OnPortData(int length, const char* bytes) override;
 
-    // One tick of the 500 ms timer: 'B' in BootBanner, 'P' in
-    // LoaderHandshake, while the port is open. Returns the byte sent or 0.
+    // One tick of the 500 ms handshake timer, now: 'B' in BootBanner, 'P'
+    // in LoaderHandshake, while the port is open. Returns the byte sent or 0.
     char OnTimer();
 
     DownloadState State() const { return static_cast<DownloadState>(state_.load()); }
@@ -140,61 +130,71 @@ public:
     std::string ReplyText() const;
     // True while the worker waits for the answer to a block it has sent.
     bool AwaitingAnswer() const { return awaitingAnswer_.load(); }
+    // True while the worker blocks until a start, a cancel or the end of
+    // the session, with no wait on any clock under way.
+    bool WorkerParked() const { return parked_.load(); }
 
 private:
+    // A write the machine asked for, in the order it asked.
+    using Outbox = std::deque<DownloadAction>;
+
     Toggle start(const std::string& imagePath, const std::string& programType);
-    Toggle loadImage(const std::string& imagePath);
-    void resetLocked();
+    void cancel();
+    // Carries out the machine's actions under mutex_: view calls and log
+    // lines at once, writes into `writes` (the worker's outbox unless
+    // given). Then publishes the machine's words.
+    void apply(DownloadActions actions, Outbox* writes = nullptr);
+    void publish();
+    // The worker wakes for what is due sooner than before, or to write.
+    void wakeWorkerIfNeeded(int64_t deadlineBefore, uint32_t passBefore, bool answerBefore);
     void DownloadWorker();
-    void idlePass();
-    void blockLoop();
-    bool waitForAnswer();
-    void timerLoop();
-    void logBlock(const char* format, uint32_t offset);
-    bool compareAndSetState(DownloadState from, DownloadState to);
+    // Writes what the outbox holds (worker), in order, under wireMutex_.
+    void drain();
+    bool write(const DownloadAction& action);
+    void showRate(uint32_t bytesDone, uint32_t imageLength);
 
     IDownloadView& view_;
     CSerial& port_;
     const Clock& clock_;
     const Clock& ticker_;
 
-    // Shared words.
+    // Published words, for the other threads and the tests.
     std::atomic<int> state_{static_cast<int>(DownloadState::Idle)};
     std::atomic<int> ackResult_{kAckNone};
     std::atomic<int> active_{0};
     std::atomic<uint32_t> imageLength_{0};
     std::atomic<uint32_t> sentOffset_{0};
     std::atomic<bool> awaitingAnswer_{false};
-    // Wakes the worker's idle pause: the boot loader's 'P', an error report,
-    // the Download button.
-    Event ackEvent_;
+    std::atomic<bool> parked_{false};
     // Ends the wait for a block's answer: the answer, a reset or the end of
     // the session, and nothing else, so a set event always has its cause.
     Event answerEvent_;
 
-    // Held while the timer looks at the state and writes its handshake byte,
-    // and while the worker sends 0x06 and enters Transfer: no 'P' of the
-    // timer ever follows the 0x06 on the wire.
+    // Held from taking a write out of the machine to the end of writing it,
+    // by the worker and by OnTimer: the bytes reach the wire in the order
+    // the machine asked for them, so no handshake 'P' ever follows the 0x06.
+    // Taken before mutex_.
     std::mutex wireMutex_;
 
-    // Guards the image, and the changes of state, offset and length by the
-    // page's thread and the worker (the receive side changes the state with
-    // compare-and-set only). Held briefly; never across a write or a wait.
-    std::mutex mutex_;
-    std::unique_ptr<uint8_t[]> image_;     // kImageCapacity bytes
-    std::unique_ptr<uint8_t[]> frame_;     // kFrameCapacity bytes, worker only
-
-    mutable std::mutex replyMutex_;
-    std::unique_ptr<ReplyWindow> reply_;
+    // Guards the machine, the image, the outbox and the session's time.
+    // Held briefly; never across a write or a wait.
+    mutable std::mutex mutex_;
+    DownloadProtocol machine_;
+    DownloadImage image_;
+    Outbox outbox_;
+    // The session's time in the machine's milliseconds: the deadline the
+    // last wait ran out at. Every wait lasts from its start to the
+    // deadline, so the periods count from when they were armed.
+    int64_t now_ = 0;
+    std::unique_ptr<uint8_t[]> frame_; // kFrameCapacity bytes, worker only
+    int64_t passStartUs_ = 0;          // worker only: the pass's first frame
 
     // Keeps the log's lines and the view's calls in the same order.
     mutable std::mutex logMutex_;
     PageLog log_;
 
-    std::atomic<bool> stop_{false};
-    Event stopEvent_;
-    std::thread worker_;
-    std::thread timer_;
+    // Last: stopped first.
+    WorkerThread worker_;
 };
 
 } // namespace pell

@@ -346,6 +346,43 @@ TEST(DownloadLog, LinesFromTwoThreadsReachThePageInTheLogsOrder)
     EXPECT_EQ(rig.view.Messages().size(), 4000u);
 }
 
+// ---------------------------------------------------------------- idle
+
+// Nothing under way: the worker sleeps without a wait on either clock until
+// a start; the handshake then ticks every 500 ms of the ticker; a cancel puts
+// it back to sleep.
+TEST(DownloadIdle, WorkerSleepsUntilAStartAndTicksTheHandshakeOnlyWhileItRuns)
+{
+    Rig rig;
+    TempImage image(10);
+    rig.Run();
+    ASSERT_TRUE(Eventually([&] { return rig.session->WorkerParked(); }));
+    rig.ticker.advance(10000);
+    rig.clock.advance(10000);
+    EXPECT_EQ(rig.ticker.waitsBegun(), 0);
+    EXPECT_EQ(rig.clock.waitsBegun(), 0);
+
+    ASSERT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Started);
+    for (int tick = 1; tick <= 3; ++tick) {
+        ASSERT_TRUE(rig.ticker.awaitWait(tick, kLong)) << "tick " << tick;
+        rig.ticker.advance(499);
+        EXPECT_EQ(rig.ticker.waiting(), 1);
+        EXPECT_EQ(rig.pty.receive(0ms), "") << "a handshake byte before its 500 ms";
+        rig.ticker.advance(1);
+        EXPECT_EQ(rig.pty.receiveExactly(1, kLong), "P") << "tick " << tick;
+    }
+    ASSERT_TRUE(rig.ticker.awaitWait(4, kLong));
+    EXPECT_EQ(rig.clock.waitsBegun(), 0); // no block, no answer wait
+
+    rig.session->OnDownloadButton("", "");
+    ASSERT_TRUE(Eventually([&] { return rig.session->WorkerParked(); }));
+    rig.ticker.advance(10000);
+    rig.clock.advance(10000);
+    EXPECT_EQ(rig.ticker.waitsBegun(), 4);
+    EXPECT_EQ(rig.clock.waitsBegun(), 0);
+    EXPECT_EQ(rig.pty.receive(0ms), "");
+}
+
 // ---------------------------------------------------------------- transfers
 
 TEST(DownloadTransfer, FiveThousandBytesAsTwoBlocksThenIdle)

@@ -41,9 +41,10 @@ bool Eventually(const std::function<bool()>& condition)
 }
 
 // The simulator, the tool's port with its dispatcher, a page without a
-// window and the session. The handshake timer ticks in real time (500 ms);
-// the worker's waits run on a clock that only the test moves on, so a block
-// times out exactly when a test advances it past the 5 s.
+// window and the session. The handshake ticks in real time (500 ms: it paces
+// the exchange, no test races it); the answer waits run on a clock that only
+// the test moves on, so a block times out exactly when a test advances it
+// past the 5 s.
 struct SimRig {
     explicit SimRig(const sim::Options& options = SimOptions()) : sim(options)
     {
@@ -316,6 +317,8 @@ TEST(DownloadSim, CancelWhileWaitingForAnAnswer)
     ASSERT_TRUE(Eventually([&] { return rig.view.Messages().size() == 3; }));
     EXPECT_EQ(rig.view.Messages().back(), Error(1));
     EXPECT_EQ(rig.session->State(), DownloadState::Idle);
+    // Asleep until the next start: no handshake tick, no answer wait.
+    ASSERT_TRUE(Eventually([&] { return rig.session->WorkerParked(); }));
     const size_t before = rig.Received().size();
     EXPECT_FALSE(WaitUntil([&] { return rig.Received().size() != before; }, 1200ms))
         << "bytes sent after the cancel";
