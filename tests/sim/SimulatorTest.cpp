@@ -4,7 +4,7 @@
 #include "sim/BlockFrame.h"
 #include "sim/ControllerModel.h"
 #include "sim/Simulator.h"
-#include "tests/sim/SimLine.h"
+#include "tests/support/PtyLine.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@ namespace pell::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using pell::test::SimLine;
+using pell::test::PtyLine;
 using pell::test::WaitUntil;
 using Steady = std::chrono::steady_clock;
 
@@ -80,7 +80,7 @@ protected:
         sim = std::make_unique<Simulator>(o);
         ASSERT_TRUE(sim->Start());
         ASSERT_FALSE(sim->PortPath().empty());
-        line = std::make_unique<SimLine>(sim->PortPath());
+        line = std::make_unique<PtyLine>(sim->PortPath());
         ASSERT_TRUE(line->ok());
     }
 
@@ -136,7 +136,7 @@ protected:
     }
 
     std::unique_ptr<Simulator> sim;
-    std::unique_ptr<SimLine> line;
+    std::unique_ptr<PtyLine> line;
 };
 
 // ---- power-up and modes ----
@@ -519,7 +519,7 @@ TEST_F(SimFixture, RepliesInChunksArriveSeparately)
         f.piecesTaken = true;
     });
     line->send("AT+VER\r\n");
-    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, kLong);
+    std::vector<PtyLine::Piece> pieces = line->readPieces(kOk, kLong);
     std::string all;
     for (const auto& p : pieces)
         all += p.bytes;
@@ -542,7 +542,7 @@ TEST_F(SimFixture, RepliesCutAtChosenOffsets)
     Begin(o);
     EnterConfiguration();
     line->send("AT\r\n");
-    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, kLong);
+    std::vector<PtyLine::Piece> pieces = line->readPieces(kOk, kLong);
     // The gap starts once the first piece was taken, however late that is.
     ASSERT_EQ(pieces.size(), 2u);
     EXPECT_EQ(pieces[0].bytes, "\r\nO");
@@ -665,7 +665,7 @@ TEST_F(SimFixture, RestartGivesANewLineAndKeepsTheStore)
     sim->Stop();
     EXPECT_FALSE(sim->IsRunning());
     ASSERT_TRUE(sim->Start());
-    line = std::make_unique<SimLine>(sim->PortPath());
+    line = std::make_unique<PtyLine>(sim->PortPath());
     ASSERT_TRUE(line->ok());
     EnterConfiguration();
     EXPECT_NE(Command("AT+SHOW").find("555\r\n"), std::string::npos);
