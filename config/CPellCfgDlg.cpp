@@ -1,6 +1,5 @@
 #include "config/CPellCfgDlg.h"
 
-#include "ui/Gbk.h"
 #include "ui/UiThread.h"
 #include "config/ConfigTexts.h"
 #include "pages/PageRouter.h"
@@ -10,8 +9,6 @@
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QScrollBar>
-#include <QTextCursor>
 
 #include <atomic>
 
@@ -48,6 +45,7 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent)
       controller_(*this, theSerial, engineForNewPage(), &pageRequest)
 {
     logEdit_ = ControlAs<QPlainTextEdit>(1029);
+    logView_ = LogView(logEdit_);
     pathEdit_ = ControlAs<QLineEdit>(1038);
     reload_ = ControlAs<QPushButton>(1030);
 
@@ -97,10 +95,7 @@ void CPellCfgDlg::InitConfigPage()
 
     // The whole log once; from here on lines are added at its end.
     log_.TakePending();
-    if (logEdit_) {
-        logEdit_->setPlainText(FromGbk(log_.Text()));
-        logEdit_->verticalScrollBar()->setValue(logEdit_->verticalScrollBar()->maximum());
-    }
+    logView_.ShowWhole(log_.Text());
     timer_.start();
     controller_.Start();
 }
@@ -119,25 +114,13 @@ void CPellCfgDlg::AppendLog(std::string_view text)
 
 void CPellCfgDlg::flushLog()
 {
-    PageLog::Change change = log_.TakePending();
-    if (change.empty() || logEdit_ == nullptr)
-        return;
-    if (change.cleared)
-        logEdit_->clear();
-    if (!change.added.empty()) {
-        QTextCursor end(logEdit_->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(FromGbk(change.added));
-    }
-    QScrollBar* bar = logEdit_->verticalScrollBar();
-    bar->setValue(bar->maximum());
+    logView_.Show(log_.TakePending());
 }
 
 void CPellCfgDlg::OnBnClickedClearLog()
 {
     log_.Clear();
-    if (logEdit_)
-        logEdit_->clear();
+    logView_.Clear();
 }
 
 // ---- controls ----

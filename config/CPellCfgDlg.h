@@ -10,6 +10,7 @@
 #include "config/ConfigController.h"
 #include "common/PageLog.h"
 #include "config/IConfigView.h"
+#include "ui/LogView.h"
 #include "ui/UiThread.h"
 
 #include <QPointer>
@@ -93,6 +94,7 @@ private:
 
     std::function<void(bool)> navigationSwitch_;
     QPlainTextEdit* logEdit_ = nullptr;
+    LogView logView_{nullptr};
     QLineEdit* pathEdit_ = nullptr;
     QPushButton* reload_ = nullptr;
     PageLog log_;

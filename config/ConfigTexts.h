@@ -1,16 +1,16 @@
 #pragma once
 // The configuration page's own texts as it logs and shows them (GBK).
+#include "common/CommonTexts.h"
+
 namespace pell::configtext {
 
 // "******配置工具软件版本：V1.4******\r\n": the log's first line.
 inline constexpr char kLogBanner[] =
     "******\xC5\xE4\xD6\xC3\xB9\xA4\xBE\xDF\xC8\xED\xBC\xFE\xB0\xE6\xB1\xBE\xA3\xBAV1.4******\r\n";
-// "提示"
-inline constexpr char kNoteCaption[] = "\xCC\xE1\xCA\xBE";
-// "请先打开串口"
-inline constexpr char kOpenPortFirst[] = "\xC7\xEB\xCF\xC8\xB4\xF2\xBF\xAA\xB4\xAE\xBF\xDA";
-// "请先选择文件"
-inline constexpr char kSelectFileFirst[] = "\xC7\xEB\xCF\xC8\xD1\xA1\xD4\xF1\xCE\xC4\xBC\xFE";
+// "提示", "请先打开串口", "请先选择文件": shared with the other pages.
+using commontext::kNoteCaption;
+using commontext::kOpenPortFirst;
+using commontext::kSelectFileFirst;
 // "设置成功\r\n\r\n"
 inline constexpr char kSetOk[] = "\xC9\xE8\xD6\xC3\xB3\xC9\xB9\xA6\r\n\r\n";
 // "设置失败\r\n\r\n": a failed command, and the refusal of the clear buttons

@@ -13,7 +13,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
 
 #include <cmath>
 #include <cstring>
@@ -30,14 +29,6 @@ constexpr int kProgress = 1016;
 constexpr int kLogEdit = 1017;
 constexpr int kClearButton = 1018;
 
-// Log texts end their lines in CR LF; the edit wants LF.
-QString LogTextForEdit(const std::string& gbk)
-{
-    QString text = FromGbk(gbk);
-    text.remove(QLatin1Char('\r'));
-    return text;
-}
-
 } // namespace
 
 CPellDownDlg::CPellDownDlg(QWidget* parent, CSerial& port, const Clock& clock)
@@ -49,7 +40,7 @@ CPellDownDlg::CPellDownDlg(QWidget* parent, CSerial& port, const Clock& clock)
     downloadButton_ = ControlAs<QPushButton>(kDownloadButton);
     clearButton_ = ControlAs<QPushButton>(kClearButton);
     progress_ = ControlAs<QProgressBar>(kProgress);
-    log_ = ControlAs<QPlainTextEdit>(kLogEdit);
+    log_ = LogView(ControlAs<QPlainTextEdit>(kLogEdit));
     typeLabel_ = qobject_cast<QLabel*>(Controls().LabelWithText(QStringLiteral("程序类型：")));
 
     // The transfer rate sits left of the progress bar, on its line, and is
@@ -89,7 +80,7 @@ void CPellDownDlg::InitDownloadPage()
     downloadButton_->setAccessibleName(downloadButton_->text());
     typeCombo_->addItem(FromGbk(downloadtext::kApplication));
     typeCombo_->setCurrentIndex(typeCombo_->count() - 1);
-    log_->setPlainText(LogTextForEdit(session_.LogText()));
+    log_.ShowWhole(session_.LogText());
     progress_->hide();
     session_.Init();
 }
@@ -169,19 +160,12 @@ void CPellDownDlg::post(std::function<void()> fn)
 
 void CPellDownDlg::LogAppended(const std::string& line, bool emptiedFirst)
 {
-    post([this, text = LogTextForEdit(line), emptiedFirst] {
-        if (emptiedFirst)
-            log_->clear();
-        QTextCursor end(log_->document());
-        end.movePosition(QTextCursor::End);
-        end.insertText(text);
-        log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
-    });
+    post([this, change = PageLog::Change{emptiedFirst, line}] { log_.Show(change); });
 }
 
 void CPellDownDlg::LogCleared()
 {
-    post([this] { log_->clear(); });
+    post([this] { log_.Clear(); });
 }
 
 void CPellDownDlg::SetProgressRange(int blocks)

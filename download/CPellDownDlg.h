@@ -9,6 +9,7 @@
 // for. Only the start's message boxes and the power-cycle prompt run
 // directly, on the UI thread that pressed the button.
 #include "ui/DialogPage.h"
+#include "ui/LogView.h"
 #include "ui/PageHooks.h"
 #include "download/DownloadSession.h"
 
@@ -21,7 +22,6 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QMessageBox;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -87,7 +87,7 @@ private:
     QPushButton* downloadButton_ = nullptr;
     QPushButton* clearButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QPlainTextEdit* log_ = nullptr;
+    LogView log_{nullptr};
     QLabel* typeLabel_ = nullptr;
     QLabel* rateLabel_ = nullptr;
     QPointer<QMessageBox> prompt_;

@@ -1,13 +1,13 @@
 #pragma once
 // The download page's own texts, as the page shows and logs them (GBK).
+#include "common/CommonTexts.h"
+
 namespace pell::downloadtext {
 
-// "提示"
-inline constexpr char kNoteCaption[] = "\xCC\xE1\xCA\xBE";
-// "请先打开串口"
-inline constexpr char kOpenPortFirst[] = "\xC7\xEB\xCF\xC8\xB4\xF2\xBF\xAA\xB4\xAE\xBF\xDA";
-// "请先选择文件"
-inline constexpr char kSelectFileFirst[] = "\xC7\xEB\xCF\xC8\xD1\xA1\xD4\xF1\xCE\xC4\xBC\xFE";
+// "提示", "请先打开串口", "请先选择文件": shared with the other pages.
+using commontext::kNoteCaption;
+using commontext::kOpenPortFirst;
+using commontext::kSelectFileFirst;
 // "文件长度错误"
 inline constexpr char kFileLengthCaption[] = "\xCE\xC4\xBC\xFE\xB3\xA4\xB6\xC8\xB4\xED\xCE\xF3";
 // "请将设备重新上电"

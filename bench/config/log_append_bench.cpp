@@ -1,16 +1,15 @@
-// UI-thread cost of one configuration-page log line: the page's way (the
-// new line added at the end of the edit) against putting the whole log text
-// into the edit again for every line, in one run, offscreen.
+// UI-thread cost of one configuration-page log line: the page's way (its
+// log view adds the new line at the end of the edit) against putting the
+// whole log text into the edit again for every line, in one run, offscreen.
 // Usage: bench_config_log [lines]   (default 20,000 lines of 60 bytes)
-#include "ui/Gbk.h"
 #include "common/Clock.h"
 #include "config/CPellCfgDlg.h"
 #include "common/PageLog.h"
 #include "config/ConfigTexts.h"
+#include "ui/LogView.h"
 
 #include <QApplication>
 #include <QPlainTextEdit>
-#include <QScrollBar>
 #include <QTextBlock>
 
 #include <algorithm>
@@ -115,6 +114,7 @@ int main(int argc, char** argv)
     whole.setLineWrapMode(QPlainTextEdit::NoWrap);
     whole.resize(page.LogEdit()->size());
     whole.show();
+    LogView wholeView(&whole);
     std::vector<int64_t> wholeUs;
     wholeUs.reserve(static_cast<std::size_t>(lines));
     for (int i = 0; i < lines; ++i) {
@@ -122,8 +122,7 @@ int main(int argc, char** argv)
         const int64_t t0 = monotonicUs();
         wholeLog.Append(text);
         wholeLog.TakePending();
-        whole.setPlainText(FromGbk(wholeLog.Text()));
-        whole.verticalScrollBar()->setValue(whole.verticalScrollBar()->maximum());
+        wholeView.ShowWhole(wholeLog.Text());
         wholeUs.push_back(monotonicUs() - t0);
     }
 

@@ -6,9 +6,9 @@
 //
 // The OK moment is taken when the simulator's write of the reply has
 // returned (its observer), the wake moment when SendCommand returns.
-#include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "sim/Simulator.h"
+#include "tests/support/EngineRig.h"
 
 #include <algorithm>
 #include <atomic>
@@ -25,23 +25,6 @@ namespace {
 class NoPause : public Clock {
 public:
     std::chrono::microseconds duration(int) const override { return std::chrono::microseconds(0); }
-};
-
-class PageStandIn : public IConfigReceiver {
-public:
-    explicit PageStandIn(CommandEngine& e) : engine_(e) {}
-    int JobState() const override { return state.load(); }
-    void OnPortData(int length, const char* bytes) override
-    {
-        if (state.load() == 0)
-            engine_.AppendReply(length, bytes);
-        else
-            engine_.OnCommandData(length, bytes);
-    }
-    std::atomic<int> state{0};
-
-private:
-    CommandEngine& engine_;
 };
 
 double Percentile(std::vector<double> v, double p)
@@ -75,29 +58,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "the simulator could not start\n");
         return 1;
     }
-    CSerial port;
-    if (!port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT)) {
+    NoPause noPause;
+    test::EngineRig rig(systemClock(), &noPause, 0);
+    CommandEngine& engine = rig.engine;
+    if (!rig.Attach(device.PortPath())) {
         std::fprintf(stderr, "cannot open %s\n", device.PortPath().c_str());
         return 1;
     }
-    NoPause noPause;
-    CommandEngine engine(port, systemClock(), &noPause);
-    PageStandIn page(engine);
-    ReceiveDispatcher dispatcher(port);
-    dispatcher.SetConfigReceiver(&page);
-    dispatcher.Start();
-
     // Configuration mode, as the configuration page enters it.
-    int64_t deadline = monotonicMs() + 10000;
-    while (!engine.ReplyContains("CONFIGURE PROGRAM") && monotonicMs() < deadline) {
-        port.Write("S", 1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    if (!engine.ReplyContains("CONFIGURE PROGRAM")) {
+    if (!rig.EnterConfiguration(std::chrono::seconds(10))) {
         std::fprintf(stderr, "the simulator did not enter configuration mode\n");
         return 1;
     }
-    page.state.store(1);
 
     std::vector<double> wakeUs, roundUs;
     int failures = 0;
@@ -117,8 +89,7 @@ int main(int argc, char** argv)
         wakeUs.push_back(static_cast<double>(woke - okSentUs.load()));
         roundUs.push_back(static_cast<double>(woke - start));
     }
-    dispatcher.Stop();
-    port.ClosePort();
+    rig.Detach();
     device.Stop();
     if (wakeUs.empty()) {
         std::fprintf(stderr, "no command was answered\n");

@@ -8,6 +8,7 @@
 #include "config/ConfigTexts.h"
 #include "sim/Simulator.h"
 #include "tests/config/FakeConfigView.h"
+#include "tests/support/EngineRig.h"
 #include "tests/support/PtyPair.h"
 
 #include "tests/config/ConfigSimRig.h"
@@ -568,37 +569,24 @@ TEST(ConfigShortReport, CountsAsAFailedAttemptAndShowsNothing)
 {
     ClearParamTable();
     PtyPair pty;
-    CSerial port;
     ManualClock waitClock; // an answered command never waits for its time-out
     ScaledClock pauseClock{1000.0};
-    CommandEngine engine{port, waitClock, &pauseClock};
+    EngineRig rig{waitClock, &pauseClock};
     FakeConfigView view;
-    ConfigController controller{view, port, engine, RequestLookup{}};
-    ReceiveDispatcher dispatcher{port};
-    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    ConfigController controller{view, rig.port, rig.engine, RequestLookup{}};
     controller.Start();
-    dispatcher.SetConfigReceiver(&controller);
-    dispatcher.Start();
+    ASSERT_TRUE(rig.Attach(pty.slavePath(), &controller));
 
-    std::atomic<bool> stop{false};
     std::atomic<int> shows{0};
     std::atomic<int> others{0};
-    std::thread device([&] {
-        std::string line;
-        while (!stop.load()) {
-            line += pty.receive(20ms);
-            std::size_t end;
-            while ((end = line.find("\r\n")) != std::string::npos) {
-                if (line.compare(0, end, "AT+SHOW") == 0) {
-                    ++shows;
-                    pty.send("\r\nHeart time:   60\r\n\r\nOK\r\n");
-                } else {
-                    ++others;
-                    pty.send("\r\nOK\r\n");
-                }
-                line.erase(0, end + 2);
-            }
+    ScriptedController device(pty);
+    device.Start([&](const std::string& line) {
+        if (line == "AT+SHOW\r\n") {
+            ++shows;
+            return std::vector<std::string>{"\r\nHeart time:   60\r\n\r\nOK\r\n"};
         }
+        ++others;
+        return std::vector<std::string>{"\r\nOK\r\n"};
     });
     view.Edit(kHeartTime, "5");
     controller.OnJobButton(kJobRead);
@@ -608,9 +596,8 @@ TEST(ConfigShortReport, CountsAsAFailedAttemptAndShowsNothing)
     controller.OnJobButton(kJobWrite);
     EXPECT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == 2; }, kDeadline));
     EXPECT_EQ(view.Log().back(), configtext::kNoValuesLoaded);
-    stop.store(true);
-    device.join();
-    dispatcher.Stop();
+    device.Stop();
+    rig.Detach();
     controller.Stop();
     EXPECT_EQ(shows.load(), 3);
     EXPECT_EQ(others.load(), 0) << "nothing but the read-back went out";

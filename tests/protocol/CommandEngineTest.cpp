@@ -2,7 +2,7 @@
 // recognition is checked against a plain whole-buffer search that follows
 // the controller contract word for word.
 #include "protocol/CommandEngine.h"
-#include "tests/protocol/EngineTestSupport.h"
+#include "tests/support/EngineRig.h"
 
 #include <gtest/gtest.h>
 

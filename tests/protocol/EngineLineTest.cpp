@@ -3,7 +3,7 @@
 // on the master side answering each command line.
 #include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
-#include "tests/protocol/EngineTestSupport.h"
+#include "tests/support/EngineRig.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -22,8 +22,11 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::AsyncSend;
+using test::EngineRig;
 using test::kPatience;
+using test::PageStandIn;
 using test::PtyPair;
+using test::ScriptedController;
 using test::SteppedClock;
 using test::WaitUntil;
 
@@ -57,129 +60,25 @@ private:
     mutable std::vector<int> asked_;
 };
 
-class EngineFeeder : public IConfigReceiver {
-public:
-    explicit EngineFeeder(CommandEngine& e) : engine_(e) {}
-    int JobState() const override { return 1; }
-    void OnPortData(int length, const char* bytes) override
-    {
-        engine_.OnCommandData(length, bytes);
-        received_ += static_cast<std::size_t>(length);
-    }
-    std::size_t Received() const { return received_.load(); }
-
-private:
-    CommandEngine& engine_;
-    std::atomic<std::size_t> received_{0};
-};
-
-// The far end: reads command lines and answers each with the pieces the
-// script returns. Each piece is sent only when the engine holds everything
-// sent before it, so the pieces arrive as separate chunks.
-class ScriptedController {
-public:
-    using Script = std::function<std::vector<std::string>(const std::string& line)>;
-
-    ScriptedController(PtyPair& pty, const EngineFeeder& feeder) : pty_(pty), feeder_(feeder) {}
-    ~ScriptedController() { Stop(); }
-
-    void Start(Script script)
-    {
-        script_ = std::move(script);
-        thread_ = std::thread([this] { run(); });
-    }
-    void Stop()
-    {
-        stop_ = true;
-        if (thread_.joinable())
-            thread_.join();
-    }
-    std::vector<std::string> Lines() const
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        return lines_;
-    }
-    std::string Raw() const
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        return raw_;
-    }
-
-private:
-    void run()
-    {
-        std::string pending;
-        while (!stop_) {
-            std::string got = pty_.receive(10ms);
-            if (got.empty())
-                continue;
-            {
-                std::lock_guard<std::mutex> lock(m_);
-                raw_ += got;
-            }
-            pending += got;
-            std::size_t end;
-            while ((end = pending.find("\r\n")) != std::string::npos) {
-                std::string line = pending.substr(0, end + 2);
-                pending.erase(0, end + 2);
-                {
-                    std::lock_guard<std::mutex> lock(m_);
-                    lines_.push_back(line);
-                }
-                bool first = true;
-                for (const std::string& piece : script_(line)) {
-                    if (!first && !WaitUntil([&] { return feeder_.Received() >= sent_; }, kPatience))
-                        ADD_FAILURE() << "the engine did not take the previous piece";
-                    first = false;
-                    pty_.send(piece);
-                    sent_ += piece.size();
-                }
-            }
-        }
-    }
-
-    PtyPair& pty_;
-    const EngineFeeder& feeder_;
-    std::size_t sent_ = 0; // everything ever sent to the engine
-    Script script_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-    mutable std::mutex m_;
-    std::vector<std::string> lines_;
-    std::string raw_;
-};
-
 struct EngineOnLine : ::testing::Test {
     PtyPair pty;
-    CSerial port;
     SteppedClock waitClock;           // time-outs pass only when the test says so
     RecordingClock pauseClock{200.0}; // the 1000 ms pause -> 5 ms
-    CommandEngine engine{port, waitClock, &pauseClock};
-    EngineFeeder feeder{engine};
-    ReceiveDispatcher dispatcher{port};
+    EngineRig rig{waitClock, &pauseClock};
+    CSerial& port = rig.port;
+    CommandEngine& engine = rig.engine;
+    const PageStandIn& feeder = rig.page;
     ScriptedController controller{pty, feeder};
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
-        dispatcher.SetConfigReceiver(&feeder);
-        dispatcher.Start();
-    }
+    void SetUp() override { ASSERT_TRUE(rig.Attach(pty.slavePath())); }
     void TearDown() override
     {
         controller.Stop();
-        dispatcher.Stop();
-        port.ClosePort();
+        rig.Detach();
     }
     // A command that ends without the clock moving: answered, refused or
     // failed at once.
-    int send(int id, std::string& text)
-    {
-        AsyncSend command(engine, waitClock, id);
-        int result = command.Result();
-        text = command.Text();
-        return result;
-    }
+    int send(int id, std::string& text) { return AsyncSend::Run(engine, waitClock, id, text); }
     // A command whose wait the test ends by moving the clock: waits for the
     // n-th wait on the clock to begin, then moves the clock by `ms`.
     void expire(int nthWait, int ms)

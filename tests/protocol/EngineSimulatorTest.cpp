@@ -5,8 +5,7 @@
 #include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "sim/Simulator.h"
-#include "tests/protocol/EngineTestSupport.h"
-#include "tests/support/PtyPair.h"
+#include "tests/support/EngineRig.h"
 
 #include <gtest/gtest.h>
 
@@ -22,29 +21,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::AsyncSend;
+using test::EngineRig;
 using test::kPatience;
 using test::SteppedClock;
 using test::WaitUntil;
-
-// Hands the chunks to the engine as the configuration page does: collected
-// unchecked while waiting for configuration mode, recognised while a job runs.
-class PageStandIn : public IConfigReceiver {
-public:
-    explicit PageStandIn(CommandEngine& e) : engine_(e) {}
-    int JobState() const override { return state_.load(); }
-    void OnPortData(int length, const char* bytes) override
-    {
-        if (state_.load() == 0)
-            engine_.AppendReply(length, bytes);
-        else
-            engine_.OnCommandData(length, bytes);
-    }
-    void SetState(int s) { state_.store(s); }
-
-private:
-    CommandEngine& engine_;
-    std::atomic<int> state_{2};
-};
 
 sim::Options DeviceOptions()
 {
@@ -60,12 +40,11 @@ sim::Options DeviceOptions()
 
 struct EngineWithSimulator : ::testing::Test {
     sim::Simulator device{DeviceOptions()};
-    CSerial port;
     SteppedClock waitClock;           // time-outs pass only when the test says so
     ScaledClock pauseClock{200.0};    // the 1000 ms pause -> 5 ms
-    CommandEngine engine{port, waitClock, &pauseClock};
-    PageStandIn page{engine};
-    ReceiveDispatcher dispatcher{port};
+    EngineRig rig{waitClock, &pauseClock, 2};
+    CSerial& port = rig.port;
+    CommandEngine& engine = rig.engine;
 
     // The device can be made to hold its answer to one command until the
     // test lets it go: a reply that is late by as much as the test needs.
@@ -109,46 +88,18 @@ struct EngineWithSimulator : ::testing::Test {
             holding = false;
         });
         ASSERT_TRUE(device.Start());
-        ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
-        dispatcher.SetConfigReceiver(&page);
-        dispatcher.Start();
-        ASSERT_TRUE(EnterConfiguration());
+        ASSERT_TRUE(rig.Attach(device.PortPath()));
+        ASSERT_TRUE(rig.EnterConfiguration());
     }
     void TearDown() override
     {
         Release();
-        dispatcher.Stop();
-        port.ClosePort();
+        rig.Detach();
         device.Stop();
     }
 
-    // 'S' every 50 ms until the device says it is in configuration mode.
-    bool EnterConfiguration()
-    {
-        page.SetState(0);
-        engine.ResetReply();
-        int64_t lastS = 0;
-        bool entered = WaitUntil(
-            [&] {
-                if (monotonicMs() - lastS >= 50) {
-                    port.Write("S", 1);
-                    lastS = monotonicMs();
-                }
-                return engine.ReplyContains("CONFIGURE PROGRAM");
-            },
-            kPatience);
-        page.SetState(1);
-        return entered;
-    }
-
     // A command that ends without the clock moving.
-    int send(int id, std::string& text)
-    {
-        AsyncSend command(engine, waitClock, id);
-        int result = command.Result();
-        text = command.Text();
-        return result;
-    }
+    int send(int id, std::string& text) { return AsyncSend::Run(engine, waitClock, id, text); }
 };
 
 // Values the device accepts, for every command that carries one.
@@ -211,7 +162,7 @@ TEST_F(EngineWithSimulator, EveryCommandOfTheTable)
         }
         if (row.id == kIdReset) {
             // The device restarts after its OK and has to be brought back.
-            ASSERT_TRUE(EnterConfiguration());
+            ASSERT_TRUE(rig.EnterConfiguration());
         }
     }
     SetReportHandler(nullptr);

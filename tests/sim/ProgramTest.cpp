@@ -2,7 +2,7 @@
 // where the tool's port list looks, takes typed commands, and cleans up on
 // its way out.
 #include "serial/PortList.h"
-#include "tests/sim/SimLine.h"
+#include "tests/support/PtyLine.h"
 
 #include <gtest/gtest.h>
 
@@ -215,7 +215,7 @@ TEST(HaldenSimProgram, LinksItsPortWhereThePortListLooksAndRemovesItOnTerm)
 
     // The tool's end: the program powers the device up on 'S' and logs the traffic.
     {
-        pell::test::SimLine line(link);
+        pell::test::PtyLine line(link);
         ASSERT_TRUE(line.ok());
         line.send("S");
         EXPECT_NE(line.readUntilContains("CONFIGURE PROGRAM").find("CONFIGURE PROGRAM"), std::string::npos);
@@ -274,7 +274,7 @@ TEST(HaldenSimProgram, ServesWithoutTypedInputUntilInterrupted)
     std::string port = prog.portPath();
     ASSERT_FALSE(port.empty()) << prog.output;
     {
-        pell::test::SimLine line(port);
+        pell::test::PtyLine line(port);
         ASSERT_TRUE(line.ok());
         EXPECT_NE(line.readUntilContains("System running").find("System running"), std::string::npos);
     }
@@ -290,7 +290,7 @@ TEST(HaldenSimProgram, TypedPowerCycleFaultsAndQuit)
     Program prog({"--loader-window", "100", "--config-window", "60000"}, dir.path);
     std::string port = prog.portPath();
     ASSERT_FALSE(port.empty()) << prog.output;
-    pell::test::SimLine line(port);
+    pell::test::PtyLine line(port);
     ASSERT_TRUE(line.ok());
     line.send("S");
     EXPECT_EQ(line.readFor(200ms), "") << "off until switched on";

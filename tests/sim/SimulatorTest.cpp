@@ -4,7 +4,7 @@
 #include "sim/BlockFrame.h"
 #include "sim/ControllerModel.h"
 #include "sim/Simulator.h"
-#include "tests/sim/SimLine.h"
+#include "tests/support/PtyLine.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,7 @@ namespace pell::sim {
 namespace {
 
 using namespace std::chrono_literals;
-using pell::test::SimLine;
+using pell::test::PtyLine;
 using pell::test::WaitUntil;
 using Steady = std::chrono::steady_clock;
 
@@ -80,7 +80,7 @@ protected:
         sim = std::make_unique<Simulator>(o);
         ASSERT_TRUE(sim->Start());
         ASSERT_FALSE(sim->PortPath().empty());
-        line = std::make_unique<SimLine>(sim->PortPath());
+        line = std::make_unique<PtyLine>(sim->PortPath());
         ASSERT_TRUE(line->ok());
     }
 
@@ -136,7 +136,7 @@ protected:
     }
 
     std::unique_ptr<Simulator> sim;
-    std::unique_ptr<SimLine> line;
+    std::unique_ptr<PtyLine> line;
 };
 
 // ---- power-up and modes ----
@@ -520,7 +520,7 @@ TEST_F(SimFixture, RepliesInChunksArriveSeparately)
     });
     const auto sentAt = Steady::now();
     line->send("AT+VER\r\n");
-    std::vector<SimLine::Piece> pieces = line->readPieces(kOk, kLong);
+    std::vector<PtyLine::Piece> pieces = line->readPieces(kOk, kLong);
     std::string all;
     std::size_t at = 0;
     for (const auto& p : pieces) {
@@ -536,6 +536,92 @@ TEST_F(SimFixture, RepliesInChunksArriveSeparately)
     const std::size_t chunks = (all.size() + 7) / 8;
     ASSERT_FALSE(pieces.empty());
     EXPECT_GE(pieces.back().at - sentAt, (chunks - 1) * 60ms);
+}
+
+TEST_F(SimFixture, RepliesCutAtChosenOffsets)
+{
+    Options o = Fast();
+    o.faults.splitAt = {3};
+    o.faults.chunkGapMs = 150;
+    o.faults.piecesTaken = true;
+    Begin(o);
+    EnterConfiguration();
+    const auto sentAt = Steady::now();
+    line->send("AT\r\n");
+    std::vector<PtyLine::Piece> pieces = line->readPieces(kOk, kLong);
+    std::string all;
+    for (const auto& p : pieces)
+        all += p.bytes;
+    EXPECT_EQ(all, "\r\nOK\r\n");
+    // Cut after the third byte: a read that ends inside the reply ends
+    // there (a late reader may take both pieces at once), and the gap
+    // delays the rest whatever the reader's timing.
+    if (pieces.size() > 1)
+        EXPECT_EQ(pieces[0].bytes, "\r\nO");
+    ASSERT_FALSE(pieces.empty());
+    EXPECT_GE(pieces.back().at - sentAt, 150ms);
+}
+
+TEST_F(SimFixture, ConfigureTextCanArriveInPieces)
+{
+    Options o = Fast();
+    o.autoPowerUp = true;
+    o.faults.chunkSize = 5;
+    o.faults.chunkGapMs = 10;
+    Begin(o);
+    line->send("S");
+    std::string got = line->readUntilContains("CONFIGURE PROGRAM");
+    EXPECT_NE(got.find("CONFIGURE PROGRAM"), std::string::npos);
+}
+
+TEST_F(SimFixture, NoiseBeforeReplies)
+{
+    Begin();
+    EnterConfiguration();
+    sim->UpdateFaults([](Faults& f) { f.noise = true; });
+    std::string r = Command("AT");
+    ASSERT_GT(r.size(), 6u);
+    EXPECT_EQ(r[0], '\0');
+    EXPECT_EQ(r.substr(0, sim->GetFaults().noiseBytes.size()), sim->GetFaults().noiseBytes);
+    EXPECT_TRUE(EndsWith(r, kOk));
+}
+
+TEST_F(SimFixture, RejectedBlockOnceThenTheTransferSucceeds)
+{
+    Options o = Fast();
+    o.faults.rejectBlock = 2;
+    Begin(o);
+    sim->PowerCycle();
+    ASSERT_TRUE(LoaderHandshake());
+    std::string image = Image(3 * kBlockMax);
+    EXPECT_EQ(Transfer(image), (std::vector<int>{kBlockAccepted, kBlockRejected}));
+    EXPECT_EQ(sim->GetFaults().rejectBlock, 0) << "fires once";
+    EXPECT_FALSE(sim->ImageComplete());
+    ASSERT_TRUE(LoaderHandshake());
+    EXPECT_EQ(Transfer(image), (std::vector<int>{kBlockAccepted, kBlockAccepted, kBlockAccepted}));
+    std::vector<uint8_t> got = sim->ReceivedImage();
+    EXPECT_EQ(std::string(got.begin(), got.end()), image);
+    EXPECT_EQ(sim->Loader().transfersStarted, 2);
+}
+
+TEST_F(SimFixture, DroppedAnswerOnceThenTheTransferSucceeds)
+{
+    Begin();
+    sim->PowerCycle();
+    ASSERT_TRUE(LoaderHandshake());
+    sim->UpdateFaults([](Faults& f) { f.dropAckBlock = 1; });
+    std::string image = Image(2 * kBlockMax);
+    line->send(std::string(1, static_cast<char>(kTransferStart)));
+    line->send(MakeBlockFrame(image.substr(0, kBlockMax), false));
+    // The loader took the block and decided to leave it unanswered.
+    ASSERT_TRUE(Eventually([&] { return sim->Blocks().size() == 1; }));
+    EXPECT_EQ(sim->Blocks()[0].answer, 0);
+    EXPECT_EQ(sim->Blocks()[0].problem, "answer dropped by fault");
+    EXPECT_EQ(sim->GetFaults().dropAckBlock, 0) << "fires once";
+    EXPECT_EQ(line->readFor(100ms), "");
+    ASSERT_TRUE(LoaderHandshake());
+    EXPECT_EQ(Transfer(image), (std::vector<int>{kBlockAccepted, kBlockAccepted}));
+    EXPECT_TRUE(sim->ImageComplete());
 }
 
 TEST_F(SimFixture, LoaderHandshakeErrors)
@@ -595,7 +681,7 @@ TEST_F(SimFixture, RestartGivesANewLineAndKeepsTheStore)
     sim->Stop();
     EXPECT_FALSE(sim->IsRunning());
     ASSERT_TRUE(sim->Start());
-    line = std::make_unique<SimLine>(sim->PortPath());
+    line = std::make_unique<PtyLine>(sim->PortPath());
     ASSERT_TRUE(line->ok());
     EnterConfiguration();
     EXPECT_NE(Command("AT+SHOW").find("555\r\n"), std::string::npos);

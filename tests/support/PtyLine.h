@@ -1,6 +1,7 @@
 #pragma once
-// The tool's end of a simulator's line, with plain POSIX calls: opens the
-// slave path raw and reads with deadlines.
+// One end of a pseudo-terminal as a test plays it: writes everything, reads
+// with deadlines. The far end of a PtyPair, or the tool's end of a
+// simulator's line opened by its path.
 #include <chrono>
 #include <functional>
 #include <string>
@@ -8,16 +9,29 @@
 
 namespace pell::test {
 
-class SimLine {
+class PtyLine {
 public:
-    explicit SimLine(const std::string& path);
-    ~SimLine();
-    SimLine(const SimLine&) = delete;
-    SimLine& operator=(const SimLine&) = delete;
+    PtyLine() = default;
+    // Takes over an open descriptor.
+    explicit PtyLine(int fd) : fd_(fd) {}
+    // Opens `path` raw and non-blocking; ok() tells whether it opened.
+    explicit PtyLine(const std::string& path);
+    ~PtyLine();
+    PtyLine(PtyLine&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    PtyLine& operator=(PtyLine&& other) noexcept;
 
     bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    void close();
+
+    // Writes all bytes; throws when the line fails or the far end takes
+    // nothing for far longer than a busy machine needs.
     void send(const std::string& bytes);
-    // Reads until `done(all received)` holds or the deadline passes.
+
+    // What the line holds, waiting at most `wait` for the first byte.
+    std::string receive(std::chrono::milliseconds wait = std::chrono::milliseconds(0));
+    // Reads until `done(all received)` holds, the deadline passes or the far
+    // end hangs up.
     std::string readUntil(const std::function<bool(const std::string&)>& done,
                           std::chrono::milliseconds deadline);
     std::string readUntilContains(const std::string& needle,
@@ -38,6 +52,11 @@ public:
     void discardInput();
 
 private:
+    // Hands every read() result to `take` until it returns true, the
+    // deadline passes or the far end hangs up.
+    void readPiecesUntil(const std::function<bool(const char*, std::size_t)>& take,
+                         std::chrono::milliseconds deadline);
+
     int fd_ = -1;
 };
 
