@@ -2,9 +2,13 @@
 
 #include <chrono>
 
+#ifdef __linux__
+#include <pthread.h>
+#endif
+
 namespace pell {
 
-bool WorkerThread::Start(std::function<void()> body)
+bool WorkerThread::Start(std::function<void()> body, std::string name)
 {
     if (thread_.joinable())
         return false;
@@ -12,8 +16,12 @@ bool WorkerThread::Start(std::function<void()> body)
     finished_.reset();
     wake_.reset();
     running_.store(true, std::memory_order_release);
-    thread_ = std::thread([this, body = std::move(body)] {
+    thread_ = std::thread([this, body = std::move(body), name = std::move(name)] {
         id_.store(std::this_thread::get_id());
+#ifdef __linux__
+        if (!name.empty())
+            ::pthread_setname_np(::pthread_self(), name.substr(0, 15).c_str());
+#endif
         body();
         running_.store(false, std::memory_order_release);
         finished_.set();

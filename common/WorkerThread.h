@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <functional>
+#include <string>
 #include <thread>
 
 namespace pell {
@@ -21,8 +22,10 @@ public:
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Starts `body` on a new thread unless one runs already (false then).
-    // The body looks at Stopping() and may wait on Wake().
-    bool Start(std::function<void()> body);
+    // The body looks at Stopping() and may wait on Wake(). `name` (at most
+    // 15 characters) is what the system shows for the thread (ps, top,
+    // /proc/<pid>/task/<tid>/comm), so its cost can be told apart.
+    bool Start(std::function<void()> body, std::string name = {});
 
     // Sets the stop flag and Wake(), then calls `interrupt` (when given)
     // every 20 ms until the body has returned, and joins the thread. For a
@@ -32,6 +35,8 @@ public:
     void Stop(const std::function<void()>& interrupt = {});
 
     bool Stopping() const { return stop_.load(std::memory_order_acquire); }
+    // The stop flag itself, for code that takes a flag to look at.
+    const std::atomic<bool>* StopFlag() const { return &stop_; }
     bool Running() const { return running_.load(std::memory_order_acquire); }
     bool OnThread() const { return std::this_thread::get_id() == id_.load(); }
 

@@ -73,6 +73,7 @@ CPellCfgDlg::~CPellCfgDlg()
 
 void CPellCfgDlg::StopConfigPage()
 {
+    timerOn_ = false;
     timer_.stop();
     // Release the worker from any wait for this window before joining it.
     gate_.Close();
@@ -96,8 +97,17 @@ void CPellCfgDlg::InitConfigPage()
     // The whole log once; from here on lines are added at its end.
     log_.TakePending();
     logView_.ShowWhole(log_.Text());
-    timer_.start();
+    timerOn_ = true;
+    followWaiting();
     controller_.Start();
+}
+
+void CPellCfgDlg::followWaiting()
+{
+    // The wait begins only on the UI thread (button 1030); it ends on any
+    // thread, and the next tick then stops the timer.
+    if (timerOn_ && controller_.JobState() == kJobWaiting && !timer_.isActive())
+        timer_.start();
 }
 
 // ---- log ----
@@ -197,7 +207,11 @@ void CPellCfgDlg::MessageBox(const std::string& text)
 
 // ---- buttons and timer ----
 
-void CPellCfgDlg::OnBnClickedReload() { controller_.OnReloadButton(); }
+void CPellCfgDlg::OnBnClickedReload()
+{
+    controller_.OnReloadButton();
+    followWaiting();
+}
 void CPellCfgDlg::OnBnClickedSaveParams() { controller_.OnJobButton(kJobWrite); }
 void CPellCfgDlg::OnBnClickedLoadParams() { controller_.OnJobButton(kJobRead); }
 void CPellCfgDlg::OnBnClickedVersion() { controller_.OnJobButton(kJobVersion); }
@@ -243,8 +257,13 @@ void CPellCfgDlg::OnBnClickedConfigureFromFile()
 
 void CPellCfgDlg::OnTimer(int timerId)
 {
-    if (timerId == kTimerId)
-        controller_.OnTimerTick();
+    if (timerId != kTimerId)
+        return;
+    if (controller_.JobState() != kJobWaiting) {
+        timer_.stop();
+        return;
+    }
+    controller_.OnTimerTick();
 }
 
 } // namespace pell::ui

@@ -81,7 +81,11 @@ public:
     const PageLog& Log() const { return log_; }
     QPlainTextEdit* LogEdit() const { return logEdit_; }
     QPushButton* Button(int id) const;
-    bool TimerActive() const { return timer_.isActive(); }
+    // Timer 111 is on from InitConfigPage until the page stops; it ticks
+    // only while the page waits for configuration mode (the only time a
+    // tick does something), so an idle page costs nothing.
+    bool TimerActive() const { return timerOn_; }
+    bool TimerTicking() const { return timer_.isActive(); }
     // The configuration file path (edit 1038).
     QString ConfigFilePath() const;
 
@@ -91,6 +95,8 @@ public:
 private:
     void flushLog();
     void applyControlState(int mode);
+    // Lets timer 111 tick while the page waits for configuration mode.
+    void followWaiting();
 
     std::function<void(bool)> navigationSwitch_;
     QPlainTextEdit* logEdit_ = nullptr;
@@ -101,6 +107,7 @@ private:
     UiCallGate gate_;
     ConfigController controller_;
     QTimer timer_;
+    bool timerOn_ = false;
 };
 
 } // namespace pell::ui

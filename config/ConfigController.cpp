@@ -6,9 +6,9 @@
 namespace pell {
 
 ConfigController::ConfigController(IConfigView& view, CSerial& port, CommandEngine& engine,
-                                   RequestLookup requests, const Clock& clock)
+                                   RequestLookup requests)
     : view_(view), port_(port), engine_(engine),
-      worker_(jobs_, std::move(requests), view, engine, [this](int mode) { SetControlState(mode); }, clock)
+      worker_(jobs_, std::move(requests), view, engine, [this](int mode) { SetControlState(mode); })
 {
     // Nothing received before the first wait may count as the banner.
     engine_.ResetReply();

@@ -18,7 +18,7 @@ namespace pell {
 class ConfigController : public IConfigReceiver {
 public:
     ConfigController(IConfigView& view, CSerial& port, CommandEngine& engine,
-                     RequestLookup requests, const Clock& clock = systemClock());
+                     RequestLookup requests);
     ~ConfigController() override;
     ConfigController(const ConfigController&) = delete;
     ConfigController& operator=(const ConfigController&) = delete;

@@ -2,15 +2,12 @@
 
 #include "config/ConfigTexts.h"
 
-#include <chrono>
-
 namespace pell {
 
 ConfigWorker::ConfigWorker(JobControl& jobs, RequestLookup requests, IConfigView& view,
-                           CommandEngine& engine, std::function<void(int)> setControlState,
-                           const Clock& clock)
+                           CommandEngine& engine, std::function<void(int)> setControlState)
     : jobs_(jobs), requests_(std::move(requests)), view_(view), engine_(engine),
-      setControlState_(std::move(setControlState)), clock_(clock)
+      setControlState_(std::move(setControlState))
 {
 }
 
@@ -21,29 +18,24 @@ ConfigWorker::~ConfigWorker()
 
 void ConfigWorker::Start()
 {
-    if (thread_.joinable())
-        return;
-    stop_.store(false, std::memory_order_release);
-    finished_.reset();
-    thread_ = std::thread([this] { run(); });
+    thread_.Start([this] { run(); }, "config-worker");
 }
 
 void ConfigWorker::Stop()
 {
-    if (!thread_.joinable())
-        return;
-    stop_.store(true, std::memory_order_release);
-    jobs_.Wake().set();
-    // A command may be just about to go out when the stop flag is set; keep
-    // cutting its wait short until the thread has left.
-    while (!finished_.waitFor(std::chrono::milliseconds(20)))
+    // The worker sleeps on the job wake-up, or a command of its job may be
+    // just about to go out: both are cut short until the thread has left.
+    thread_.Stop([this] {
+        jobs_.Wake().set();
         engine_.CancelWait();
-    thread_.join();
+    });
 }
 
 void ConfigWorker::run()
 {
-    while (!stop_.load(std::memory_order_acquire)) {
+    // Setting a request wakes the worker as starting a job does.
+    AddRequestListener(&jobs_.Wake());
+    while (!thread_.Stopping()) {
         if (jobs_.State() == kJobRunning) {
             runJob();
             continue;
@@ -51,16 +43,19 @@ void ConfigWorker::run()
         takeRequest();
         if (jobs_.State() == kJobRunning)
             continue;
-        clock_.waitFor(jobs_.Wake(), kPollMs);
+        // Whatever sets the wake-up after this look has changed something
+        // first: the next look finds it.
+        sleeps_.fetch_add(1, std::memory_order_acq_rel);
+        jobs_.Wake().wait();
         jobs_.Wake().reset();
     }
-    finished_.set();
+    RemoveRequestListener(&jobs_.Wake());
 }
 
 void ConfigWorker::runJob()
 {
     const int code = jobs_.Code();
-    JobContext ctx(view_, engine_, &stop_, &valuesGiven_);
+    JobContext ctx(view_, engine_, thread_.StopFlag(), &valuesGiven_);
     RequestText* request = nullptr;
     if (auto slot = RequestOfJob(code); slot && requests_)
         request = requests_(*slot);

@@ -1,9 +1,12 @@
 #pragma once
 // The configuration worker: one thread that runs one job at a time. It runs
 // the job whose code was set together with the running state, then sets the
-// page idle; while no job runs it looks at the pages' requests every 50 ms
-// and starts the job of the first one that is pending.
-#include "common/Clock.h"
+// page idle; while no job runs it looks at the pages' requests and starts
+// the job of the first one that is pending (clock, counters 0 to 3, records,
+// serial meter ports 0 to 3). Between looks it sleeps until a job is
+// started, a request is set or it is stopped, so a request or a button is
+// taken at once, and an idle worker costs nothing.
+#include "common/WorkerThread.h"
 #include "config/ConfigJobs.h"
 #include "config/JobControl.h"
 
@@ -11,17 +14,14 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 
 namespace pell {
 
 class ConfigWorker {
 public:
-    static constexpr int kPollMs = 50;
-
-    // `setIdle` puts the controls into the idle mode (SetControlState(2)).
+    // `setControlState` puts the controls into a mode (SetControlState).
     ConfigWorker(JobControl& jobs, RequestLookup requests, IConfigView& view, CommandEngine& engine,
-                 std::function<void(int)> setControlState, const Clock& clock = systemClock());
+                 std::function<void(int)> setControlState);
     ~ConfigWorker();
     ConfigWorker(const ConfigWorker&) = delete;
     ConfigWorker& operator=(const ConfigWorker&) = delete;
@@ -30,7 +30,7 @@ public:
     // Ends the job that runs (its remaining commands fail at once) and joins
     // the thread.
     void Stop();
-    bool IsRunning() const { return thread_.joinable(); }
+    bool IsRunning() const { return thread_.Running(); }
 
     // Called on the worker as each job starts, with its code and request
     // text. Set before Start.
@@ -39,6 +39,8 @@ public:
 
     // Jobs run so far (tests wait on it).
     int JobsRun() const { return jobsRun_.load(std::memory_order_acquire); }
+    // Times the worker went to sleep for lack of work (tests).
+    int Sleeps() const { return sleeps_.load(std::memory_order_acquire); }
 
     // Whether the parameter table and the pages hold values that the
     // controller (a read-back that succeeded) or a configuration file (job
@@ -65,15 +67,13 @@ private:
     IConfigView& view_;
     CommandEngine& engine_;
     std::function<void(int)> setControlState_;
-    const Clock& clock_;
     JobStarted jobStarted_;
-    std::atomic<bool> stop_{false};
     std::atomic<int> jobsRun_{0};
+    std::atomic<int> sleeps_{0};
     std::atomic<bool> valuesGiven_{false};
     mutable std::mutex lineCheckMutex_;
     std::function<bool()> otherHoldsLine_;
-    Event finished_;
-    std::thread thread_;
+    WorkerThread thread_;
 };
 
 } // namespace pell

@@ -70,7 +70,8 @@ public:
     // to the state before it, without a code.
     void RevertLocked(int state);
 
-    // Sleeps of the worker end early when a job is started.
+    // The worker sleeps on this until a job is started, a request is set
+    // (see AddRequestListener) or the worker is stopped.
     Event& Wake() { return wake_; }
 
 private:

@@ -86,7 +86,23 @@ void CPellCfgDevDlg::InitClockControls()
 
     showClockSource(0);
     OnTimer(kClockTimerId); // the clock shows at once, not a second later
+    if (isVisible())
+        clockTimer_.start();
+}
+
+void CPellCfgDevDlg::showEvent(QShowEvent* event)
+{
+    ParamPage::showEvent(event);
+    if (!clockInitDone_)
+        return;
+    OnTimer(kClockTimerId); // the PC clock as it is now, then every second
     clockTimer_.start();
+}
+
+void CPellCfgDevDlg::hideEvent(QHideEvent* event)
+{
+    ParamPage::hideEvent(event);
+    clockTimer_.stop();
 }
 
 void CPellCfgDevDlg::OnTimer(int timerId)

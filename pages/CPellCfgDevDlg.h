@@ -56,7 +56,13 @@ public:
     QTimeEdit* TimePicker() const { return timePicker_; }
     QLineEdit* ClockDisplay() const { return clockDisplay_; }
     QPushButton* SetClockButton() const { return setClock_; }
+    // Timer 120 runs while the page is visible: the display it refreshes
+    // is seen only then (showing the page refreshes it at once).
     bool ClockTimerActive() const { return clockTimer_.isActive(); }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     // The weekday of the pickers' date and time, selected in 1104; nullopt

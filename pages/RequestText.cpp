@@ -3,16 +3,58 @@
 #include "pages/ValueRules.h"
 
 #include <utility>
+#include <vector>
 
 namespace pell {
+
+namespace {
+
+struct Listeners {
+    std::mutex m;
+    std::vector<Event*> events;
+};
+
+Listeners& listeners()
+{
+    static Listeners l;
+    return l;
+}
+
+void tellListeners()
+{
+    Listeners& l = listeners();
+    std::lock_guard<std::mutex> lock(l.m);
+    for (Event* e : l.events)
+        e->set();
+}
+
+} // namespace
+
+void AddRequestListener(Event* listener)
+{
+    Listeners& l = listeners();
+    std::lock_guard<std::mutex> lock(l.m);
+    l.events.push_back(listener);
+}
+
+void RemoveRequestListener(Event* listener)
+{
+    Listeners& l = listeners();
+    std::lock_guard<std::mutex> lock(l.m);
+    std::erase(l.events, listener);
+}
 
 void RequestText::Set(std::string text)
 {
     // The job sends the request as the value of one command line: a line
     // break in it would make a second command of the rest.
     text.resize(CutAtLineBreak(text).size());
-    std::lock_guard<std::mutex> lock(m_);
-    text_ = std::move(text);
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        text_ = std::move(text);
+    }
+    // After the text is in place: a worker woken now finds it.
+    tellListeners();
 }
 
 std::string RequestText::Get() const

@@ -5,10 +5,20 @@
 // before the worker took the first replaces it); the worker reads it when it
 // starts the job and empties it when the job ends, so a request made while
 // its own job runs is dropped unsent. Both sides go through the lock.
+//
+// Setting any request text sets every listening event: the worker sleeps
+// until a request, a job or a stop wakes it instead of looking every 50 ms.
+#include "common/Clock.h"
+
 #include <mutex>
 #include <string>
 
 namespace pell {
+
+// Events set whenever a page sets a request text. A listener removes itself
+// before its event goes (the removal waits for a setting under way).
+void AddRequestListener(Event* listener);
+void RemoveRequestListener(Event* listener);
 
 class RequestText {
 public:

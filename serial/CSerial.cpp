@@ -38,21 +38,21 @@ bool CSerial::OpenPort(const std::string& portText, unsigned baud, int parity, i
         devicePath_ = detail;
         lost_.store(false);
         closing_.store(false);
-        stop_.store(0);
         open_.store(true, std::memory_order_release);
     }
+    bool started = false;
     try {
-        eventLeft_.store(false);
-        eventThread_ = std::thread([this] {
-            EventLoop();
-            eventLeft_.store(true);
-        });
+        started = eventThread_.Start([this] { EventLoop(); }, "line-events");
     } catch (...) {
+    }
+    if (!started) {
         closeLocked();
         lastError_ = OpenError::Other;
         lastDetail_ = "the event thread could not be started";
         return false;
     }
+    // A receive thread that sleeps while no port is open reads from now on.
+    tellWatchersOpened();
 
     // From here on a failure leaves the port open: the user sees it open and
     // closes it before trying other settings.
@@ -87,25 +87,20 @@ void CSerial::closeLocked()
     if (!open_.load())
         return;
     closing_.store(true);
-    stop_.store(1);
     // Whoever waits for an answer on this line stops waiting now.
     tellWatchers();
+    // The event thread's stop flag first, then every pending read, write and
+    // wait returns. The event thread may sit in the driver's modem wait,
+    // which only a signal interrupts: it is interrupted until it has left
+    // its loop (it never waits for anything else), then joined.
+    eventThread_.Stop([this] {
+        std::shared_lock<std::shared_mutex> device(deviceMutex_);
+        backend_->wake();
+        backend_->interruptEventWait();
+    });
     {
         std::shared_lock<std::shared_mutex> device(deviceMutex_);
-        backend_->wake(); // every pending read, write and wait returns now
-    }
-    if (eventThread_.joinable()) {
-        // The event thread may sit in the driver's modem wait, which only a
-        // signal interrupts: keep interrupting until it has left its loop
-        // (microseconds; it never waits for anything else), then join it.
-        while (!eventLeft_.load()) {
-            {
-                std::shared_lock<std::shared_mutex> device(deviceMutex_);
-                backend_->interruptEventWait();
-            }
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-        }
-        eventThread_.join();
+        backend_->wake(); // also when no event thread ran
     }
     std::unique_lock<std::shared_mutex> device(deviceMutex_);
     backend_->close();
@@ -133,7 +128,7 @@ std::string CSerial::DevicePath() const
     return devicePath_;
 }
 
-int CSerial::ReadAvailable(char* buffer)
+int CSerial::ReadAvailable(char* buffer, int waitMs)
 {
     if (!open_.load(std::memory_order_acquire) || closing_.load())
         return 0;
@@ -143,7 +138,7 @@ int CSerial::ReadAvailable(char* buffer)
     if (lost_.load()) {
         // Nothing more will come; wait like an empty read instead of spinning.
         char none;
-        backend_->read(&none, 0, kReadWaitMs);
+        backend_->read(&none, 0, waitMs);
         return 0;
     }
     if (uint32_t errors = backend_->takeLineErrors()) {
@@ -151,13 +146,20 @@ int CSerial::ReadAvailable(char* buffer)
         OnLineError(errors);
         return 0;
     }
-    int n = backend_->read(buffer, kReadChunkMax, kReadWaitMs);
+    int n = backend_->read(buffer, kReadChunkMax, waitMs);
     if (n < 0) {
         device.unlock();
         markLost();
         return 0;
     }
     return n;
+}
+
+void CSerial::InterruptRead()
+{
+    std::shared_lock<std::shared_mutex> device(deviceMutex_);
+    if (backend_)
+        backend_->interruptRead();
 }
 
 int CSerial::Write(const char* bytes, int count)
@@ -210,6 +212,13 @@ void CSerial::tellWatchers()
         w->OnLineGone();
 }
 
+void CSerial::tellWatchersOpened()
+{
+    std::lock_guard<std::mutex> lock(watchMutex_);
+    for (ILineWatcher* w : watchers_)
+        w->OnLineOpened();
+}
+
 void CSerial::notify(int message, uint32_t value)
 {
     if (ISerialOwner* owner = owner_.load(std::memory_order_acquire))
@@ -243,7 +252,7 @@ int CSerial::EventLoop()
         std::shared_lock<std::shared_mutex> device(deviceMutex_);
         backend = backend_.get();
     }
-    while (stop_.load() == 0) {
+    while (!eventThread_.Stopping()) {
         uint32_t events = 0, errors = 0;
         if (!backend->waitEvents(events, errors))
             continue; // woken for the close, or nothing to wait for

@@ -1,8 +1,11 @@
 #pragma once
-// The one serial port of the process. Reads never block for more than 20 ms
-// and take at most 80,968 bytes; writes block until done or timed out and
-// report the count written. A comm-event thread reports modem-line changes
-// to the owner and lives exactly as long as the open port.
+// The one serial port of the process. Reads take at most 80,968 bytes and
+// wait at most 20 ms for the first byte, or as long as their caller asks
+// (the receive thread sleeps in the read until bytes come, the port closes
+// or the device vanishes); writes block until done or timed out and report
+// the count written. A comm-event thread reports modem-line changes to the
+// owner and lives exactly as long as the open port.
+#include "common/WorkerThread.h"
 #include "serial/SerialBackend.h"
 
 #include <atomic>
@@ -10,7 +13,6 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace pell {
@@ -30,14 +32,15 @@ public:
 };
 
 // Told at once when the open line goes away: the device vanished, or the
-// port is being closed. Called on the thread that found the loss (a reader
-// or writer) or on the closing thread, while the port's state lock may be
-// held: a watcher only records the fact and wakes its waiters, and never
-// calls back into the port.
+// port is being closed; and when a port has been opened. Called on the
+// thread that found the loss (a reader or writer), on the closing or on the
+// opening thread, while the port's state lock may be held: a watcher only
+// records the fact and wakes its waiters, and never calls back into the port.
 class ILineWatcher {
 public:
     virtual ~ILineWatcher() = default;
     virtual void OnLineGone() = 0;
+    virtual void OnLineOpened() {}
 };
 
 // Notification numbers (the owner's message numbers).
@@ -77,7 +80,13 @@ public:
     // Reads what the driver holds, waiting at most 20 ms for the first byte.
     // `buffer` must hold kReadBufferSize bytes. Returns the count (0 when
     // nothing arrived, on line errors and when no port is open).
-    int ReadAvailable(char* buffer);
+    int ReadAvailable(char* buffer) { return ReadAvailable(buffer, kReadWaitMs); }
+    // The same, waiting at most `waitMs` (kWaitForever: until bytes come,
+    // the port closes, the device is found gone or InterruptRead()). A lost
+    // device returns 0 at once and then waits like an empty line.
+    int ReadAvailable(char* buffer, int waitMs);
+    // Ends the read under way (or else the next one) with 0 at once.
+    void InterruptRead();
     // Blocking write; serialised between threads. Returns the count written.
     int Write(const char* bytes, int count);
 
@@ -90,6 +99,7 @@ public:
 
     // Line time-outs (milliseconds): reads wait at most this for a byte ...
     static constexpr int kReadWaitMs = 20;
+    static constexpr int kWaitForever = -1;
     // ... and a write of n bytes may take kWriteConstantMs + n * kWriteMultiplierMs.
     static constexpr int kWriteConstantMs = 1000;
     static constexpr int kWriteMultiplierMs = 1;
@@ -109,6 +119,7 @@ private:
     void notify(int message, uint32_t value);
     void markLost();
     void tellWatchers();
+    void tellWatchersOpened();
     void closeLocked();
 
     mutable std::mutex stateMutex_;     // open/close and the error fields
@@ -117,12 +128,10 @@ private:
     std::mutex watchMutex_;             // the watcher list, held while telling them
     std::vector<ILineWatcher*> watchers_;
     std::unique_ptr<SerialBackend> backend_;
-    std::thread eventThread_;
+    WorkerThread eventThread_; // its stop flag asks EventLoop to end
     std::atomic<bool> open_{false};
     std::atomic<bool> closing_{false};
     std::atomic<bool> lost_{false};
-    std::atomic<int> stop_{0};
-    std::atomic<bool> eventLeft_{true};
     std::atomic<ISerialOwner*> owner_{nullptr};
     std::atomic<int> threshold_{0};
     OpenError lastError_ = OpenError::None;

@@ -1,5 +1,6 @@
 // POSIX serial port: termios for the line, poll() for every wait, an eventfd
-// to wake all waits at once when the port closes.
+// to wake all waits at once when the port closes and one to end a single
+// read (a receive thread that is stopped while the port stays open).
 #include "serial/SerialBackend.h"
 
 #include <atomic>
@@ -132,9 +133,11 @@ public:
         }
         ::ioctl(fd, TIOCEXCL);
         wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (wakeFd_ < 0) {
-            ::close(fd);
+        interruptFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (wakeFd_ < 0 || interruptFd_ < 0) {
             detail = std::strerror(errno);
+            ::close(fd);
+            close();
             return OpenError::Other;
         }
         fd_ = fd;
@@ -258,12 +261,18 @@ public:
 
     int read(char* buffer, int max, int waitMs) override
     {
-        struct pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
-        int nfds = max > 0 ? 2 : 1;
-        int r = ::poll(fds, nfds, waitMs);
+        struct pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {interruptFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
+        int nfds = max > 0 ? 3 : 2;
+        int r = ::poll(fds, nfds, waitMs < 0 ? -1 : waitMs);
         if (r <= 0 || (fds[0].revents & POLLIN))
             return 0;
         if (fds[1].revents & POLLIN) {
+            uint64_t count = 0; // taken: the interrupt ends this read only
+            ssize_t n = ::read(interruptFd_, &count, sizeof count);
+            (void)n;
+            return 0;
+        }
+        if (fds[2].revents & POLLIN) {
             ssize_t n = ::read(fd_, buffer, static_cast<size_t>(max));
             if (n > 0)
                 return static_cast<int>(n);
@@ -271,9 +280,18 @@ public:
                 return 0;
             return -1; // EIO/ENXIO: the device is gone
         }
-        if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))
+        if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL))
             return -1;
         return 0;
+    }
+
+    void interruptRead() override
+    {
+        if (interruptFd_ >= 0) {
+            uint64_t one = 1;
+            ssize_t r = ::write(interruptFd_, &one, sizeof one);
+            (void)r;
+        }
     }
 
     int write(const char* bytes, int count, int timeoutMs) override
@@ -365,6 +383,10 @@ public:
             ::close(wakeFd_);
             wakeFd_ = -1;
         }
+        if (interruptFd_ >= 0) {
+            ::close(interruptFd_);
+            interruptFd_ = -1;
+        }
     }
 
 private:
@@ -389,7 +411,8 @@ private:
     }
 
     int fd_ = -1;
-    int wakeFd_ = -1;
+    int wakeFd_ = -1;      // set for good when the port closes
+    int interruptFd_ = -1; // one read at a time: the receive thread's stop
     bool icountSupported_ = false;
     bool modemSupported_ = false;
     bool modemWaitSupported_ = true;

@@ -13,19 +13,31 @@ ReceiveDispatcher::~ReceiveDispatcher()
 
 void ReceiveDispatcher::Start()
 {
-    if (thread_.joinable())
+    if (thread_.Running())
         return;
-    stop_.store(false);
-    stopEvent_.reset();
-    thread_ = std::thread([this] { run(); });
+    if (!watching_.exchange(true))
+        port_.AddLineWatcher(this);
+    thread_.Start([this] { run(); }, "dispatch");
 }
 
 void ReceiveDispatcher::Stop()
 {
-    stop_.store(true);
-    stopEvent_.set();
-    if (thread_.joinable())
-        thread_.join();
+    // The thread sleeps on its wake-up while no port is open, else in the
+    // port's read, which the interrupt ends.
+    thread_.Stop([this] { port_.InterruptRead(); });
+    if (watching_.exchange(false))
+        port_.RemoveLineWatcher(this);
+}
+
+bool ReceiveDispatcher::emptyChunksWanted() const
+{
+    if (IDownloadReceiver* d = download_.load(); d && d->IsDownloadActive())
+        return true;
+    if (IConfigReceiver* c = config_.load()) {
+        const int state = c->JobState();
+        return state == 0 || state == 1;
+    }
+    return false;
 }
 
 void ReceiveDispatcher::Route(int length, const char* bytes)
@@ -53,20 +65,25 @@ void ReceiveDispatcher::run()
 {
     // One buffer for the thread's life; the consumers copy what they keep.
     auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    while (!stop_.load()) {
+    while (!thread_.Stopping()) {
+        // Reset before looking: an opening or a stop after the look sets it
+        // again and ends the sleep below.
+        thread_.Wake().reset();
+        if (thread_.Stopping())
+            break;
         if (!port_.IsOpen()) {
-            stopEvent_.waitFor(std::chrono::milliseconds(kPollMs));
+            thread_.Wake().wait();
             continue;
         }
-        int64_t started = monotonicUs();
-        // Waits up to 20 ms for the first byte and wakes as soon as it comes.
-        int n = port_.ReadAvailable(buffer.get());
+        const int64_t started = monotonicUs();
+        readsBegun_.fetch_add(1);
+        const int n = port_.ReadAvailable(buffer.get(), emptyChunksWanted() ? kPollMs : CSerial::kWaitForever);
         buffer[n] = 0;
         Route(n, buffer.get());
         if (n == 0 && monotonicUs() - started < 1000) {
-            // The read came back at once without bytes (line errors, closing):
-            // keep the polling period instead of spinning.
-            stopEvent_.waitFor(std::chrono::milliseconds(kPollMs));
+            // The read came back at once without bytes (line errors, a port
+            // being closed): keep the polling period instead of spinning.
+            thread_.Wake().waitFor(std::chrono::milliseconds(kPollMs));
         }
     }
 }

@@ -4,11 +4,17 @@
 // the download page while its download is active, else the configuration
 // page while it waits for configuration mode or runs a job, else the debug
 // terminal while it receives; otherwise the chunk is dropped.
-#include "common/Clock.h"
+//
+// It sleeps in the read until bytes arrive: with nothing on the line and no
+// page listening it costs nothing. While the download page or the
+// configuration page listens, a read ends after 20 ms without bytes, so
+// they get their empty chunk every 20 ms as before. While no port is open
+// the thread sleeps until one is opened; closing the port, a vanished
+// device and Stop() end its read at once.
+#include "common/WorkerThread.h"
 #include "serial/CSerial.h"
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 namespace pell {
@@ -40,10 +46,10 @@ public:
     virtual void NotifyReceiveUpdate() = 0;
 };
 
-class ReceiveDispatcher {
+class ReceiveDispatcher : private ILineWatcher {
 public:
     explicit ReceiveDispatcher(CSerial& port);
-    ~ReceiveDispatcher();
+    ~ReceiveDispatcher() override;
 
     // Consumers may be set or cleared at any time; a null consumer is skipped.
     void SetDownloadReceiver(IDownloadReceiver* r) { download_.store(r); }
@@ -51,28 +57,36 @@ public:
     void SetTerminalReceiver(ITerminalReceiver* r) { terminal_.store(r); }
 
     void Start();
-    // Stops and joins the thread; returns within one polling period.
+    // Stops and joins the thread; returns at once.
     void Stop();
-    bool IsRunning() const { return thread_.joinable(); }
+    bool IsRunning() const { return thread_.Running(); }
 
     // Routes one chunk (the thread's step 4); public for tests.
     void Route(int length, const char* bytes);
 
+    // The longest read without bytes while a page listens for empty chunks.
     static constexpr int kPollMs = 20;
     // Bytes read while no page was listening (dropped).
     uint64_t BytesDropped() const { return dropped_.load(); }
+    // Reads begun on the open port so far (tests wait on it).
+    uint64_t ReadsBegun() const { return readsBegun_.load(); }
 
 private:
     void run();
+    // Whether a page takes empty chunks now (the download page while active,
+    // the configuration page while waiting or running a job).
+    bool emptyChunksWanted() const;
+    void OnLineGone() override { thread_.Wake().set(); }
+    void OnLineOpened() override { thread_.Wake().set(); }
 
     CSerial& port_;
     std::atomic<IDownloadReceiver*> download_{nullptr};
     std::atomic<IConfigReceiver*> config_{nullptr};
     std::atomic<ITerminalReceiver*> terminal_{nullptr};
     std::atomic<uint64_t> dropped_{0};
-    std::atomic<bool> stop_{false};
-    Event stopEvent_;
-    std::thread thread_;
+    std::atomic<uint64_t> readsBegun_{0};
+    std::atomic<bool> watching_{false};
+    WorkerThread thread_;
 };
 
 } // namespace pell

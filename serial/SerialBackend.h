@@ -48,9 +48,13 @@ public:
     virtual void purge(bool rx, bool tx) = 0;
     // Line errors that happened since the last call (LineErrorFlag bits).
     virtual uint32_t takeLineErrors() = 0;
-    // Waits at most waitMs for received bytes and reads at most max of them.
-    // >0 bytes read, 0 nothing arrived, -1 the device is gone.
+    // Waits at most waitMs (a negative value: no limit) for received bytes
+    // and reads at most max of them; with max 0 it only waits for wake() or
+    // interruptRead(). >0 bytes read, 0 nothing arrived (or woken), -1 the
+    // device is gone.
     virtual int read(char* buffer, int max, int waitMs) = 0;
+    // Makes the read under way, or else the next one, return 0 at once.
+    virtual void interruptRead() = 0;
     // Writes all bytes within timeoutMs. Returns the count written, -1 gone.
     virtual int write(const char* bytes, int count, int timeoutMs) = 0;
     // Waits for modem-line or line events (SerialEventFlag bits). Returns

@@ -1,5 +1,6 @@
 #include "sim/Simulator.h"
 
+#include "common/WorkerThread.h"
 #include "sim/BlockFrame.h"
 #include "sim/ControllerModel.h"
 
@@ -11,7 +12,6 @@
 #include <deque>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -92,13 +92,11 @@ struct Simulator::Impl {
 
     Observer observer; // set before Start
 
-    std::thread thread;
+    WorkerThread thread; // the device; its stop flag ends every wait of the device
     std::atomic<bool> running{false};
-    std::atomic<bool> stopping{false};
     std::atomic<bool> lineOpen{false};
     std::atomic<Mode> mode{Mode::Off};
     std::atomic<int> powerUps{0};
-    std::atomic<std::thread::id> deviceThread{};
 
     // Requests from other threads (power switch, line), carried out by the
     // device thread between two bytes.
@@ -152,7 +150,8 @@ struct Simulator::Impl {
         return faults;
     }
 
-    bool aborted() const { return stopping.load() || requestPending.load(); }
+    bool stopping() const { return thread.Stopping(); }
+    bool aborted() const { return stopping() || requestPending.load(); }
 
     void drainWake()
     {
@@ -457,7 +456,7 @@ struct Simulator::Impl {
         queue.emplace_back(seq, r);
         requestPending = true;
         wake();
-        if (deviceThread.load() == std::this_thread::get_id())
+        if (thread.OnThread())
             return; // from the observer: carried out after the current byte
         reqCv.wait_for(lock, std::chrono::seconds(10),
                        [&] { return done >= seq || !running.load(); });
@@ -773,9 +772,11 @@ struct Simulator::Impl {
         }
     }
 
+    // Until the next timer of the device; -1 (no limit) when none runs: input,
+    // a request and the stop wake the device thread themselves.
     int timeoutMs(TimePoint now) const
     {
-        TimePoint next = now + milliseconds(200);
+        TimePoint next = TimePoint::max();
         if (restartPending)
             next = std::min(next, restartAt);
         if (windowActive)
@@ -784,19 +785,20 @@ struct Simulator::Impl {
             next = std::min(next, lastInput + milliseconds(kFrameIdleMs));
         if (discarding)
             next = std::min(next, lastInput + milliseconds(kDiscardIdleMs));
+        if (next == TimePoint::max())
+            return -1;
         auto ms = std::chrono::duration_cast<milliseconds>(next - now).count();
-        return static_cast<int>(std::max<int64_t>(ms + 1, 0));
+        return static_cast<int>(std::clamp<int64_t>(ms + 1, 0, 3600 * 1000));
     }
 
     void run()
     {
-        deviceThread = std::this_thread::get_id();
         std::vector<char> buf(4096);
-        while (!stopping.load()) {
+        while (!stopping()) {
             processRequests();
             TimePoint now = Steady::now();
             onTimers(now);
-            if (stopping.load())
+            if (stopping())
                 break;
             now = Steady::now();
             int wait = timeoutMs(now);
@@ -804,7 +806,7 @@ struct Simulator::Impl {
             const int b = baud.load();
             if (canRead && b > 0 && inputClock > now) {
                 auto ms = std::chrono::duration_cast<milliseconds>(inputClock - now).count() + 1;
-                wait = std::min(wait, static_cast<int>(ms));
+                wait = wait < 0 ? static_cast<int>(ms) : std::min(wait, static_cast<int>(ms));
                 canRead = false;
             }
             struct pollfd p[2] = {{wakeRead, POLLIN, 0}, {master, POLLIN, 0}};
@@ -841,7 +843,6 @@ struct Simulator::Impl {
             for (ssize_t i = 0; i < n; ++i)
                 feed(static_cast<uint8_t>(buf[static_cast<std::size_t>(i)]));
         }
-        deviceThread = std::thread::id();
     }
 };
 
@@ -885,12 +886,11 @@ bool Simulator::Start()
         d.path = name;
     }
     d.lineOpen = true;
-    d.stopping = false;
     d.inputClock = d.outputClock = Steady::now();
     if (d.opt.startPowered && d.mode.load() == Mode::Off)
         d.powerUp();
     d.running = true;
-    d.thread = std::thread([&d] { d.run(); });
+    d.thread.Start([&d] { d.run(); }, "sim-device");
     return true;
 }
 
@@ -899,10 +899,7 @@ void Simulator::Stop()
     Impl& d = *d_;
     if (!d.running.load())
         return;
-    d.stopping = true;
-    d.wake();
-    if (d.thread.joinable())
-        d.thread.join();
+    d.thread.Stop([&d] { d.wake(); });
     {
         std::lock_guard<std::mutex> lock(d.reqM);
         d.running = false;

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <string>
 
 namespace pell {
 namespace {
@@ -33,6 +35,27 @@ TEST(WorkerThread, StopWakesInterruptsAndJoinsAndTheThreadStartsAgain)
         worker.Stop([&] { ++interrupts; blocked.set(); });
         EXPECT_FALSE(worker.Running());
         EXPECT_GE(interrupts, 1);
+    }
+}
+
+// The name shows where the system lists threads (ps, top, /proc), cut to
+// the 15 characters the system keeps.
+TEST(WorkerThread, TheThreadCarriesItsName)
+{
+    struct Case {
+        const char* given;
+        const char* shown;
+    };
+    const Case cases[] = {{"dispatch", "dispatch"}, {"a-name-longer-than-15", "a-name-longer-t"}};
+    for (const Case& c : cases) {
+        WorkerThread worker;
+        std::string comm;
+        ASSERT_TRUE(worker.Start([&] {
+            std::ifstream in("/proc/thread-self/comm");
+            std::getline(in, comm);
+        }, c.given));
+        worker.Stop();
+        EXPECT_EQ(comm, c.shown);
     }
 }
 

@@ -176,10 +176,11 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     EXPECT_EQ(view.Modes(), (std::vector<int>{kControlsIdle, kControlsIdle}))
         << "requests never disable the buttons";
 
-    // Every slot maps to its job.
+    // Every slot maps to its job. (The count is taken before the request:
+    // the worker wakes for it at once and may have run it before the next line.)
     for (RequestSlot slot : kRequestPollOrder) {
-        requests.lookup(slot)->Set("=1");
         const int before = controller.Worker().JobsRun();
+        requests.lookup(slot)->Set("=1");
         ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == before + 1; }, kDeadline));
         EXPECT_EQ(startedCopy().back().first, RequestJobCode(slot));
         EXPECT_TRUE(requests.lookup(slot)->Empty());
@@ -194,6 +195,45 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }, kDeadline));
     EXPECT_EQ(startedCopy().back().first, kJobSerial0 + 3);
     controller.Stop();
+}
+
+TEST_F(Controller, RequestsSetWhileAJobRunsAreTakenRightAfterItInTheirOrder)
+{
+    std::mutex m;
+    std::vector<int> started;
+    std::vector<int> sleepsAtStart; // the worker's sleeps as each job started
+    Event jobHeld, release;
+    controller.Worker().SetJobStarted([&](int code, const std::string&) {
+        {
+            std::lock_guard<std::mutex> lock(m);
+            started.push_back(code);
+            sleepsAtStart.push_back(controller.Worker().Sleeps());
+        }
+        if (code == kJobVersion) { // the job that runs while the requests come
+            jobHeld.set();
+            release.wait();
+        }
+    });
+    controller.Start();
+    {
+        auto lock = controller.Jobs().Transition();
+        controller.Jobs().StartLocked(kJobVersion);
+    }
+    ASSERT_TRUE(jobHeld.waitFor(kDeadline));
+    const int sleeps = controller.Worker().Sleeps();
+    // Every request, the last in the order first.
+    for (auto slot = std::rbegin(kRequestPollOrder); slot != std::rend(kRequestPollOrder); ++slot)
+        requests.lookup(*slot)->Set("?");
+    release.set();
+    const int all = 1 + static_cast<int>(std::size(kRequestPollOrder));
+    ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == all; }, kDeadline));
+    std::vector<int> expected{kJobVersion};
+    for (RequestSlot slot : kRequestPollOrder)
+        expected.push_back(RequestJobCode(slot));
+    controller.Stop(); // joined: what it recorded is ours to read
+    EXPECT_EQ(started, expected);
+    // Taken one after the other without the worker sleeping in between.
+    EXPECT_EQ(sleepsAtStart, std::vector<int>(expected.size(), sleeps));
 }
 
 TEST_F(Controller, ButtonJobStartsAtOnceAndCodesWithoutRoutineRunNothing)

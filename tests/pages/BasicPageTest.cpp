@@ -396,7 +396,7 @@ TEST_F(BasicPage, ClockSectionStartsOnThePcClock)
     EXPECT_FALSE(page->ClockDisplay()->isHidden());
     EXPECT_EQ(page->DatePicker()->displayFormat(), QStringLiteral("yyyy/MM/dd"));
     EXPECT_EQ(page->TimePicker()->displayFormat(), QStringLiteral("HH:mm:ss"));
-    EXPECT_TRUE(page->ClockTimerActive());
+    EXPECT_FALSE(page->ClockTimerActive()) << "a hidden page's clock display is not refreshed";
     EXPECT_EQ(page->ClockDisplay()->text(), QStringLiteral("2026/12/08 13:05:09"));
     EXPECT_TRUE(page->m_strClockRequest.Empty());
     // A second initialisation changes nothing.
@@ -414,10 +414,19 @@ TEST_F(BasicPage, ClockDisplayFollowsTheTimer)
     EXPECT_EQ(page->ClockDisplay()->text(), QStringLiteral("2026/12/08 13:05:09"));
     page->OnTimer(CPellCfgDevDlg::kClockTimerId);
     EXPECT_EQ(page->ClockDisplay()->text(), QStringLiteral("2026/12/08 13:05:10"));
-    // The running timer picks up the next second by itself.
+    // Timer 120 runs only while the page is visible: showing the page
+    // refreshes the display at once, then the timer picks up the next
+    // second by itself; hiding it stops the timer.
+    EXPECT_FALSE(page->ClockTimerActive());
     now.second = 11;
+    page->show();
+    EXPECT_TRUE(page->ClockTimerActive());
+    EXPECT_EQ(page->ClockDisplay()->text(), QStringLiteral("2026/12/08 13:05:11"));
+    now.second = 12;
     EXPECT_TRUE(WaitProcessing(
-        [&] { return page->ClockDisplay()->text() == QStringLiteral("2026/12/08 13:05:11"); }));
+        [&] { return page->ClockDisplay()->text() == QStringLiteral("2026/12/08 13:05:12"); }));
+    page->hide();
+    EXPECT_FALSE(page->ClockTimerActive());
 }
 
 TEST_F(BasicPage, ClockSourceSwitchShowsOneOfThePlaces)

@@ -165,6 +165,60 @@ TEST_F(Dispatch, ClosedPortIsNotReadAndStopReturnsPromptly)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
 }
 
+// With no page listening the dispatcher sleeps in the port's read with no
+// time limit; whatever ends the line ends that sleep at once.
+TEST_F(Dispatch, ClosingThePortWakesTheSleepingReaderAndOpeningOneStartsIt)
+{
+    constexpr auto kDeadline = 60s;
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher.ReadsBegun() >= 1; }, kDeadline));
+    // The close waits for the sleeping read to leave the port: it returns
+    // only because the read was woken.
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        port.ClosePort();
+        closed.store(true);
+    });
+    const bool woken = WaitUntil([&] { return closed.load(); }, kDeadline);
+    if (!woken)
+        dispatcher.Stop(); // ends the read so that the test ends
+    closer.join();
+    ASSERT_TRUE(woken) << "the close did not wake the receive thread";
+
+    // The thread sleeps while no port is open and reads as soon as one is.
+    terminal.receiving = true;
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    pty.send("!");
+    ASSERT_TRUE(WaitUntil([&] { return terminal.sink.text().find('!') != std::string::npos; }, kDeadline));
+}
+
+TEST(DispatchLine, VanishedDeviceIsToldWhileTheReaderSleeps)
+{
+    class Owner : public ISerialOwner {
+    public:
+        void OnSerialNotify(int message, uint32_t) override
+        {
+            if (message == kMsgDeviceLost)
+                lost.fetch_add(1);
+        }
+        std::atomic<int> lost{0};
+    } owner;
+    PtyPair pty;
+    CSerial port;
+    port.SetOwner(&owner);
+    ReceiveDispatcher dispatcher(port);
+    ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    pty.closeSlaveHandle();
+    dispatcher.Start();
+    ASSERT_TRUE(WaitUntil([&] { return dispatcher.ReadsBegun() >= 1; }, 60s));
+    pty.closeMaster();
+    ASSERT_TRUE(WaitUntil([&] { return owner.lost.load() >= 1; }, 60s));
+    EXPECT_TRUE(port.IsLost());
+    dispatcher.Stop();
+    EXPECT_FALSE(dispatcher.IsRunning());
+    EXPECT_EQ(owner.lost.load(), 1);
+    port.SetOwner(nullptr);
+}
+
 TEST(DispatchRoute, PriorityWithoutAPort)
 {
     CSerial port;
