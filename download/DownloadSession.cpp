@@ -34,7 +34,7 @@ DownloadSession::~DownloadSession()
 void DownloadSession::Init()
 {
     answerEvent_.reset();
-    worker_.Start([this] { DownloadWorker(); });
+    worker_.Start([this] { DownloadWorker(); }, "download");
 }
 
 void DownloadSession::Shutdown()
