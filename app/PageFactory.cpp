@@ -4,6 +4,7 @@
 #include "config/CPellCfgDlg.h"
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"
+#include "pages/CPellCfgSaveDlg.h"
 
 namespace pell::ui {
 
@@ -13,6 +14,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 129: return new CPellDownDlg(parent);
     case 132: return new CPellCfgDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
+    case 147: return new CPellCfgSaveDlg(parent);
     default:
         return new DialogPage(templateId, parent);
     }
