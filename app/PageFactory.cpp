@@ -5,6 +5,7 @@
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/CPellCfgSaveDlg.h"
+#include "pages/CPellCfgCntDlg.h"
 
 namespace pell::ui {
 
@@ -14,6 +15,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 129: return new CPellDownDlg(parent);
     case 132: return new CPellCfgDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
+    case 144: return new CPellCfgCntDlg(parent);
     case 147: return new CPellCfgSaveDlg(parent);
     default:
         return new DialogPage(templateId, parent);
