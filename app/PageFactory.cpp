@@ -6,6 +6,7 @@
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/CPellCfgSaveDlg.h"
 #include "pages/CPellCfgCntDlg.h"
+#include "pages/CPellCfgUartDlg.h"
 
 namespace pell::ui {
 
@@ -16,6 +17,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 132: return new CPellCfgDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
     case 144: return new CPellCfgCntDlg(parent);
+    case 145: return new CPellCfgUartDlg(parent);
     case 147: return new CPellCfgSaveDlg(parent);
     default:
         return new DialogPage(templateId, parent);
