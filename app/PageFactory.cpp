@@ -7,6 +7,8 @@
 #include "pages/CPellCfgSaveDlg.h"
 #include "pages/CPellCfgCntDlg.h"
 #include "pages/CPellCfgUartDlg.h"
+#include "pages/CPellCfgSmsDlg.h"
+#include "pages/CPellCfgModbusDlg.h"
 
 namespace pell::ui {
 
@@ -19,6 +21,8 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 144: return new CPellCfgCntDlg(parent);
     case 145: return new CPellCfgUartDlg(parent);
     case 147: return new CPellCfgSaveDlg(parent);
+    case 138: return new CPellCfgSmsDlg(parent);
+    case 139: return new CPellCfgModbusDlg(parent);
     default:
         return new DialogPage(templateId, parent);
     }
