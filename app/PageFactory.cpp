@@ -8,6 +8,11 @@
 #include "pages/CPellCfgGprsDlg.h"
 #include "pages/CPellCfgRelayDlg.h"
 #include "pages/CPellCfgWtrDlg.h"
+#include "pages/CPellCfgSaveDlg.h"
+#include "pages/CPellCfgCntDlg.h"
+#include "pages/CPellCfgUartDlg.h"
+#include "pages/CPellCfgSmsDlg.h"
+#include "pages/CPellCfgModbusDlg.h"
 
 namespace pell::ui {
 
@@ -21,6 +26,11 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 141: return new CPellCfgWtrDlg(parent);
     case 142: return new CPellCfgDiDlg(parent);
     case 143: return new CPellCfgRelayDlg(parent);
+    case 144: return new CPellCfgCntDlg(parent);
+    case 145: return new CPellCfgUartDlg(parent);
+    case 147: return new CPellCfgSaveDlg(parent);
+    case 138: return new CPellCfgSmsDlg(parent);
+    case 139: return new CPellCfgModbusDlg(parent);
     default:
         return new DialogPage(templateId, parent);
     }

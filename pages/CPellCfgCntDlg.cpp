@@ -1,0 +1,56 @@
+#include "pages/CPellCfgCntDlg.h"
+
+#include "ui/Gbk.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace pell::ui {
+
+CPellCfgCntDlg::CPellCfgCntDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+{
+    // Per counter: mode (digit), coefficient, storage interval, use (digit).
+    static const Binding kBindings[] = {
+        {81, ValueRule::Digit}, {82, ValueRule::Text}, {83, ValueRule::Text}, {84, ValueRule::Digit},
+        {85, ValueRule::Digit}, {86, ValueRule::Text}, {87, ValueRule::Text}, {88, ValueRule::Digit},
+        {89, ValueRule::Digit}, {90, ValueRule::Text}, {91, ValueRule::Text}, {92, ValueRule::Digit},
+        {93, ValueRule::Digit}, {94, ValueRule::Text}, {95, ValueRule::Text}, {96, ValueRule::Digit},
+    };
+    SetBindings(kBindings);
+
+    for (int n = 0; n < kCounters; ++n) {
+        mode_[n] = ControlAs<QComboBox>(kModeIds[n]);
+        use_[n] = ControlAs<QComboBox>(kUseIds[n]);
+        initial_[n] = ControlAs<QLineEdit>(kInitialValueIds[n]);
+        set_[n] = ControlAs<QPushButton>(kSetButtonIds[n]);
+        read_[n] = ControlAs<QPushButton>(kReadButtonIds[n]);
+        Q_ASSERT(mode_[n] && use_[n] && initial_[n] && set_[n] && read_[n]);
+        connect(set_[n], &QPushButton::clicked, this, [this, n] { OnBnClickedSetCounterValue(n); });
+        connect(read_[n], &QPushButton::clicked, this, [this, n] { OnBnClickedReadCounterValue(n); });
+    }
+}
+
+RequestText* CPellCfgCntDlg::Request(RequestSlot slot)
+{
+    switch (slot) {
+    case RequestSlot::Counter0: return &m_strCounterRequest[0];
+    case RequestSlot::Counter1: return &m_strCounterRequest[1];
+    case RequestSlot::Counter2: return &m_strCounterRequest[2];
+    case RequestSlot::Counter3: return &m_strCounterRequest[3];
+    default: return nullptr;
+    }
+}
+
+void CPellCfgCntDlg::OnBnClickedSetCounterValue(int counter)
+{
+    // The request keeps the text up to a pasted line break, like any value.
+    m_strCounterRequest[counter].Set("=" + ToGbk(initial_[counter]->text()));
+}
+
+void CPellCfgCntDlg::OnBnClickedReadCounterValue(int counter)
+{
+    m_strCounterRequest[counter].Set("?");
+}
+
+} // namespace pell::ui

@@ -1,0 +1,42 @@
+#include "pages/CPellCfgSmsDlg.h"
+
+#include "ui/Gbk.h"
+#include "pages/PageLists.h"
+#include "pages/SmsModbusTexts.h"
+
+#include <QComboBox>
+
+namespace pell::ui {
+
+using namespace smspage;
+
+CPellCfgSmsDlg::CPellCfgSmsDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+{
+    static const Binding kBindings[] = {
+        {131, ValueRule::Text},
+        {132, ValueRule::Text},
+        {133, ValueRule::Text},
+        {134, ValueRule::Text},
+        {135, ValueRule::Label, &FormatLabels()},
+        {136, ValueRule::Label, &BackupLabels()},
+        {137, ValueRule::Label, &ForwardLabels()},
+    };
+    SetBindings(kBindings);
+    for (std::size_t k = 0; k < combos_.size(); ++k) {
+        combos_[k] = ControlAs<QComboBox>(kComboIds[k]);
+        Q_ASSERT(combos_[k]);
+    }
+}
+
+void CPellCfgSmsDlg::FillComboItems()
+{
+    if (filled_)
+        return;
+    filled_ = true;
+    FillUnselected(combos_[0], {kPlainSms, kHexSms});
+    // The backup list starts with "on", which stands for 1.
+    FillUnselected(combos_[1], {kOn, kDisabled});
+    FillUnselected(combos_[2], {kOn, kOff});
+}
+
+} // namespace pell::ui
