@@ -3,6 +3,8 @@
 #include "download/DownloadProtocol.h"
 #include "tests/download/LogLines.h"
 
+#include "tests/download/LateHandshakeCases.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -271,14 +273,7 @@ TEST(DownloadProtocol, AnswerTimeOutCountsFromTheEndOfTheWrite)
 // behind noise, in front of the answer) answers no block.
 TEST(DownloadProtocol, LateHandshakeAnswerDuringABlockIsNoAnswer)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"P", "\x05"},
-        {"PP", "\x05"},
-        {std::string("\0\xff#P", 4), "\x05"},
-        {"", "P\x05"},
-        {"", "PP\x05"},
-    };
-    for (const auto& [late, answer] : cases) {
+    for (const auto& [late, answer] : test::kLateHandshakeCases) {
         Machine x;
         x.ToFirstBlock(4097);
         if (!late.empty()) {

@@ -4,6 +4,7 @@
 #include "download/DownloadSession.h"
 #include "download/DownloadTexts.h"
 #include "tests/download/FakeDownloadView.h"
+#include "tests/download/LateHandshakeCases.h"
 #include "tests/download/TempImage.h"
 #include "tests/support/PtyPair.h"
 
@@ -94,6 +95,16 @@ struct Rig {
         inbox.erase(0, go + 1);
     }
     // Reads one block frame of n data bytes.
+    // Starts the download of `image` as the page's button does, answers the
+    // loader's handshake and takes the first frame (`length` data bytes).
+    std::string StartAndTakeFirstFrame(const TempImage& image, size_t length)
+    {
+        Run();
+        session->OnDownloadButton(image.Path(), "");
+        AnswerLoaderHandshake();
+        return TakeFrame(length);
+    }
+
     std::string TakeFrame(size_t n)
     {
         ReadUntil([n](const std::string& s) { return s.size() >= n + 5; });
@@ -414,10 +425,7 @@ TEST(DownloadTransfer, RejectedBlockRestartsAtBlockOneAfterANewHandshake)
 {
     Rig rig;
     TempImage image(3 * 4096);
-    rig.Run();
-    rig.session->OnDownloadButton(image.Path(), "");
-    rig.AnswerLoaderHandshake();
-    ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 0, 4096, 0x17);
+    ExpectFrameOf(rig.StartAndTakeFirstFrame(image, 4096), image.Bytes(), 0, 4096, 0x17);
     rig.pty.send("\x05");
     ExpectFrameOf(rig.TakeFrame(4096), image.Bytes(), 4096, 4096, 0x17);
     rig.pty.send("\x15");
@@ -464,10 +472,7 @@ TEST(DownloadTransfer, AnswersOtherThan05CountAsRejections)
                                       std::string("err_\r\n"), std::string("P\x15")}) {
         Rig rig;
         TempImage image(10);
-        rig.Run();
-        rig.session->OnDownloadButton(image.Path(), "");
-        rig.AnswerLoaderHandshake();
-        rig.TakeFrame(10);
+        rig.StartAndTakeFirstFrame(image, 10);
         rig.pty.send(answer);
         ASSERT_TRUE(Eventually([&] { return rig.view.HasMessage(Error(1)); }));
         EXPECT_FALSE(rig.view.HasMessage(kSuccess));
@@ -480,20 +485,10 @@ TEST(DownloadTransfer, AnswersOtherThan05CountAsRejections)
 // or in front of the block's answer) answers no block.
 TEST(DownloadTransfer, LateHandshakeAnswerDuringTheFirstBlockIsNoAnswer)
 {
-    const std::pair<std::string, std::string> cases[] = {
-        {"P", "\x05"},
-        {"PP", "\x05"},
-        {std::string("\0\xff#P", 4), "\x05"},
-        {"", "P\x05"},
-        {"", "PP\x05"},
-    };
-    for (const auto& [late, answer] : cases) {
+    for (const auto& [late, answer] : test::kLateHandshakeCases) {
         Rig rig;
         TempImage image(4097);
-        rig.Run();
-        rig.session->OnDownloadButton(image.Path(), "");
-        rig.AnswerLoaderHandshake();
-        rig.TakeFrame(4096);
+        rig.StartAndTakeFirstFrame(image, 4096);
         ASSERT_TRUE(Eventually([&] { return rig.session->AwaitingAnswer(); }));
         if (!late.empty()) {
             rig.Feed(late); // as the dispatcher hands it over
@@ -514,10 +509,7 @@ TEST(DownloadTransfer, MissingAnswerTimesOutAndRestartsWithTheHandshake)
 {
     Rig rig;
     TempImage image(4097);
-    rig.Run();
-    rig.session->OnDownloadButton(image.Path(), "");
-    rig.AnswerLoaderHandshake();
-    rig.TakeFrame(4096);
+    rig.StartAndTakeFirstFrame(image, 4096);
     // No answer: once 5 s have passed on the worker's clock, the timeout
     // line, then 'P' again.
     rig.TimeOutTheBlock();
@@ -537,10 +529,7 @@ TEST(DownloadTransfer, CancelDuringABlockWaitReturnsToIdleAtOnce)
 {
     Rig rig;
     TempImage image(8192);
-    rig.Run();
-    rig.session->OnDownloadButton(image.Path(), "");
-    rig.AnswerLoaderHandshake();
-    rig.TakeFrame(4096);
+    rig.StartAndTakeFirstFrame(image, 4096);
     rig.pty.send("\x05");
     rig.TakeFrame(4096);
     ASSERT_TRUE(Eventually([&] { return rig.session->AwaitingAnswer(); }));
@@ -574,10 +563,7 @@ TEST(DownloadTransfer, PortClosedDuringTransferLeavesThePageIdle)
 {
     Rig rig;
     TempImage image(8192);
-    rig.Run();
-    rig.session->OnDownloadButton(image.Path(), "");
-    rig.AnswerLoaderHandshake();
-    rig.TakeFrame(4096);
+    rig.StartAndTakeFirstFrame(image, 4096);
     ASSERT_TRUE(Eventually([&] { return rig.session->AwaitingAnswer(); }));
     // What the main window does when the port is closed.
     rig.port.ClosePort();
@@ -593,10 +579,7 @@ TEST(DownloadTransfer, PortClosedWithoutResetKeepsRetryingUntilCancelled)
 {
     Rig rig;
     TempImage image(8192);
-    rig.Run();
-    rig.session->OnDownloadButton(image.Path(), "");
-    rig.AnswerLoaderHandshake();
-    rig.TakeFrame(4096);
+    rig.StartAndTakeFirstFrame(image, 4096);
     rig.port.ClosePort();
     rig.TimeOutTheBlock();
     ASSERT_TRUE(Eventually([&] { return rig.view.HasMessage(Timeout(1)); }));
