@@ -117,18 +117,17 @@ int main(int argc, char** argv)
     dispatcher.Start();
     controller.Start();
 
-    // Configuration mode, as after "重新加载" and power-up.
+    // "重新加载", power-up and job 1 (the read-back), as a technician does
+    // before a query; the loop stands in for timer 111.
+    controller.OnReloadButton();
     device.PowerOn();
     if (!waitFor([&] {
-            const sim::Mode mode = device.CurrentMode();
-            if (mode == sim::Mode::LoaderWindow || mode == sim::Mode::AppWindow)
-                port.Write("S", 1);
-            return mode == sim::Mode::Configuration;
-        }, 10000)) {
+            controller.OnTimerTick();
+            return controller.Worker().JobsRun() >= 1 && controller.JobState() == kJobIdle;
+        }, 30000)) {
         std::fprintf(stderr, "the simulator did not enter configuration mode\n");
         return 1;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // the banner's tail passes
     device.SetBaud(baud);
     counting = true;
 

@@ -165,7 +165,8 @@ class RecordsWithSimulator : public ::testing::Test {
 protected:
     std::unique_ptr<sim::Simulator> device;
     ManualClock waitClock;
-    ScaledClock pauseClock{1000.0};
+    ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
+    ManualClock pauseManual;        // or the pause when the test steps it
     std::unique_ptr<EngineRig> rig;
     FakeConfigView view;
     std::shared_ptr<HistoryRecords> records = std::make_shared<HistoryRecords>();
@@ -174,8 +175,8 @@ protected:
     std::string received;
     std::filesystem::path dir;
 
-    // `pause` times the pause after a reply (the test's clock when null).
-    void start(const Clock* pause, int recordsPerBatch = 10)
+    // `steppedPause`: the pause after a reply runs on pauseManual.
+    void start(bool steppedPause, int recordsPerBatch = 10)
     {
         ClearParamTable();
         sim::Options options = ConfigDeviceOptions();
@@ -188,6 +189,7 @@ protected:
             }
         });
         ASSERT_TRUE(device->Start());
+        const Clock* pause = steppedPause ? static_cast<const Clock*>(&pauseManual) : &pauseClock;
         rig = std::make_unique<EngineRig>(waitClock, pause);
         controller = std::make_unique<ConfigController>(view, rig->port, rig->engine,
                                                         [this](RequestSlot slot) -> RequestText* {
@@ -198,15 +200,20 @@ protected:
         rig->dispatcher.SetConfigReceiver(controller.get());
         rig->dispatcher.Start();
         OfferHistoryRecords(records);
-        // Configuration mode, as after "重新加载" and power-up, without job 1.
-        device->PowerOn();
+        // "重新加载", power-up and job 1 to its end, so the controller's
+        // banner is behind us; the test stands in for timer 111 and, with a
+        // stepped pause, moves each pause of job 1 on.
         controller->Start();
+        controller->OnReloadButton();
+        device->PowerOn();
         ASSERT_TRUE(WaitUntil([&] {
-            const sim::Mode mode = device->CurrentMode();
-            if (mode == sim::Mode::LoaderWindow || mode == sim::Mode::AppWindow)
-                rig->port.Write("S", 1);
-            return mode == sim::Mode::Configuration;
+            controller->OnTimerTick();
+            if (pauseManual.waiting() > 0)
+                pauseManual.advance(CommandEngine::kPauseMs);
+            return controller->Worker().JobsRun() >= 1 && controller->JobState() == kJobIdle;
         }, kDeadline));
+        ASSERT_EQ(device->CurrentMode(), sim::Mode::Configuration);
+        ASSERT_TRUE(view.Messages().empty());
         std::string dirPattern = (std::filesystem::temp_directory_path() / "records-sim-XXXXXX").string();
         dir = ::mkdtemp(dirPattern.data());
     }
@@ -262,7 +269,7 @@ protected:
 
 TEST_F(RecordsWithSimulator, TwoBatchQueryGivesTheRowsAndTheCsvBytes)
 {
-    start(&pauseClock, 2);
+    start(false, 2);
     device->SetRecords(threeRecords());
     std::vector<std::size_t> handed;
     std::mutex handedMutex;
@@ -305,21 +312,22 @@ TEST_F(RecordsWithSimulator, RecordsThatComeAfterThePauseAreReadWhole)
     // Both the replies' time-outs and the pause on the test's clock: the
     // records are released only once the job has ended its pause and waits
     // for the rest of the batch.
-    start(nullptr);
+    start(true);
     device->SetRecords(threeRecords());
     device->UpdateFaults([](sim::Faults& f) {
         f.splitAt = {6}; // right after the leading OK
         f.gapsUntilReleased = true;
     });
     const int waits = waitClock.waitsBegun();
+    const int pauses = pauseManual.waitsBegun();
     ASSERT_TRUE(records->StartQuery("2026/1/4", "2026/1/5"));
-    ASSERT_TRUE(waitClock.awaitWait(waits + 2)); // the reply's wait ended at the OK; now the pause
+    ASSERT_TRUE(pauseManual.awaitWait(pauses + 1)); // the reply's wait ended at the OK
     EXPECT_EQ(records->RecordCount(), 0u);
-    waitClock.advance(CommandEngine::kPauseMs);
-    ASSERT_TRUE(waitClock.awaitWait(waits + 3)); // the wait for the rest of the batch
+    pauseManual.advance(CommandEngine::kPauseMs);
+    ASSERT_TRUE(waitClock.awaitWait(waits + 2)); // the wait for the rest of the batch
     device->ReleaseGap();
-    ASSERT_TRUE(waitClock.awaitWait(waits + 4)); // the pause after the late end
-    waitClock.advance(CommandEngine::kPauseMs);
+    ASSERT_TRUE(pauseManual.awaitWait(pauses + 2)); // the pause after the late end
+    pauseManual.advance(CommandEngine::kPauseMs);
     ASSERT_TRUE(waitQueryEnd());
     EXPECT_EQ(view.Messages(), std::vector<std::string>{recordtext::kQueryOk});
     EXPECT_EQ(records->RecordCount(), 3u);
@@ -327,7 +335,7 @@ TEST_F(RecordsWithSimulator, RecordsThatComeAfterThePauseAreReadWhole)
 
 TEST_F(RecordsWithSimulator, FailedQueryKeepsItsRecordsAndAFailedExportIsReported)
 {
-    start(&pauseClock);
+    start(false);
     device->SetRecords(threeRecords());
     // Every reply to the query is refused: the list stays empty, the record
     // text holds the header, and saving then writes just that.
