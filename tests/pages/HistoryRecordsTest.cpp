@@ -93,13 +93,11 @@ TEST(HistoryRecords, ParseRecordsReadsLinesUpToAMarker)
           {"2", "B2", "1", "1", "1", "1", "1", "1", "d"}},
          "1;A1;2.5;3;10;1.2;50;60;2026-01-04 08:00:00\r\n2;B2;1;1;1;1;1;1;d\r\n"},
         {"batch marker", "Record:1;a\r\n\r\nleave\r\n", 0, {{"1", "a"}}, "1;a\r\n"},
-        {"empty field keeps the later columns", "Record:1;;x;\r\n\r\nOK\r\n", 1, {{"1", "", "x", ""}}, "1;;x;\r\n"},
         {"no ';' fills column 0", "Record:lonely\r\n\r\nOK\r\n", 1, {{"lonely"}}, "lonely\r\n"},
         {"fields beyond the ninth are not shown", "Record:1;2;3;4;5;6;7;8;9;10;11\r\n\r\nOK\r\n", 1,
          {{"1", "2", "3", "4", "5", "6", "7", "8", "9"}}, "1;2;3;4;5;6;7;8;9;10;11\r\n"},
         {"cut record counts as the batch marker", "Record:1;a\r\nRecord:2;b", 0, {{"1", "a"}}, "1;a\r\n"},
         {"text between records", "Record:1;a\r\nnoise\r\nRecord:2;b\r\n\r\nOK\r\n", -1, {{"1", "a"}}, "1;a\r\n"},
-        {"error reply", "\r\nERROR\r\n", -1, {}, ""},
         {"prefix only", "Record", -1, {}, ""},
     };
     for (const Case& c : cases) {
@@ -160,26 +158,6 @@ TEST(HistoryRecords, FileIsReplacedWholeOrLeftAsItWas)
         EXPECT_EQ(readFile(file), "second\r\n") << "a failed write leaves the old file";
         EXPECT_EQ(dir.entries(), 1u);
     }
-}
-
-TEST(HistoryRecords, WriteRecordFileNamesThePathAndTheReason)
-{
-    HistoryRecords records;
-    ASSERT_TRUE(records.StartQuery("a", "b"));
-    records.ParseRecords("Record:1;x,y\r\n\r\nOK\r\n");
-    records.request.Clear();
-    TempDir dir;
-    std::string message = "stale";
-    const std::string file = (dir.path() / "r.csv").string();
-    ASSERT_TRUE(records.WriteRecordFile(file, "shown", message));
-    EXPECT_TRUE(message.empty());
-    EXPECT_EQ(readFile(file), RecordCsv(recordtext::kHeader) + "1,x y\r\n");
-    EXPECT_EQ(records.RecordText(), recordtext::kHeader + std::string("1;x,y\r\n")) << "the text keeps its ';'";
-
-    EXPECT_FALSE(records.WriteRecordFile((dir.path() / "no" / "r.csv").string(), "C:\\no\\r.csv", message));
-    EXPECT_EQ(message.rfind(recordtext::kSaveFailed, 0), 0u);
-    EXPECT_NE(message.find("C:\\no\\r.csv\r\n"), std::string::npos);
-    EXPECT_NE(message.find("No such file"), std::string::npos) << message;
 }
 
 TEST(HistoryRecords, QueryHoldsUntilTheRequestIsEmptiedAndExportPathComesFirst)
