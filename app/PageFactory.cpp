@@ -13,6 +13,7 @@
 #include "pages/CPellCfgUartDlg.h"
 #include "pages/CPellCfgSmsDlg.h"
 #include "pages/CPellCfgModbusDlg.h"
+#include "pages/CPellCfgRcdDlg.h"
 
 namespace pell::ui {
 
@@ -29,6 +30,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 144: return new CPellCfgCntDlg(parent);
     case 145: return new CPellCfgUartDlg(parent);
     case 147: return new CPellCfgSaveDlg(parent);
+    case 149: return new CPellCfgRcdDlg(parent);
     case 138: return new CPellCfgSmsDlg(parent);
     case 139: return new CPellCfgModbusDlg(parent);
     default:

@@ -78,6 +78,8 @@ struct Simulator::Impl {
     std::atomic<int> loaderWindowMs{0};
     std::atomic<int> configWindowMs{0};
     std::atomic<bool> discardingNow{false};
+    std::atomic<int> gapReleases{0}; // ReleaseGap() calls
+    int gapsPassed = 0;              // released gaps the device went through
 
     // Everything a caller may read or change while the device runs.
     mutable std::mutex m;
@@ -185,6 +187,23 @@ struct Simulator::Impl {
 
     bool nap(int ms) { return napUntil(Steady::now() + milliseconds(ms)); }
 
+    // A gap of Faults::gapsUntilReleased; false when a stop or a request
+    // cut it short.
+    bool napUntilReleased()
+    {
+        for (;;) {
+            if (aborted())
+                return false;
+            if (gapReleases.load() > gapsPassed) {
+                ++gapsPassed;
+                return true;
+            }
+            struct pollfd p = {wakeRead, POLLIN, 0};
+            ::poll(&p, wakeRead >= 0 ? 1 : 0, 100);
+            drainWake();
+        }
+    }
+
     // Writes all of `data`; false when the line is gone, nobody reads it,
     // or the device was stopped or switched meanwhile.
     bool writeAll(const char* data, std::size_t size, std::size_t& written)
@@ -279,7 +298,8 @@ struct Simulator::Impl {
             // With piecesTaken the gap starts once the far end has taken the
             // piece before it, so the pieces reach it apart however late it reads.
             if (from > 0 && gaps.count(from) &&
-                ((f.piecesTaken && !waitTaken(kPieceTakenMs)) || !nap(f.chunkGapMs))) {
+                ((f.piecesTaken && !waitTaken(kPieceTakenMs)) ||
+                 !(f.gapsUntilReleased ? napUntilReleased() : nap(f.chunkGapMs)))) {
                 whole = false;
                 break;
             }
@@ -957,6 +977,12 @@ void Simulator::UpdateFaults(const std::function<void(Faults&)>& change)
 void Simulator::SetAutoPowerUp(bool on) { d_->autoPower = on; }
 bool Simulator::AutoPowerUp() const { return d_->autoPower.load(); }
 void Simulator::SetBaud(int baud) { d_->baud = baud > 0 ? baud : 0; }
+
+void Simulator::ReleaseGap()
+{
+    ++d_->gapReleases;
+    d_->wake();
+}
 int Simulator::Baud() const { return d_->baud.load(); }
 
 std::vector<uint8_t> Simulator::ReceivedImage() const

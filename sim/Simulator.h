@@ -43,6 +43,7 @@ struct Faults {
     std::size_t chunkSize = 0;           // >0: every text goes out in pieces of this many bytes
     std::vector<std::size_t> splitAt;    // byte offsets at which every text is cut into pieces
     int chunkGapMs = 30;                 // pause between pieces, so they arrive separately
+    bool gapsUntilReleased = false;      // each gap lasts until ReleaseGap() instead of chunkGapMs
     bool piecesTaken = false;            // each gap starts once the far end took the piece before (up to 5 s)
     bool noise = false;                  // zero bytes and line noise before every reply (AT replies, loader texts, its 'P'; block answers stay clean)
     std::string noiseBytes = std::string("\0\0\xff\x7f#~\0", 7);
@@ -144,6 +145,9 @@ public:
     void SetAutoPowerUp(bool on);
     bool AutoPowerUp() const;
     void SetBaud(int baud); // 0 = unpaced
+    // Ends one gap of Faults::gapsUntilReleased (the next one when none
+    // waits yet).
+    void ReleaseGap();
     int Baud() const;
     // The listening windows of Options, from the next power-up (or
     // application start) on.
