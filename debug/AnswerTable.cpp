@@ -102,7 +102,7 @@ std::vector<std::string> SplitAnswerLine(std::string_view rest)
 
 std::vector<AnswerProblem> AnswerTable::Load(std::string_view text)
 {
-    rows_ = {};
+    rows_.assign(kRows, Row{});
     used_ = 0;
     longest_ = 0;
     std::vector<AnswerProblem> problems;

@@ -46,7 +46,7 @@ public:
     std::optional<std::string> Match(std::string_view rendering, uint8_t counter) const;
 
 private:
-    std::array<Row, kRows> rows_{};
+    std::vector<Row> rows_ = std::vector<Row>(kRows);
     int used_ = 0;
     std::size_t longest_ = 0;
 };
