@@ -39,6 +39,8 @@ const char* const kUsage =
     "  --batch N            card records per reply (10)\n"
     "  --name NAME          link name (default sim, or sim-<pid> when taken)\n"
     "  --quiet              do not log the traffic\n"
+    "  --command CMD        run a typed command at start (repeatable), e.g.\n"
+    "                       --command 'poll 01 03 00 00 00 02 C4 0B 1000'\n"
     "faults:\n"
     "  --silent             answer nothing\n"
     "  --error CMD          answer commands starting with CMD with ERROR (repeatable)\n"
@@ -329,6 +331,7 @@ int main(int argc, char** argv)
     std::string name = "sim";
     bool autoPower = false;
     bool powered = false;
+    std::vector<std::string> startCommands;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](long& out) {
@@ -366,6 +369,8 @@ int main(int argc, char** argv)
             }
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--command" && i + 1 < argc) {
+            startCommands.push_back(argv[++i]);
         } else if (a == "--silent") {
             opt.faults.silent = true;
         } else if (a == "--error" && i + 1 < argc) {
@@ -441,6 +446,9 @@ int main(int argc, char** argv)
     const bool interactive = ::isatty(STDIN_FILENO) == 1;
     if (interactive)
         say(kCommands);
+    for (const auto& c : startCommands)
+        if (!command(sim, link, name, c))
+            return 0;
 
     bool stdinOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
     std::string pending;
