@@ -1,5 +1,6 @@
 // The debug terminal page offscreen: its controls wired to the terminal,
 // received bytes shown through the refresh, and its message boxes.
+#include "app/CPellToolDlg.h"
 #include "debug/CDebug.h"
 #include "debug/TerminalTexts.h"
 #include "tests/debug/FakeTerminalPort.h"
@@ -12,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -119,6 +121,38 @@ TEST(DebugPage, ControlsDriveTheTerminal)
     EXPECT_EQ(g_boxes[2], FromGbk(terminaltext::kOpenPortFirst));
     EXPECT_EQ(g_boxes[3], FromGbk(terminaltext::kOpenPortFirst));
     EXPECT_EQ(receive->text(), QStringLiteral("开启接收"));
+    SetMessageHook(nullptr);
+}
+
+// In the main window: bytes from the line reach the display through the
+// dispatcher while receiving is on, the tree is disabled meanwhile, and
+// closing the port switches receiving off and enables the tree again.
+TEST(DebugPage, MainWindowDispatchesToItAndClosingThePortStopsIt)
+{
+    g_boxes.clear();
+    SetMessageHook(recordBox);
+    PtyPair pty;
+    {
+        CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+        ASSERT_TRUE(w.OnInitDialog());
+        auto* page = dynamic_cast<CDebug*>(w.Page(135));
+        ASSERT_NE(page, nullptr);
+        auto* receive = page->ControlAs<QPushButton>(1068);
+        receive->click();
+        ASSERT_TRUE(page->IsReceiving());
+        EXPECT_FALSE(w.Tree()->isEnabled());
+
+        pty.send("hello\r\n");
+        ASSERT_TRUE(WaitProcessing(
+            [&] { return page->ControlAs<QPlainTextEdit>(1067)->toPlainText() == "hello\n"; }, kDeadline));
+        EXPECT_EQ(page->ControlAs<QLineEdit>(1079)->text(), "R:7");
+
+        qobject_cast<QPushButton*>(w.Control(1005))->click(); // close the port
+        EXPECT_FALSE(page->IsReceiving());
+        EXPECT_TRUE(w.Tree()->isEnabled());
+        EXPECT_EQ(receive->text(), QStringLiteral("开启接收"));
+    }
+    EXPECT_TRUE(g_boxes.empty());
     SetMessageHook(nullptr);
 }
 
