@@ -237,6 +237,31 @@ void print(const char* what, const Figures& f)
     std::fflush(stdout);
 }
 
+// One full redraw of a full store (a switch of the display form), each way.
+void printRedraw()
+{
+    CSerial port; // never opened: the bytes are handed over directly
+    CDebug page(nullptr, port);
+    page.resize(880, 620);
+    page.show();
+    page.InitTerminal();
+    std::string bytes;
+    for (uint64_t n = 0; bytes.size() < 524288; ++n)
+        bytes += block(true, n);
+    bytes.resize(524288);
+    page.Terminal().OnTerminalData(static_cast<int>(bytes.size()), bytes.data());
+    page.OnReceiveUpdate();
+    QCoreApplication::processEvents();
+    for (const char* form : {"hex", "text"}) {
+        QElapsedTimer t;
+        t.start();
+        page.ControlAs<QCheckBox>(1071)->click();
+        QCoreApplication::processEvents();
+        std::printf("full redraw of 524,288 bytes as %-4s  %.0f ms\n", form, t.nsecsElapsed() / 1e6);
+    }
+    std::fflush(stdout);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -261,6 +286,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    printRedraw();
     if (mode != "text")
         print("921,600 baud, hex display, 20 answer rows, one match per KiB", run(true, seconds));
     if (mode != "hex")
