@@ -2,6 +2,7 @@
 
 #include "ui/DialogPage.h"
 #include "config/CPellCfgDlg.h"
+#include "debug/CDebug.h"
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/CPellCfgDiDlg.h"
@@ -21,6 +22,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
 {
     switch (templateId) {
     case 129: return new CPellDownDlg(parent);
+    case 135: return new CDebug(parent);
     case 132: return new CPellCfgDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
     case 134: return new CPellCfgGprsDlg(parent);

@@ -128,6 +128,23 @@ struct Simulator::Impl {
     TimePoint inputClock{};
     TimePoint outputClock{};
 
+    // The raw traffic source: set by callers under `m`, run by the device thread.
+    std::string pollFrame;
+    int pollEveryMs = 0; // 0: not polling
+    bool pollRestart = false;
+    TimePoint nextPoll{};
+    std::atomic<uint64_t> pollsSent{0};
+    int floodBaud = 0;   // 0: no flood
+    int floodMs = 0;
+    bool floodRestart = false;
+    TimePoint floodNext{};
+    TimePoint floodEnd{};
+    std::string floodPending; // the rest of the current line
+    uint64_t floodLine = 0;
+    std::atomic<uint64_t> floodBytes{0};
+    std::atomic<bool> polling{false};
+    std::atomic<bool> flooding{false};
+
     explicit Impl(const Options& o) : opt(o), faults(o.faults)
     {
         loaderWindowMs = o.loaderWindowMs;
@@ -758,8 +775,75 @@ struct Simulator::Impl {
         }
     }
 
+    // One slice of the raw traffic source when it is due.
+    void rawTraffic(TimePoint now)
+    {
+        std::string frame;
+        int every = 0, floodRate = 0;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            if (pollRestart) {
+                pollRestart = false;
+                nextPoll = now;
+            }
+            if (floodRestart) {
+                floodRestart = false;
+                floodNext = now;
+                floodEnd = now + milliseconds(floodMs);
+                floodPending.clear();
+            }
+            frame = pollFrame;
+            every = pollEveryMs;
+            floodRate = floodBaud;
+        }
+        const bool line = lineOpen.load() && master >= 0;
+        if (every > 0 && now >= nextPoll) {
+            nextPoll = std::max(nextPoll + milliseconds(every), now);
+            std::size_t w = 0;
+            if (line && writeAll(frame.data(), frame.size(), w)) {
+                pollsSent.fetch_add(1);
+                if (observer)
+                    observer(Traffic::Sent, frame);
+            }
+        }
+        if (floodRate > 0 && now >= floodNext) {
+            if (now >= floodEnd || !line) {
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    floodBaud = 0;
+                    flooding = false;
+                }
+                event("flood ended: " + std::to_string(floodBytes.load()) + " bytes");
+                return;
+            }
+            // Every 10 ms the bytes of 10 ms of line time.
+            std::size_t want = std::max<std::size_t>(1, static_cast<std::size_t>(floodRate) / 1000);
+            std::string out;
+            while (out.size() < want) {
+                if (floodPending.empty()) {
+                    char head[32];
+                    std::snprintf(head, sizeof head, "FLOOD %08llu ", static_cast<unsigned long long>(floodLine++));
+                    floodPending = head;
+                    for (char c = 'A'; floodPending.size() < 62; c = c == 'Z' ? 'A' : static_cast<char>(c + 1))
+                        floodPending.push_back(c);
+                    floodPending += "\r\n";
+                }
+                const std::size_t n = std::min(want - out.size(), floodPending.size());
+                out.append(floodPending, 0, n);
+                floodPending.erase(0, n);
+            }
+            std::size_t w = 0;
+            writeAll(out.data(), out.size(), w);
+            floodBytes.fetch_add(w);
+            floodNext += milliseconds(10);
+            if (floodNext < now - milliseconds(100))
+                floodNext = now; // the thread was held up: no burst to catch up
+        }
+    }
+
     void onTimers(TimePoint now)
     {
+        rawTraffic(now);
         if (restartPending && now >= restartAt) {
             restartPending = false;
             event("restart");
@@ -805,6 +889,10 @@ struct Simulator::Impl {
             next = std::min(next, lastInput + milliseconds(kFrameIdleMs));
         if (discarding)
             next = std::min(next, lastInput + milliseconds(kDiscardIdleMs));
+        if (polling.load())
+            next = std::min(next, nextPoll);
+        if (flooding.load())
+            next = std::min(next, floodNext);
         if (next == TimePoint::max())
             return -1;
         auto ms = std::chrono::duration_cast<milliseconds>(next - now).count();
@@ -984,6 +1072,51 @@ void Simulator::ReleaseGap()
     d_->wake();
 }
 int Simulator::Baud() const { return d_->baud.load(); }
+
+void Simulator::StartPolling(const std::string& frame, int everyMs)
+{
+    {
+        std::lock_guard<std::mutex> lock(d_->m);
+        d_->pollFrame = frame;
+        d_->pollEveryMs = std::max(1, everyMs);
+        d_->pollRestart = true;
+        d_->polling = true;
+    }
+    d_->wake();
+}
+
+void Simulator::StopPolling()
+{
+    std::lock_guard<std::mutex> lock(d_->m);
+    d_->pollEveryMs = 0;
+    d_->polling = false;
+}
+
+bool Simulator::Polling() const { return d_->polling.load(); }
+uint64_t Simulator::PollsSent() const { return d_->pollsSent.load(); }
+
+void Simulator::StartFlood(int ms, int baud)
+{
+    {
+        std::lock_guard<std::mutex> lock(d_->m);
+        d_->floodBaud = std::max(10, baud);
+        d_->floodMs = std::max(0, ms);
+        d_->floodRestart = true;
+        d_->floodBytes = 0;
+        d_->flooding = true;
+    }
+    d_->wake();
+}
+
+void Simulator::StopFlood()
+{
+    std::lock_guard<std::mutex> lock(d_->m);
+    d_->floodBaud = 0;
+    d_->flooding = false;
+}
+
+bool Simulator::Flooding() const { return d_->flooding.load(); }
+uint64_t Simulator::FloodBytes() const { return d_->floodBytes.load(); }
 
 std::vector<uint8_t> Simulator::ReceivedImage() const
 {

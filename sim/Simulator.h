@@ -186,6 +186,22 @@ public:
     // The AT+SHOW report as the device would print it now (without OK).
     std::string Report() const;
 
+    // ---- raw traffic source (whatever mode the device is in) ----
+    // Sends `frame` now and then every `everyMs` (at least 1) until
+    // StopPolling, as a master polling a meter would; what comes back is
+    // reported to the observer as received traffic.
+    void StartPolling(const std::string& frame, int everyMs);
+    void StopPolling();
+    bool Polling() const;
+    uint64_t PollsSent() const;
+    // Sends a numbered text at the full rate of `baud` (10 bits per byte)
+    // for `ms` milliseconds. Every line is "FLOOD nnnnnnnn " plus letters and
+    // CR LF, 64 bytes, so a lost byte shows.
+    void StartFlood(int ms, int baud);
+    void StopFlood();
+    bool Flooding() const;
+    uint64_t FloodBytes() const;
+
     // Every command line taken in configuration mode (without CR LF), in order.
     std::vector<std::string> ReceivedCommands() const;
     std::size_t CommandCount() const;
