@@ -514,8 +514,9 @@ TEST_F(ConfigPage, FileButtonsSaveWholeOrNotAtAllAndLoadBackSendingNothing)
         const int jobs = page->Controller().Worker().JobsRun();
         const std::size_t boxes = messages().size();
         page->Button(1045)->click();
-        if (messages().size() == boxes)
+        if (messages().size() == boxes) {
             EXPECT_TRUE(idleAfter(jobs + 1)) << name;
+        }
         return device.ReceivedCommands();
     };
     const std::size_t logBefore = page->Log().Text().size();
@@ -568,7 +569,8 @@ TEST_F(ConfigPage, CounterButtonsAndMaintenanceQuestions)
     EXPECT_EQ(messages().back().text, QStringLiteral("获取计数器值成功"));
     EXPECT_EQ(counters->InitialValue(1)->text(), QStringLiteral("42\r\n\r\n"));
     counters->SetButton(1)->click();
-    ASSERT_TRUE(WaitProcessing([&] { return messages().size() == 2; }, kDeadline));
+    ASSERT_TRUE(idleAfter(reads + 2));
+    ASSERT_EQ(messages().size(), 2u);
     EXPECT_EQ(messages().back().text, QStringLiteral("设置计数器值成功"));
     EXPECT_EQ(device.ReceivedCommands(), (std::vector<std::string>{"AT+CNTRVAL02?", "AT+CNTRVAL02=42"}));
 

@@ -1,23 +1,18 @@
 // The jobs that act on the controller at once, against the simulated
 // controller: the six maintenance commands over OK, ERROR and silence, the
-// initial values, the clock, the note for a request that waits behind a
-// job, and a configuration file of a read-back loaded back. Reply
-// time-outs run on a clock the test advances.
+// initial values, the clock, and the note for a request that waits behind
+// a job. Reply time-outs run on a clock the test advances.
 #include "config/ConfigController.h"
-#include "config/ConfigFile.h"
 #include "config/ConfigTexts.h"
-#include "common/FileIo.h"
 #include "pages/ClockRequest.h"
 #include "sim/ControllerModel.h"
 #include "sim/Simulator.h"
 #include "tests/config/ConfigSimRig.h"
 #include "tests/config/FakeConfigView.h"
 #include "tests/support/EngineRig.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <ctime>
 #include <memory>
@@ -208,24 +203,6 @@ TEST_F(DeviceJobs, MaintenanceJobsLogTheAnswerAndReportTheOutcome)
     EXPECT_EQ(view.Shown(23), sim::ControllerModel::FactoryValue(23)) << "the pages show the factory values";
 }
 
-TEST_F(DeviceJobs, NoToTheQuestionSendsNothing)
-{
-    view.SetAnswer(false);
-    for (int code : {kJobFactory, kJobRestart})
-        controller->OnJobButton(code);
-    for (int code : {kJobClearCache, kJobClearMeter})
-        controller->OnClearButton(code);
-    EXPECT_EQ(view.Questions().size(), 4u);
-    EXPECT_EQ(controller->JobState(), kJobIdle);
-    EXPECT_TRUE(view.Messages().empty());
-    // Nothing was queued: a job that is queued now is the next to run.
-    const int jobs = controller->Worker().JobsRun();
-    view.SetAnswer(true);
-    Run r = run([&] { controller->OnJobButton(kJobVersion); });
-    EXPECT_EQ(controller->Worker().JobsRun(), jobs + 1);
-    EXPECT_EQ(r.commands, Lines{"AT+VER"});
-}
-
 // A read puts the answer into the value edit as it came; a set made from
 // that edit sends one line. Sets of a serial port and of "x,y" counters.
 TEST_F(DeviceJobs, InitialValuesAreReadAndSetOneLineEach)
@@ -325,44 +302,3 @@ TEST_F(DeviceJobs, RequestsBehindARunningJobAreNotedOnceAndRunAfterIt)
     EXPECT_EQ(view.CountLog(configtext::kWaitForJob), 1u);
 }
 
-// The file of a read-back: 155 CR LF lines; loaded back it sends nothing,
-// with one line changed it sends that one.
-TEST_F(DeviceJobs, SavedFileOfAReadBackLoadsBackSendingNothing)
-{
-    SetParamValue(kIdRecords, "\r\nOK\r\n"); // what a multi-batch record query leaves
-    TempDir dir;
-    const std::string path = dir.File("zurb.cfg");
-    std::string error;
-    ASSERT_TRUE(WriteFileAtomically(path, FormatConfigText(), &error)) << error;
-    const std::string text = dir.Read("zurb.cfg");
-    std::size_t lines = 0;
-    for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos; at += 2)
-        ++lines;
-    EXPECT_EQ(lines, 155u);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 155);
-    EXPECT_EQ(text.rfind("Record:  \r\n"), text.size() - 11);
-
-    auto load = [&](const std::string& file) {
-        std::string bytes;
-        EXPECT_EQ(ReadConfigFile(dir.File(file), bytes, &error), ConfigFileRead::Read) << error;
-        return run([&] {
-            ASSERT_TRUE(controller->OnConfigureFromFile([&] {
-                ParseConfigText(bytes.data(), bytes.size());
-                return true;
-            }));
-        });
-    };
-    Run same = load("zurb.cfg");
-    EXPECT_TRUE(same.commands.empty());
-    EXPECT_TRUE(same.log.empty());
-
-    std::string edited = text;
-    const std::size_t heart = edited.find("Heart time:  ");
-    ASSERT_NE(heart, std::string::npos);
-    edited.replace(heart, edited.find("\r\n", heart) - heart, "Heart time:  99");
-    ASSERT_TRUE(dir.Write("edited.cfg", "\xEF\xBB\xBF" + edited)); // an editor added its mark
-    Run one = load("edited.cfg");
-    EXPECT_EQ(one.commands, Lines{"AT+HRTTIME=99"});
-    EXPECT_EQ(one.log, (Lines{"AT+HRTTIME=99\r\n", configtext::kSetOk}));
-    EXPECT_EQ(view.Shown(23), "99");
-}
