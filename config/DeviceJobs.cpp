@@ -110,7 +110,10 @@ void RunMaintenanceJob(int code, JobContext& ctx)
     std::string text;
     const bool ok = ctx.Send(row->commandId, text) == 1;
     // The answer as received, the OK or error reply included; nothing when
-    // the controller was silent.
+    // the controller was silent (and nothing of an earlier command when the
+    // worker stops before this one went out).
+    if (ctx.Stopping())
+        return;
     ctx.Log(ctx.Engine().GetReplyText());
 
     if (code == kJobFactory && ok) {
