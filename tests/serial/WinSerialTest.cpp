@@ -1,9 +1,7 @@
-// The Win32 serial backend and the port list from the registry. The device
-// tests need a COM port with the simulated controller behind it (started
-// with --auto-power, so it stays silent until the tool's 'S'): its name in
-// HALDEN_TEST_PORT (scripts/test-windows maps a Wine COM port to the
-// simulator's pseudo-terminal). HALDEN_TEST_VANISHING_PORT names one whose
-// simulator closes its line during its first reply (--close-after).
+// The Win32 serial backend's own cases and the port list from the
+// registry. The line settings need a COM port, named by HALDEN_TEST_PORT
+// (scripts/test-windows maps a Wine COM port to the simulator's
+// pseudo-terminal); the cases every backend shares are in SerialDeviceTest.
 #include "serial/CSerial.h"
 #include "serial/PortList.h"
 #include "serial/WinSerialBackend.h"
@@ -11,63 +9,18 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
 
 using namespace pell;
-using namespace std::chrono_literals;
 
 namespace {
-
-constexpr auto kPatience = 30s; // far beyond what a busy machine needs
 
 std::string envPort(const char* name)
 {
     const char* port = std::getenv(name);
     return port ? port : "";
-}
-
-// Runs `body` on a thread of its own; true when it ended within the patience.
-template <class Body>
-bool endsInTime(Body body)
-{
-    auto done = std::async(std::launch::async, body);
-    return done.wait_for(kPatience) == std::future_status::ready;
-}
-
-// Reads through the port until `text` has arrived or the patience is out.
-std::string readUntil(CSerial& port, const std::string& text)
-{
-    std::string got;
-    auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    const auto end = std::chrono::steady_clock::now() + kPatience;
-    while (got.find(text) == std::string::npos && std::chrono::steady_clock::now() < end) {
-        const int n = port.ReadAvailable(buffer.get());
-        got.append(buffer.get(), static_cast<std::size_t>(n));
-    }
-    return got;
-}
-
-// Sends 'S' every 50 ms until the controller answers with its
-// configuration mode banner.
-bool enterConfigurationMode(CSerial& port)
-{
-    std::string got;
-    auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    const auto end = std::chrono::steady_clock::now() + kPatience;
-    while (got.find("CONFIGURE PROGRAM") == std::string::npos && std::chrono::steady_clock::now() < end) {
-        EXPECT_EQ(port.Write("S", 1), 1);
-        const auto pause = std::chrono::steady_clock::now() + 50ms;
-        while (std::chrono::steady_clock::now() < pause) {
-            const int n = port.ReadAvailable(buffer.get());
-            got.append(buffer.get(), static_cast<std::size_t>(n));
-        }
-    }
-    return got.find("CONFIGURE PROGRAM") != std::string::npos;
 }
 
 } // namespace
@@ -175,98 +128,4 @@ TEST_F(WinSerialDevice, LineSettingsReachTheDriver)
     // Back to the tool's line for the tests that follow.
     EXPECT_TRUE(backend->setLineSettings({115200, 0, 8, 0}));
     backend->close();
-}
-
-TEST_F(WinSerialDevice, QuietLineReadsNothingAndWaitsEnd)
-{
-    auto backend = openBackend();
-    auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    // The simulator says nothing before the tool's 'S': a bounded read ends with 0.
-    EXPECT_EQ(backend->read(buffer.get(), kReadChunkMax, CSerial::kReadWaitMs), 0);
-    EXPECT_EQ(backend->takeLineErrors(), 0u);
-
-    // An endless read ends with the interrupt, given before or while it waits.
-    backend->interruptRead();
-    EXPECT_TRUE(endsInTime([&] { EXPECT_EQ(backend->read(buffer.get(), kReadChunkMax, CSerial::kWaitForever), 0); }));
-    auto reading = std::async(std::launch::async, [&] {
-        return backend->read(buffer.get(), kReadChunkMax, CSerial::kWaitForever);
-    });
-    backend->interruptRead();
-    ASSERT_EQ(reading.wait_for(kPatience), std::future_status::ready);
-    EXPECT_EQ(reading.get(), 0);
-
-    // The wake ends every wait for good: a read, the event wait, and all later ones.
-    auto events = std::async(std::launch::async, [&] {
-        uint32_t ev = 0, errors = 0;
-        while (backend->waitEvents(ev, errors)) {
-        }
-        return true;
-    });
-    reading = std::async(std::launch::async, [&] {
-        return backend->read(buffer.get(), kReadChunkMax, CSerial::kWaitForever);
-    });
-    backend->wake();
-    backend->interruptEventWait();
-    ASSERT_EQ(reading.wait_for(kPatience), std::future_status::ready);
-    EXPECT_EQ(reading.get(), 0);
-    ASSERT_EQ(events.wait_for(kPatience), std::future_status::ready);
-    EXPECT_EQ(backend->read(buffer.get(), kReadChunkMax, CSerial::kWaitForever), 0);
-    EXPECT_EQ(backend->write("S", 1, 1000), 0);
-    backend->close();
-}
-
-TEST_F(WinSerialDevice, ExclusiveOpenAndCloseWhileReading)
-{
-    CSerial port;
-    ASSERT_TRUE(port.OpenPort(port_, 115200, NOPARITY, 8, ONESTOPBIT)) << port.LastOpenDetail();
-    CSerial other;
-    if (!test::RunningUnderWine()) { // Wine lets a second opener in
-        EXPECT_FALSE(other.OpenPort(port_, 115200, NOPARITY, 8, ONESTOPBIT));
-        EXPECT_EQ(other.LastOpenError(), OpenError::Busy) << other.LastOpenDetail();
-    }
-    EXPECT_FALSE(port.OpenPort(port_, 9600, NOPARITY, 8, ONESTOPBIT)); // already open
-    EXPECT_TRUE(port.IsOpen());
-
-    // A receive thread asleep in an endless read wakes when the port closes.
-    auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    auto reading = std::async(std::launch::async, [&] {
-        return port.ReadAvailable(buffer.get(), CSerial::kWaitForever);
-    });
-    port.ClosePort(); // also ends and joins the comm-event thread
-    ASSERT_EQ(reading.wait_for(kPatience), std::future_status::ready);
-    EXPECT_EQ(reading.get(), 0);
-    EXPECT_FALSE(port.IsOpen());
-    // Free again for the next opener.
-    ASSERT_TRUE(other.OpenPort(port_, 115200, NOPARITY, 8, ONESTOPBIT)) << other.LastOpenDetail();
-    other.ClosePort();
-}
-
-TEST_F(WinSerialDevice, ConversationWithTheSimulatedController)
-{
-    CSerial port;
-    ASSERT_TRUE(port.OpenPort(port_, 115200, NOPARITY, 8, ONESTOPBIT)) << port.LastOpenDetail();
-    ASSERT_TRUE(enterConfigurationMode(port));
-    EXPECT_EQ(port.Write("AT\r\n", 4), 4);
-    EXPECT_NE(readUntil(port, "\r\nOK\r\n").find("\r\nOK\r\n"), std::string::npos);
-    port.ClosePort();
-}
-
-TEST(WinSerialVanishing, ADeviceThatGoesAwayIsReportedLost)
-{
-    const std::string name = envPort("HALDEN_TEST_VANISHING_PORT");
-    if (name.empty())
-        GTEST_SKIP() << "HALDEN_TEST_VANISHING_PORT names no COM port whose simulator closes its line";
-    CSerial port;
-    ASSERT_TRUE(port.OpenPort(name, 115200, NOPARITY, 8, ONESTOPBIT)) << port.LastOpenDetail();
-    ASSERT_TRUE(enterConfigurationMode(port));
-    // The simulator closes its line within its answer.
-    EXPECT_EQ(port.Write("AT\r\n", 4), 4);
-    auto buffer = std::make_unique<char[]>(kReadBufferSize);
-    const auto end = std::chrono::steady_clock::now() + kPatience;
-    while (!port.IsLost() && std::chrono::steady_clock::now() < end)
-        port.ReadAvailable(buffer.get());
-    EXPECT_TRUE(port.IsLost());
-    EXPECT_EQ(port.Write("AT\r\n", 4), 0);
-    port.ClosePort();
-    EXPECT_FALSE(port.IsOpen());
 }
