@@ -1,0 +1,275 @@
+#include "cli/CliArgs.h"
+
+#include <cstdlib>
+#include <string_view>
+
+namespace pell::cli {
+
+namespace {
+
+// Options a subcommand takes besides the common ones.
+enum Extra : unsigned { kNoExtra = 0, kOutput = 1, kDryRun = 2, kBoot = 4 };
+
+struct VerbInfo {
+    Verb verb;
+    const char* name;
+    int operands;       // how many positional operands it needs
+    unsigned extras;
+    bool json;          // whether --json applies
+    const char* usage;
+    const char* page;
+};
+
+const VerbInfo kVerbs[] = {
+    {Verb::Read, "read", 0, kOutput, true, "halden read -o FILE [common options]",
+     "Enters configuration mode, reads the controller's parameters back (AT+SHOW)\n"
+     "and saves them as a configuration file: 155 lines \"label  value\" in\n"
+     "code page 936 with CR LF, the same bytes the window's \"保存配置到文件\"\n"
+     "writes after the same read-back. The file is written whole or not at all.\n"
+     "With --json the parameters are also printed as JSON on stdout.\n"},
+    {Verb::Write, "write", 1, kDryRun, false, "halden write FILE [--dry-run] [common options]",
+     "Reads the controller's parameters back, loads FILE and sends, one command\n"
+     "per parameter in id order, only the parameters whose file value differs\n"
+     "from the controller's (as \"从配置文件配置\" does), printing each command and\n"
+     "its outcome. --dry-run prints the commands that would be sent and sends\n"
+     "nothing. Exit status 5 when the controller refused or did not confirm one.\n"},
+    {Verb::Diff, "diff", 1, kNoExtra, true, "halden diff FILE [common options]",
+     "Reads the controller's parameters back and prints, for every configurable\n"
+     "parameter (ids 0 to 144) that FILE names with another value: the label,\n"
+     "the controller's value and the file's value. Exit status 0 when they are\n"
+     "equal, 1 when they differ.\n"},
+    {Verb::Get, "get", 1, kNoExtra, true, "halden get LABEL|ID [common options]",
+     "Reads the controller's parameters back and prints the value of one\n"
+     "parameter, named by its id (0 to 144, or 152 to 161) or its label\n"
+     "(\"Heart time:\"; case, blanks at the ends and the final colon may differ).\n"},
+    {Verb::Set, "set", 2, kNoExtra, false, "halden set LABEL|ID VALUE [common options]",
+     "Reads the controller's parameters back and, when VALUE differs from the\n"
+     "controller's value, sends the parameter's command (as \"保存参数\" does for\n"
+     "one edited value). VALUE is at most 99 bytes in code page 936, one line.\n"},
+    {Verb::Flash, "flash", 1, kBoot, true, "halden flash IMAGE [--boot] [common options]",
+     "Downloads the firmware IMAGE (1 to 1,048,575 bytes) into the controller's\n"
+     "boot loader, as the download page does: handshake 'P' every 500 ms (with\n"
+     "--boot, the boot-program handshake 'B' first), then blocks of 4096 bytes,\n"
+     "each confirmed by the boot loader; a rejected or unanswered block starts\n"
+     "the image again. A progress bar on stderr shows blocks, bytes/s and the\n"
+     "time left. --wait limits how long the boot loader may stay silent.\n"},
+};
+
+const char kCommon[] =
+    "Common options:\n"
+    "  --port PORT    serial port: ttyUSB0, /dev/ttyS0 or a simulator link\n"
+    "                 (default: the first port listed, simulators first)\n"
+    "  --baud N       line speed, 8N1 (default 115200)\n"
+    "  --json         machine-readable output on stdout (read, diff, get, flash)\n"
+    "  --wait S       give up when the controller has not entered configuration\n"
+    "                 mode (or the boot loader has not answered) after S seconds\n"
+    "                 (default 60; 0 waits until Ctrl-C)\n"
+    "  --verbose      the job log (commands and answers) on stderr\n"
+    "  --help         this page\n";
+
+const char kStatuses[] =
+    "Exit status:\n"
+    "  0  done (diff: the controller equals the file)\n"
+    "  1  diff: the controller differs from the file\n"
+    "  2  bad command line\n"
+    "  3  the serial port is missing, busy or not permitted\n"
+    "  4  the controller (or boot loader) did not answer\n"
+    "  5  the controller refused a command, or did not confirm it\n"
+    "  6  a file could not be read, parsed or written\n"
+    "  130 interrupted (Ctrl-C); the port is closed, no file is half-written\n";
+
+const VerbInfo* findVerb(std::string_view name)
+{
+    for (const VerbInfo& v : kVerbs)
+        if (name == v.name)
+            return &v;
+    return nullptr;
+}
+
+const VerbInfo* infoOf(Verb verb)
+{
+    for (const VerbInfo& v : kVerbs)
+        if (v.verb == verb)
+            return &v;
+    return nullptr;
+}
+
+bool parseNumber(const std::string& text, long min, long max, long& out)
+{
+    if (text.empty() || text.size() > 9)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    out = std::strtol(text.c_str(), nullptr, 10);
+    return out >= min && out <= max;
+}
+
+} // namespace
+
+const char* VerbName(Verb verb)
+{
+    const VerbInfo* v = infoOf(verb);
+    return v ? v->name : "";
+}
+
+std::string HelpText(Verb verb)
+{
+    std::string text;
+    if (const VerbInfo* v = infoOf(verb)) {
+        text = std::string("usage: ") + v->usage + "\n\n" + v->page + "\n";
+        text += "Every command opens the port, and (all but flash) asks the controller into\n"
+                "configuration mode as the window's \"重新加载\" does: 'S' every 50 ms until it\n"
+                "answers \"CONFIGURE PROGRAM\". Switch the controller off and on when asked.\n\n";
+        text += kCommon;
+        text += "\n";
+        text += kStatuses;
+        return text;
+    }
+    text = "usage: halden COMMAND [options]\n\n"
+           "Configures and services the controller of a metered irrigation well over a\n"
+           "serial port, with the jobs of the window (pelltool), from a terminal or a\n"
+           "script. Terminal texts are UTF-8; files and the wire use code page 936.\n\n"
+           "Commands:\n";
+    for (const VerbInfo& v : kVerbs)
+        text += std::string("  ") + v.usage + "\n";
+    text += "\n'halden COMMAND --help' explains one command.\n\n";
+    text += kCommon;
+    text += "\n";
+    text += kStatuses;
+    return text;
+}
+
+ParsedArgs ParseArgs(const std::vector<std::string>& args)
+{
+    ParsedArgs r;
+    CliOptions& o = r.options;
+    const VerbInfo* verb = nullptr;
+    std::vector<std::string> operands;
+    auto fail = [&](std::string why) {
+        r.ok = false;
+        r.error = std::move(why);
+        return r;
+    };
+
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string inlineValue;
+        bool hasInline = false;
+        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            if (const auto eq = arg.find('='); eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg.resize(eq);
+                hasInline = true;
+            }
+        }
+        auto value = [&](std::string& out) -> bool {
+            if (hasInline) {
+                out = inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size())
+                return false;
+            out = args[++i];
+            return true;
+        };
+        auto flag = [&]() { return !hasInline; };
+
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+        } else if (arg == "--port") {
+            if (!value(o.port) || o.port.empty())
+                return fail("--port wants a port name");
+        } else if (arg == "--baud") {
+            std::string text;
+            long baud = 0;
+            if (!value(text) || !parseNumber(text, 50, 4000000, baud))
+                return fail("--baud wants a line speed from 50 to 4000000");
+            o.baud = static_cast<unsigned>(baud);
+        } else if (arg == "--wait") {
+            std::string text;
+            long seconds = 0;
+            if (!value(text) || !parseNumber(text, 0, 86400, seconds))
+                return fail("--wait wants seconds from 0 to 86400");
+            o.waitSeconds = static_cast<int>(seconds);
+        } else if (arg == "--json") {
+            if (!flag())
+                return fail("--json takes no value");
+            o.json = true;
+        } else if (arg == "--verbose" || arg == "-v") {
+            if (!flag())
+                return fail("--verbose takes no value");
+            o.verbose = true;
+        } else if (arg == "-o" || arg == "--output") {
+            if (!value(o.output) || o.output.empty())
+                return fail("-o wants a file name");
+        } else if (arg == "--dry-run") {
+            if (!flag())
+                return fail("--dry-run takes no value");
+            o.dryRun = true;
+        } else if (arg == "--boot") {
+            if (!flag())
+                return fail("--boot takes no value");
+            o.boot = true;
+        } else if (arg == "--") {
+            for (++i; i < args.size(); ++i)
+                operands.push_back(args[i]);
+        } else if (arg.size() > 1 && arg[0] == '-' && !(verb && verb->verb == Verb::Set && operands.size() == 1)) {
+            return fail("unknown option " + args[i]);
+        } else if (verb == nullptr) {
+            verb = findVerb(arg);
+            if (verb == nullptr)
+                return fail("unknown command '" + arg + "' (halden --help lists them)");
+        } else {
+            operands.push_back(arg);
+        }
+    }
+
+    if (verb == nullptr) {
+        if (o.help) {
+            r.ok = true;
+            return r;
+        }
+        return fail("no command given (halden --help lists them)");
+    }
+    o.verb = verb->verb;
+    if (o.help) {
+        r.ok = true;
+        return r;
+    }
+    const std::string name = verb->name;
+    if (!o.output.empty() && !(verb->extras & kOutput))
+        return fail("'" + name + "' takes no -o");
+    if (o.dryRun && !(verb->extras & kDryRun))
+        return fail("'" + name + "' takes no --dry-run");
+    if (o.boot && !(verb->extras & kBoot))
+        return fail("'" + name + "' takes no --boot");
+    if (o.json && !verb->json)
+        return fail("'" + name + "' has no --json output");
+    if (static_cast<int>(operands.size()) != verb->operands)
+        return fail(std::string("usage: ") + verb->usage);
+    switch (o.verb) {
+    case Verb::Read:
+        if (o.output.empty())
+            return fail("read wants -o FILE");
+        break;
+    case Verb::Write:
+    case Verb::Diff:
+    case Verb::Flash:
+        o.file = operands[0];
+        break;
+    case Verb::Get:
+        o.target = operands[0];
+        break;
+    case Verb::Set:
+        o.target = operands[0];
+        o.value = operands[1];
+        break;
+    case Verb::None:
+        break;
+    }
+    r.ok = true;
+    return r;
+}
+
+} // namespace pell::cli
