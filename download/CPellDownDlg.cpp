@@ -77,7 +77,6 @@ void CPellDownDlg::InitDownloadPage()
     downloadButton_->setText(QStringLiteral("下载"));
     loadButton_->setText(QStringLiteral("加载"));
     clearButton_->setText(QStringLiteral("清除日志"));
-    downloadButton_->setAccessibleName(downloadButton_->text());
     typeCombo_->addItem(FromGbk(downloadtext::kApplication));
     typeCombo_->setCurrentIndex(typeCombo_->count() - 1);
     log_.ShowWhole(session_.LogText());
@@ -186,8 +185,7 @@ void CPellDownDlg::ShowActiveLook()
     post([this] {
         progress_->show();
         downloadButton_->setText(QStringLiteral("取消"));
-        downloadButton_->setAccessibleName(downloadButton_->text());
-        setInputsEnabled(false);
+            setInputsEnabled(false);
     });
 }
 
@@ -195,8 +193,7 @@ void CPellDownDlg::ShowIdleLook()
 {
     post([this] {
         downloadButton_->setText(QStringLiteral("下载"));
-        downloadButton_->setAccessibleName(downloadButton_->text());
-        setInputsEnabled(true);
+            setInputsEnabled(true);
         progress_->setValue(0);
         progress_->hide();
         rateLabel_->hide();

@@ -65,6 +65,43 @@ bool ParamPage::GetValue(int paramId, std::string& gbkText)
     return true;
 }
 
+namespace {
+
+// An editable list keeps its selection while the user types over it, so a
+// typed "xyz" would still read as the old item. The typed text selects the
+// item it names, or nothing (which the write passes over); the text stays
+// as typed.
+void followTypedText(QComboBox* combo, const QString& text)
+{
+    const int match = combo->findText(text, Qt::MatchExactly);
+    if (match == combo->currentIndex())
+        return;
+    QLineEdit* edit = combo->lineEdit();
+    const int cursor = edit ? edit->cursorPosition() : 0;
+    const QSignalBlocker block(combo);
+    combo->setCurrentIndex(match);
+    if (edit && edit->text() != text) {
+        edit->setText(text); // an index of -1 empties the edit
+        edit->setCursorPosition(cursor);
+    }
+}
+
+} // namespace
+
+void ParamPage::SetBindings(std::span<const Binding> bindings)
+{
+    bindings_ = bindings;
+    for (const auto& b : bindings_) {
+        if (b.rule != ValueRule::Digit && b.rule != ValueRule::Number)
+            continue;
+        auto* combo = qobject_cast<QComboBox*>(ValueControl(b.paramId));
+        if (!combo || !combo->isEditable())
+            continue;
+        connect(combo, &QComboBox::editTextChanged, combo,
+                [combo](const QString& text) { followTypedText(combo, text); });
+    }
+}
+
 RequestText* ParamPage::Request(RequestSlot)
 {
     return nullptr;

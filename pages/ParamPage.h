@@ -50,7 +50,9 @@ protected:
         const LabelTable* labels = nullptr; // label rule only
     };
     // The page's parameters with their rules; the span must outlive the page.
-    void SetBindings(std::span<const Binding> bindings) { bindings_ = bindings; }
+    // Editable lists of the digit and number rules follow what the user
+    // types: the item with exactly that text, else no selection.
+    void SetBindings(std::span<const Binding> bindings);
     const Binding* FindBinding(int paramId) const;
     // The control of a parameter on this page (from the page map).
     QWidget* ValueControl(int paramId) const;

@@ -204,16 +204,15 @@ void DialogControls::Build(QWidget* host, const DialogTemplate& t)
             w->hide();
         if (c.hasFlag("disabled"))
             w->setEnabled(false);
-        if (!c.text.empty() && c.kind != "static" && c.kind != "edit")
-            w->setAccessibleName(utf8(c.text));
-        // A label names the control that follows it.
+        // A label names the control that follows it. No control gets a
+        // fixed accessible name: a button or box is named by its caption as
+        // it is at the time, an edit or list by its buddy label (the label
+        // relation), so a caption changed later is what a reader hears.
         if (auto* label = qobject_cast<QLabel*>(w)) {
             pendingLabel = label;
         } else {
-            if (pendingLabel && c.kind != "group") {
+            if (pendingLabel && c.kind != "group")
                 pendingLabel->setBuddy(w);
-                w->setAccessibleName(pendingLabel->text());
-            }
             pendingLabel = nullptr;
         }
         if (c.kind == "group")

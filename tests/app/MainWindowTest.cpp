@@ -5,7 +5,10 @@
 #include "tests/support/PtyPair.h"
 #include "tests/support/QtWait.h"
 
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
+#include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -169,6 +172,48 @@ TEST_F(MainWindow, ToggleFollowsThePortsRealState)
     button->click();
     EXPECT_TRUE(theSerial.IsOpen());
     EXPECT_EQ(g_messages.size(), 3);
+}
+
+// What an accessibility client reads: a button or box its caption as it is
+// now; an edit or list the label that names it, on every page.
+TEST_F(MainWindow, AccessibleNamesFollowTheCaptionsShown)
+{
+    PtyPair pty;
+    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+    ASSERT_TRUE(w.OnInitDialog());
+    auto nameOf = [](QWidget* x) {
+        return QAccessible::queryAccessibleInterface(x)->text(QAccessible::Name);
+    };
+    // The name of the label that labels the control, as a reader finds it.
+    auto labelOf = [](QWidget* x) {
+        const auto labels = QAccessible::queryAccessibleInterface(x)->relations(QAccessible::Label);
+        return labels.size() == 1 ? labels[0].first->text(QAccessible::Name) : QString();
+    };
+    auto* port = qobject_cast<QPushButton*>(w.Control(1005));
+    port->click();
+    ASSERT_EQ(port->text(), QStringLiteral("打开串口"));
+    EXPECT_EQ(nameOf(port), port->text());
+
+    const QList<QWidget*> all = w.findChildren<QWidget*>();
+    int named = 0;
+    QLabel* changed = nullptr;
+    for (QWidget* x : all) {
+        if (auto* button = qobject_cast<QAbstractButton*>(x); button && !button->text().isEmpty()) {
+            EXPECT_EQ(nameOf(button), button->text()) << x->objectName().toStdString();
+            ++named;
+        } else if (auto* label = qobject_cast<QLabel*>(x); label && label->buddy()) {
+            EXPECT_EQ(labelOf(label->buddy()), label->text()) << label->buddy()->objectName().toStdString();
+            if (qobject_cast<QLineEdit*>(label->buddy()))
+                EXPECT_EQ(nameOf(label->buddy()), label->text());
+            changed = label;
+            ++named;
+        }
+    }
+    EXPECT_GT(named, 150);
+
+    ASSERT_NE(changed, nullptr);
+    changed->setText(QStringLiteral("新名字"));
+    EXPECT_EQ(labelOf(changed->buddy()), QStringLiteral("新名字"));
 }
 
 TEST_F(MainWindow, NoPortFoundShowsTheMessageAndStartsNothing)

@@ -249,6 +249,39 @@ TEST_F(Pages, ComboRulesAtTheirBoundaries)
     }
 }
 
+// What the user types into an editable list of the digit or number rule
+// selects the item of exactly that text, or nothing; the text stays.
+TEST_F(Pages, TypedTextSelectsItsItemOrNothing)
+{
+    struct Case {
+        int param;
+        const char* typed;
+        int index;
+        std::optional<std::string> back;
+    };
+    const Case cases[] = {
+        {30, "xyz", -1, {}},       // number rule, over item 2
+        {30, "RS232-1", 6, "6"},
+        {30, "rs232-1", -1, {}},   // exactly that text
+        {30, "", -1, {}},
+        {43, "开启", 1, "1"},       // digit rule
+        {43, "开启 ", -1, {}},
+        {69, "吸合", 1, "1"},
+    };
+    for (const auto& c : cases) {
+        auto* box = qobject_cast<QComboBox*>(ControlOf(c.param));
+        ASSERT_NE(box, nullptr) << c.param;
+        ASSERT_TRUE(box->isEditable()) << c.param;
+        box->setCurrentIndex(box->count() > 2 ? 2 : 0);
+        box->lineEdit()->setText(QString::fromUtf8(c.typed));
+        EXPECT_EQ(box->currentIndex(), c.index) << c.param << " '" << c.typed << "'";
+        EXPECT_EQ(box->currentText(), QString::fromUtf8(c.typed)) << c.param;
+        std::string back = "stale";
+        EXPECT_EQ(GetPageValue(c.param, back), c.back.has_value()) << c.param << " '" << c.typed << "'";
+        EXPECT_EQ(back, c.back.value_or("")) << c.param;
+    }
+}
+
 TEST_F(Pages, WorkModeByTheWholeValueText)
 {
     QComboBox* mode = Combo(134, 1064);

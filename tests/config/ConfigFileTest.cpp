@@ -1,0 +1,178 @@
+// Configuration files: the text of the parameter table (155 lines in table
+// order, values one line each), reading it back (byte-order mark, order,
+// unknown labels) and which files are read at all.
+#include "config/ConfigFile.h"
+#include "protocol/CommandTable.h"
+
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace pell;
+
+namespace {
+
+constexpr int kHeartTime = 23; // "Heart time:"
+constexpr int kApn = 19;       // "Modem Apn:"
+constexpr int kModemId = 0;    // "Modem's ID number:"
+constexpr int kRecords = 161;  // "Record:"
+constexpr int kCounter1 = 153; // "CNTRVAL01:"
+
+void fillTable(const std::string& value)
+{
+    for (int row = 0; row < ParamRowCount(); ++row)
+        SetParamValue(ParamRowId(row), value);
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        out.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "the text ends with CR LF";
+    return out;
+}
+
+// The file's line order by id: the table order.
+std::vector<int> fileOrder()
+{
+    std::vector<int> ids;
+    auto run = [&](int from, int to) {
+        for (int id = from; id <= to; ++id)
+            ids.push_back(id);
+    };
+    run(0, 11), ids.push_back(13), ids.push_back(12), run(14, 82), ids.push_back(153);
+    run(83, 86), ids.push_back(154), run(87, 90), ids.push_back(155), run(91, 94);
+    ids.push_back(156), run(95, 101), ids.push_back(157), run(102, 106), ids.push_back(158);
+    run(107, 111), ids.push_back(159), run(112, 116), ids.push_back(160), run(117, 144);
+    ids.push_back(152), ids.push_back(161);
+    return ids;
+}
+
+bool parse(const std::string& text)
+{
+    return ParseConfigText(text.data(), text.size());
+}
+
+} // namespace
+
+TEST(ConfigFile, EmptyTableGives155LinesOfLabelAndTwoBlanksInTableOrder)
+{
+    fillTable("");
+    char buffer[kConfigTextBufferSize];
+    const std::size_t length = FormatConfigText(buffer);
+    const std::string text(buffer, length);
+    EXPECT_EQ(buffer[length], '\0');
+    EXPECT_EQ(FormatConfigText(), text);
+
+    const std::vector<std::string> got = lines(text);
+    const std::vector<int> order = fileOrder();
+    ASSERT_EQ(order.size(), 155u);
+    ASSERT_EQ(got.size(), 155u);
+    for (std::size_t i = 0; i < order.size(); ++i)
+        EXPECT_EQ(got[i], std::string(ParamLabel(order[i])) + "  ") << "line " << i;
+    EXPECT_EQ(got.front(), "Modem's ID number:  ");
+    EXPECT_EQ(got.back(), "Record:  ");
+}
+
+// What a row holds, the line the file gets, and what reading it back stores.
+TEST(ConfigFile, ValuesAreWrittenAsOneLineAndReadBack)
+{
+    struct Case {
+        const char* name;
+        int id;
+        std::string value;
+        std::string line;
+        std::string readBack;
+    } cases[] = {
+        {"plain", kHeartTime, "60", "Heart time:  60", "60"},
+        {"empty", kApn, "", "Modem Apn:  ", ""},
+        {"records row after a query", kRecords, "\r\nOK\r\n", "Record:  ", ""},
+        {"initial value read with its line ends", kCounter1, "123\r\n\r\n", "CNTRVAL01:  123", "123"},
+        {"bare LF", kHeartTime, "7\n8", "Heart time:  7", "7"},
+        {"code page 936", kApn, "\xD6\xD0\xB9\xFA", "Modem Apn:  \xD6\xD0\xB9\xFA", "\xD6\xD0\xB9\xFA"},
+        {"99 bytes", kModemId, std::string(99, '9'), "Modem's ID number:  " + std::string(99, '9'),
+         std::string(99, '9')},
+        {"a blank inside comes back as the first word", kApn, "cm net", "Modem Apn:  cm net", "cm"},
+    };
+    for (const Case& c : cases) {
+        fillTable("x");
+        SetParamValue(c.id, c.value);
+        const std::string text = FormatConfigText();
+        const std::vector<std::string> got = lines(text);
+        ASSERT_EQ(got.size(), 155u) << c.name;
+        const std::vector<int> order = fileOrder();
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            if (order[i] == c.id) {
+                EXPECT_EQ(got[i], c.line) << c.name;
+            }
+        }
+
+        fillTable("old");
+        EXPECT_TRUE(parse(text)) << c.name;
+        EXPECT_EQ(GetParamValue(c.id), c.readBack) << c.name;
+        const int other = c.id == kModemId ? kHeartTime : kModemId;
+        EXPECT_EQ(GetParamValue(other), "x") << c.name << ": the other rows come back too";
+    }
+}
+
+TEST(ConfigFile, ReadingTakesKnownLabelsInAnyOrderAndSkipsAByteOrderMark)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+        bool stored;
+        std::string heart, apn;
+    } cases[] = {
+        {"byte-order mark", "\xEF\xBB\xBFHeart time:  60\r\nModem Apn:  cmnet\r\n", true, "60", "cmnet"},
+        {"mark only, nothing after", "\xEF\xBB\xBF", false, "old", "old"},
+        {"mark in the middle is text", "Modem Apn:  a\r\n\xEF\xBB\xBFHeart time:  60\r\n", true, "old", "a"},
+        {"other order, unknown labels",
+         "Nobody:  1\r\n  Modem Apn:     cmiot\r\nHeart time:  61\r\nheart time:  62\r\n", true, "61", "cmiot"},
+        {"bare LF line ends load nothing", "Heart time:  60\nModem Apn:  x\n", false, "old", "old"},
+        {"no line end on the last line", "Heart time:  60\r\nModem Apn:  x", true, "60", "old"},
+    };
+    for (const Case& c : cases) {
+        fillTable("old");
+        EXPECT_EQ(parse(c.text), c.stored) << c.name;
+        EXPECT_EQ(GetParamValue(kHeartTime), c.heart) << c.name;
+        EXPECT_EQ(GetParamValue(kApn), c.apn) << c.name;
+        EXPECT_EQ(GetParamValue(kModemId), "old") << c.name;
+    }
+}
+
+TEST(ConfigFile, OnlyFilesOfOneTo80969BytesAreRead)
+{
+    test::TempDir dir;
+    const std::string line = "Heart time:  60\r\n";
+    std::string full = line;
+    full.resize(80969, ' '); // blanks after the last line are no line
+    struct Case {
+        const char* name;
+        std::string bytes;
+        ConfigFileRead result;
+    } cases[] = {
+        {"0 bytes", "", ConfigFileRead::Refused},
+        {"one line", line, ConfigFileRead::Read},
+        {"80969 bytes", full, ConfigFileRead::Read},
+        {"80970 bytes", full + " ", ConfigFileRead::Refused},
+        {"1 MiB", std::string(1 << 20, 'x'), ConfigFileRead::Refused},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(dir.Write("f.cfg", c.bytes));
+        std::string bytes = "stale";
+        std::string error;
+        EXPECT_EQ(ReadConfigFile(dir.File("f.cfg"), bytes, &error), c.result) << c.name;
+        EXPECT_EQ(bytes, c.result == ConfigFileRead::Read ? c.bytes : std::string()) << c.name;
+    }
+    std::string bytes, error;
+    EXPECT_EQ(ReadConfigFile(dir.File("none.cfg"), bytes, &error), ConfigFileRead::Failed);
+    EXPECT_NE(error.find(dir.File("none.cfg")), std::string::npos) << error;
+    EXPECT_FALSE(ConfigFileSizeAccepted(0));
+    EXPECT_TRUE(ConfigFileSizeAccepted(kConfigTextMax));
+    EXPECT_FALSE(ConfigFileSizeAccepted(kConfigTextBufferSize));
+}
