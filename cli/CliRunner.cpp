@@ -5,10 +5,11 @@
 #include "cli/ConfigFileIo.h"
 #include "cli/FlashView.h"
 #include "cli/TerminalView.h"
+#include "common/FileIo.h"
 #include "config/ConfigController.h"
+#include "config/ConfigFile.h"
 #include "config/ConfigJobs.h"
 #include "config/ConfigTexts.h"
-#include "config/ReportParser.h"
 #include "download/DownloadSession.h"
 #include "download/DownloadTexts.h"
 #include "protocol/CommandEngine.h"
@@ -377,9 +378,9 @@ private:
         if (int status = startConfig())
             return status;
         // The same text the window saves after this read-back.
-        const std::string text = ConfigFileText();
+        const std::string text = FormatConfigText();
         std::string why;
-        if (!WriteFileWhole(o_.output, text, why))
+        if (!WriteFileAtomically(o_.output, text, &why))
             return fail(kExitFile, "cannot save the configuration: " + why);
         if (o_.json) {
             out_ << "{\"ok\":true,\"file\":" << JsonString(o_.output) << ",\"bytes\":" << text.size()
@@ -406,7 +407,7 @@ private:
     int loadFile(std::string& bytes, FileValues& values)
     {
         std::string why;
-        if (!ReadConfigFile(o_.file, bytes, values, why))
+        if (!ReadConfigFileValues(o_.file, bytes, values, why))
             return fail(kExitFile, "cannot use the configuration file: " + why);
         return kExitOk;
     }
@@ -488,7 +489,7 @@ private:
         // The window's "从配置文件配置": the file into the table, then job 18
         // sends what differs from what the page shows (the read-back).
         const bool queued = controller.OnConfigureFromFile(
-            [&] { return ParseReportText(bytes.data(), bytes.size()); });
+            [&] { return ParseConfigText(bytes.data(), bytes.size()); });
         if (!queued)
             return fail(kExitFile, "the configuration file was not applied");
         if (int status = awaitJob(runsBefore))

@@ -1,8 +1,8 @@
-// Configuration files as halden reads and writes them: the length limits,
-// a byte-order mark, files that name nothing, values read by the report
-// parser without touching the parameter table, and a save that fails
-// leaving the old file whole.
+// Configuration files as halden compares them with a controller: the
+// length limits, a byte-order mark, files that name nothing, and values
+// read by the file parser without touching the parameter table.
 #include "cli/ConfigFileIo.h"
+#include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
 
 #include <gtest/gtest.h>
@@ -40,14 +40,6 @@ void put(const std::string& path, const std::string& bytes)
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 std::string padded(std::string text, std::size_t size)
 {
     text.resize(size, ' ');
@@ -66,9 +58,9 @@ TEST(CliFiles, ReadsWhatTheParserTakes)
         const char* whyHas;
         int heartValues; // values read for "Heart time:" (id 23)
     } const cases[] = {
-        {"empty", "", false, "1 to 80969 bytes, this one 0", 0},
-        {"largest", padded(heart, kConfigFileLimit - 1), true, "", 1},
-        {"too large", padded(heart, kConfigFileLimit), false, "this one 80970", 0},
+        {"empty", "", false, "1 to 80969 bytes", 0},
+        {"largest", padded(heart, kConfigTextMax), true, "", 1},
+        {"too large", padded(heart, kConfigTextBufferSize), false, "1 to 80969 bytes", 0},
         {"byte-order mark", "\xEF\xBB\xBF" + heart, true, "", 1},
         {"no label", "Nothing here:  1\r\n", false, "no line names a parameter", 0},
         {"bare LF stores nothing", "Heart time:  60\n", false, "no line names a parameter", 0},
@@ -78,7 +70,7 @@ TEST(CliFiles, ReadsWhatTheParserTakes)
         put(path, c.bytes);
         std::string bytes, why;
         FileValues values;
-        EXPECT_EQ(ReadConfigFile(path, bytes, values, why), c.ok) << c.name << ": " << why;
+        EXPECT_EQ(ReadConfigFileValues(path, bytes, values, why), c.ok) << c.name << ": " << why;
         if (!c.ok) {
             EXPECT_NE(why.find(c.whyHas), std::string::npos) << c.name << ": " << why;
         }
@@ -90,9 +82,9 @@ TEST(CliFiles, ReadsWhatTheParserTakes)
     }
     std::string bytes, why;
     FileValues values;
-    EXPECT_FALSE(ReadConfigFile(dir.file("missing.cfg"), bytes, values, why));
+    EXPECT_FALSE(ReadConfigFileValues(dir.file("missing.cfg"), bytes, values, why));
     EXPECT_NE(why.find("No such file"), std::string::npos) << why;
-    EXPECT_FALSE(ReadConfigFile(dir.path(), bytes, values, why));
+    EXPECT_FALSE(ReadConfigFileValues(dir.path(), bytes, values, why));
 }
 
 TEST(CliFiles, NamedEmptyValuesAreValues)
@@ -101,42 +93,10 @@ TEST(CliFiles, NamedEmptyValuesAreValues)
     put(dir.file("e.cfg"), "Modem Apn:  \r\nHeart time:  60 trailing words\r\n");
     std::string bytes, why;
     FileValues values;
-    ASSERT_TRUE(ReadConfigFile(dir.file("e.cfg"), bytes, values, why)) << why;
+    ASSERT_TRUE(ReadConfigFileValues(dir.file("e.cfg"), bytes, values, why)) << why;
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values.at(19), "");
     EXPECT_EQ(values.at(23), "60");
-}
-
-TEST(CliFiles, TextOfTheTableAndItsSave)
-{
-    SetParamValue(0, "12345");
-    SetParamValue(161, "\r\nOK\r\n"); // the records row after a query
-    const std::string text = ConfigFileText();
-    std::size_t lines = 0;
-    for (std::size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at + 2))
-        ++lines;
-    EXPECT_EQ(lines, 155u);
-    EXPECT_EQ(text.rfind("Modem's ID number:  12345\r\n", 0), 0u);
-    EXPECT_NE(text.find("\r\nRecord:  \r\n"), std::string::npos);
-
-    TempDir dir;
-    const std::string path = dir.file("saved.cfg");
-    std::string why;
-    ASSERT_TRUE(WriteFileWhole(path, text, why)) << why;
-    EXPECT_EQ(slurp(path), text);
-    // A save that cannot be made leaves the old file as it was.
-    put(path, "old");
-    ASSERT_EQ(::chmod(dir.path().c_str(), 0500), 0);
-    const bool written = WriteFileWhole(path, text, why);
-    ::chmod(dir.path().c_str(), 0700);
-    if (::geteuid() != 0) { // root writes anywhere
-        EXPECT_FALSE(written);
-        EXPECT_NE(why.find(path), std::string::npos) << why;
-        EXPECT_EQ(slurp(path), "old");
-    }
-    EXPECT_FALSE(WriteFileWhole(dir.file("no/such/dir.cfg"), text, why));
-    SetParamValue(0, "");
-    SetParamValue(161, "");
 }
 
 } // namespace

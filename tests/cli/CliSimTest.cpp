@@ -4,7 +4,7 @@
 // exit statuses. Reply time-outs and halden's --wait run on clocks the test
 // moves itself; only the 1000 ms pause after a reply runs faster.
 #include "cli/CliRunner.h"
-#include "cli/ConfigFileIo.h"
+#include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
 #include "serial/CSerial.h"
 #include "sim/Simulator.h"
@@ -124,7 +124,7 @@ TEST_F(CliWithSimulator, ReadSavesTheWindowsFile)
     EXPECT_NE(err.str().find("switch it off and on again"), std::string::npos) << err.str();
     const std::string saved = slurp(path);
     // What "保存配置到文件" writes after the same read-back: the table as text.
-    EXPECT_EQ(saved, ConfigFileText());
+    EXPECT_EQ(saved, FormatConfigText());
     // 155 lines in table order, every configurable value the controller's.
     std::size_t at = 0;
     for (int row = 0; row < ParamRowCount() - 1; ++row) {
