@@ -169,6 +169,17 @@ TEST_F(CliWithSimulator, DiffAndWriteSendOnlyWhatDiffers)
     }
     EXPECT_EQ(device->Param(kHeartTime), "45");
     EXPECT_EQ(device->Param(kApn), "cmnet2");
+
+    // A refused parameter is named; the parameters after it still go out.
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+APN="}; });
+    put(edited, withValue(withValue(slurp(reference), "Heart time:", "50"), "Modem Apn:", "cmnet3"));
+    EXPECT_EQ(run({"write", edited}), kExitRefused);
+    EXPECT_EQ(commandsAfterReadBack(), (std::vector<std::string>{"AT+APN=cmnet3", "AT+HRTTIME=50"}));
+    EXPECT_NE(out.str().find("AT+APN=cmnet3  设置失败 (refused: ERROR)"), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find("the controller refused AT+APN=cmnet3 (1 of 2 commands not confirmed)"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(device->Param(kHeartTime), "50");
 }
 
 TEST_F(CliWithSimulator, GetAndSetOneParameter)
