@@ -271,7 +271,7 @@ private:
         if (link_->view.LoadFailed())
             return fail(kExitSilent, "the controller answered AT but its parameter report (AT+SHOW) "
                                      "could not be read in 9 attempts");
-        return fail(kExitSilent, "the controller entered configuration mode but did not answer AT "
+        return fail(kExitSilent, "the controller entered configuration mode but did not confirm AT "
                                  "(10 attempts)");
     }
 

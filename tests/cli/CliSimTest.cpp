@@ -248,6 +248,36 @@ TEST_F(CliWithSimulator, SilentControllerMissingAndBusyPorts)
     EXPECT_NE(e.str().find("no serial port found"), std::string::npos) << e.str();
 }
 
+TEST_F(CliWithSimulator, ControllerThatAnswersWrong)
+{
+    struct Case {
+        std::vector<std::string> refused; // command lines answered with ERROR
+        std::string errHas;
+    } const cases[] = {
+        {{"AT"}, "did not confirm AT (10 attempts)"},
+        {{"AT+SHOW"}, "its parameter report (AT+SHOW) could not be read in 9 attempts"},
+    };
+    for (const Case& c : cases) {
+        device->UpdateFaults([&](sim::Faults& f) { f.errorFor = c.refused; });
+        EXPECT_EQ(run({"read", "-o", file("w.cfg")}), kExitSilent) << c.errHas;
+        EXPECT_NE(err.str().find(c.errHas), std::string::npos) << err.str();
+        EXPECT_NE(access(file("w.cfg").c_str(), F_OK), 0);
+    }
+}
+
+TEST_F(CliWithSimulator, SilentBootLoader)
+{
+    device->UpdateFaults([](sim::Faults& f) { f.silent = true; });
+    const std::string path = file("fw.bin");
+    put(path, std::string(5000, 'x'));
+    auto flashing = std::async(std::launch::async, [&] { return run({"flash", path, "--wait", "30"}, &systemClock()); });
+    ASSERT_TRUE(waitClock.awaitWaiting(1));
+    waitClock.advance(30000);
+    EXPECT_EQ(flashing.get(), kExitSilent);
+    EXPECT_NE(err.str().find("the boot loader did not answer within 30 s"), std::string::npos) << err.str();
+    EXPECT_EQ(device->Loader().transfersStarted, 0);
+}
+
 TEST_F(CliWithSimulator, InterruptWhileWaitingClosesThePort)
 {
     device->UpdateFaults([](sim::Faults& f) { f.silent = true; });
