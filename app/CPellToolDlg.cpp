@@ -127,6 +127,11 @@ void CPellToolDlg::shutdown()
     }
     if (download_)
         download_->SetLineCheck(nullptr);
+    if (terminal_) {
+        terminal_->SetLineCheck(nullptr);
+        terminal_->SetNavigationSwitch(nullptr);
+        terminal_->StopTerminal();
+    }
     // The pages' workers stop before any page goes, whatever order the
     // navigation table lists them in: the configuration worker calls into
     // the parameter pages until it has stopped.
@@ -205,8 +210,20 @@ bool CPellToolDlg::OnInitDialog()
         config_->SetNavigationSwitch([this](bool enable) { EnableNavigation(enable); });
         config_->InitConfigPage();
     }
-    if (terminal_)
+    if (terminal_) {
+        terminal_->SetNavigationSwitch([this](bool enable) { EnableNavigation(enable); });
         terminal_->InitTerminal();
+        // Sends and automatic answers are skipped while a download runs or
+        // the configuration page waits for configuration mode or runs a job.
+        DownloadPageHooks* download = download_;
+        ConfigPageHooks* config = config_;
+        terminal_->SetLineCheck([download, config] {
+            if (download && download->HoldsLine())
+                return true;
+            const int state = config ? config->JobState() : 2;
+            return state == 0 || state == 1;
+        });
+    }
 
     // One conversation with the controller at a time: neither page starts
     // one while the other holds the line.

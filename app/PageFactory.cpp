@@ -2,6 +2,7 @@
 
 #include "ui/DialogPage.h"
 #include "config/CPellCfgDlg.h"
+#include "debug/CDebug.h"
 #include "download/CPellDownDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/CPellCfgDiDlg.h"
@@ -13,6 +14,7 @@
 #include "pages/CPellCfgUartDlg.h"
 #include "pages/CPellCfgSmsDlg.h"
 #include "pages/CPellCfgModbusDlg.h"
+#include "pages/CPellCfgRcdDlg.h"
 
 namespace pell::ui {
 
@@ -20,6 +22,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
 {
     switch (templateId) {
     case 129: return new CPellDownDlg(parent);
+    case 135: return new CDebug(parent);
     case 132: return new CPellCfgDlg(parent);
     case 133: return new CPellCfgDevDlg(parent);
     case 134: return new CPellCfgGprsDlg(parent);
@@ -29,6 +32,7 @@ QWidget* CreatePage(int templateId, QWidget* parent)
     case 144: return new CPellCfgCntDlg(parent);
     case 145: return new CPellCfgUartDlg(parent);
     case 147: return new CPellCfgSaveDlg(parent);
+    case 149: return new CPellCfgRcdDlg(parent);
     case 138: return new CPellCfgSmsDlg(parent);
     case 139: return new CPellCfgModbusDlg(parent);
     default:

@@ -2,6 +2,7 @@
 
 #include "config/ConfigTexts.h"
 #include "config/JobControl.h"
+#include "config/RecordsJob.h"
 #include "pages/ValueRules.h"
 
 #include <vector>
@@ -207,6 +208,7 @@ void RunConfigJob(int code, JobContext& ctx)
     case kJobApplyLoaded:
         ApplyLoadedParameters(ctx);
         break;
+    case kJobRecords: ReadHistoryRecords(ctx); break;
     default:
         // The maintenance, clock, initial-value and record jobs are not
         // part of this tool yet.

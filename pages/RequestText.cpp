@@ -71,8 +71,23 @@ bool RequestText::Empty() const
 
 void RequestText::Clear()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    text_.clear();
+    bool wasSet;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        wasSet = !text_.empty();
+        text_.clear();
+    }
+    if (!wasSet)
+        return;
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    if (emptied_)
+        emptied_();
+}
+
+void RequestText::SetEmptiedHook(std::function<void()> hook)
+{
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    emptied_ = std::move(hook);
 }
 
 } // namespace pell

@@ -10,6 +10,7 @@
 // until a request, a job or a stop wakes it instead of looking every 50 ms.
 #include "common/Clock.h"
 
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -28,9 +29,17 @@ public:
     bool Empty() const;
     void Clear();
 
+    // Called whenever Clear() empties a text that was set (the job that
+    // served the request ended, or the request was refused), on the thread
+    // that clears it, outside the lock. It must not wait for the interface.
+    // nullptr removes it; the removal waits for a call under way.
+    void SetEmptiedHook(std::function<void()> hook);
+
 private:
     mutable std::mutex m_;
     std::string text_;
+    std::mutex hookMutex_; // held while the hook runs
+    std::function<void()> emptied_;
 };
 
 // The pages' request texts, one slot each.

@@ -38,6 +38,11 @@ int CommandEngine::FormatCommand(int id, std::string& text) const
 
 int CommandEngine::SendCommand(int id, std::string& text)
 {
+    return SendCommand(id, text, ReplyComplete());
+}
+
+int CommandEngine::SendCommand(int id, std::string& text, ReplyComplete complete)
+{
     std::lock_guard<std::mutex> sending(sendMutex_);
     const AtCommandRow* row = FindAtRow(id);
     if (row == nullptr || FormatCommand(id, text) == 0) {
@@ -62,6 +67,7 @@ int CommandEngine::SendCommand(int id, std::string& text)
     {
         std::lock_guard<std::mutex> lock(mutex_);
         resetLocked(id, row);
+        pendingComplete_ = std::move(complete);
     }
 
     // A line lost before the reset above is seen here; one lost after it
@@ -107,6 +113,32 @@ int CommandEngine::SendCommand(int id, std::string& text)
     if (result == 0)
         text.clear();
     return result;
+}
+
+bool CommandEngine::WaitForReplyEnd(const ReplyComplete& complete, int ms)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (complete(std::string_view(reply_.get(), static_cast<std::size_t>(length_))))
+            return true;
+        if (cancelled_ || lineGone_)
+            return false;
+        // From here on every chunk is checked as it arrives.
+        endEvent_.reset();
+        awaitedEnd_ = &complete;
+    }
+    clock_.waitFor(endEvent_, ms);
+    bool ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        awaitedEnd_ = nullptr;
+        ended = !cancelled_ && complete(std::string_view(reply_.get(), static_cast<std::size_t>(length_)));
+    }
+    // The reply ended only now: pace the controller as after every answer.
+    if (ended)
+        pauseClock_.waitFor(pauseEvent_, kPauseMs);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ended && !cancelled_;
 }
 
 bool CommandEngine::drainLateReply()
@@ -160,6 +192,7 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
     result_.store(kReplyNone, std::memory_order_release);
     pendingId_.store(id, std::memory_order_release);
     pendingRow_ = row;
+    pendingComplete_ = nullptr;
     replyEvent_.reset();
     pauseEvent_.reset();
 }
@@ -232,10 +265,14 @@ void CommandEngine::OnCommandData(int length, const char* bytes)
     if (row == nullptr)
         return;
     bool recognised = false;
-    if (row->okReply != nullptr && scanLocked(row->okReply, okSeen_)) {
+    const std::string_view whole(reply_.get(), static_cast<std::size_t>(length_));
+    if ((row->okReply != nullptr && scanLocked(row->okReply, okSeen_)) ||
+        (pendingComplete_ && pendingComplete_(whole))) {
         result_.store(kReplyOk, std::memory_order_release);
         recognised = true;
     }
+    if (awaitedEnd_ != nullptr && (*awaitedEnd_)(whole))
+        endEvent_.set();
     // Checked second, so a text holding both replies counts as the error.
     if (row->errorReply != nullptr && scanLocked(row->errorReply, errorSeen_)) {
         result_.store(kReplyError, std::memory_order_release);
@@ -283,6 +320,7 @@ void CommandEngine::CancelWait()
     cancelled_ = true;
     replyEvent_.set();
     pauseEvent_.set();
+    endEvent_.set();
 }
 
 bool CommandEngine::DrainPending() const
@@ -298,6 +336,7 @@ void CommandEngine::OnLineGone()
     draining_ = false;
     replyEvent_.set();
     pauseEvent_.set();
+    endEvent_.set();
 }
 
 CommandEngine& theCommandEngine()

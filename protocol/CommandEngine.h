@@ -44,6 +44,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,6 +86,22 @@ public:
     // text is empty; after a success it holds the line that was sent.
     // Worker thread only; callers are serialised.
     int SendCommand(int id, std::string& text);
+
+    // Tells from the whole reply text received so far whether a reply that
+    // comes in several parts is complete. Called on the receive dispatch
+    // thread under the engine's lock with every chunk: it must be quick and
+    // must not call the engine.
+    using ReplyComplete = std::function<bool(std::string_view reply)>;
+    // SendCommand, except that the reply is also taken as answered (like
+    // the OK reply) as soon as `complete` says so: a reply that ends
+    // without the row's OK text does not cost the row's time-out.
+    int SendCommand(int id, std::string& text, ReplyComplete complete);
+    // After SendCommand: waits on the engine's clock, at most `ms`, until
+    // `complete` holds for the reply text (checked at once and with every
+    // chunk), the line goes away or the wait is cancelled. True when the
+    // reply is complete. A reply that completes only during this wait is
+    // followed by the usual pause, as after every answer. Worker thread.
+    bool WaitForReplyEnd(const ReplyComplete& complete, int ms);
 
     // Receive dispatch thread: appends a chunk and checks it against the
     // pending command's replies. An empty chunk does nothing.
@@ -142,6 +159,10 @@ private:
     bool okSeen_ = false;
     bool errorSeen_ = false;
     const AtCommandRow* pendingRow_ = nullptr;
+    // The pending command's own test for a complete reply (may be empty),
+    // and the one a WaitForReplyEnd waits on (nullptr when none waits).
+    ReplyComplete pendingComplete_;
+    const ReplyComplete* awaitedEnd_ = nullptr;
     bool cancelled_ = false;
     // The pending row timed out without an answer: its reply may still come.
     bool draining_ = false;
@@ -155,6 +176,7 @@ private:
     Event replyEvent_;  // manual reset: a reply text was recognised, the
                         // line went away, or the wait was cancelled
     Event pauseEvent_;  // cuts the pause short on CancelWait
+    Event endEvent_;    // WaitForReplyEnd: complete, line gone or cancelled
 
     std::mutex sendMutex_;               // one command at a time
     std::unique_ptr<char[]> handlerCopy_; // the stable text given to a reply handler

@@ -78,6 +78,8 @@ struct Simulator::Impl {
     std::atomic<int> loaderWindowMs{0};
     std::atomic<int> configWindowMs{0};
     std::atomic<bool> discardingNow{false};
+    std::atomic<int> gapReleases{0}; // ReleaseGap() calls
+    int gapsPassed = 0;              // released gaps the device went through
 
     // Everything a caller may read or change while the device runs.
     mutable std::mutex m;
@@ -125,6 +127,23 @@ struct Simulator::Impl {
     int blockNumber = 0;
     TimePoint inputClock{};
     TimePoint outputClock{};
+
+    // The raw traffic source: set by callers under `m`, run by the device thread.
+    std::string pollFrame;
+    int pollEveryMs = 0; // 0: not polling
+    bool pollRestart = false;
+    TimePoint nextPoll{};
+    std::atomic<uint64_t> pollsSent{0};
+    int floodBaud = 0;   // 0: no flood
+    int floodMs = 0;
+    bool floodRestart = false;
+    TimePoint floodNext{};
+    TimePoint floodEnd{};
+    std::string floodPending; // the rest of the current line
+    uint64_t floodLine = 0;
+    std::atomic<uint64_t> floodBytes{0};
+    std::atomic<bool> polling{false};
+    std::atomic<bool> flooding{false};
 
     explicit Impl(const Options& o) : opt(o), faults(o.faults)
     {
@@ -184,6 +203,23 @@ struct Simulator::Impl {
     }
 
     bool nap(int ms) { return napUntil(Steady::now() + milliseconds(ms)); }
+
+    // A gap of Faults::gapsUntilReleased; false when a stop or a request
+    // cut it short.
+    bool napUntilReleased()
+    {
+        for (;;) {
+            if (aborted())
+                return false;
+            if (gapReleases.load() > gapsPassed) {
+                ++gapsPassed;
+                return true;
+            }
+            struct pollfd p = {wakeRead, POLLIN, 0};
+            ::poll(&p, wakeRead >= 0 ? 1 : 0, 100);
+            drainWake();
+        }
+    }
 
     // Writes all of `data`; false when the line is gone, nobody reads it,
     // or the device was stopped or switched meanwhile.
@@ -279,7 +315,8 @@ struct Simulator::Impl {
             // With piecesTaken the gap starts once the far end has taken the
             // piece before it, so the pieces reach it apart however late it reads.
             if (from > 0 && gaps.count(from) &&
-                ((f.piecesTaken && !waitTaken(kPieceTakenMs)) || !nap(f.chunkGapMs))) {
+                ((f.piecesTaken && !waitTaken(kPieceTakenMs)) ||
+                 !(f.gapsUntilReleased ? napUntilReleased() : nap(f.chunkGapMs)))) {
                 whole = false;
                 break;
             }
@@ -738,8 +775,75 @@ struct Simulator::Impl {
         }
     }
 
+    // One slice of the raw traffic source when it is due.
+    void rawTraffic(TimePoint now)
+    {
+        std::string frame;
+        int every = 0, floodRate = 0;
+        {
+            std::lock_guard<std::mutex> lock(m);
+            if (pollRestart) {
+                pollRestart = false;
+                nextPoll = now;
+            }
+            if (floodRestart) {
+                floodRestart = false;
+                floodNext = now;
+                floodEnd = now + milliseconds(floodMs);
+                floodPending.clear();
+            }
+            frame = pollFrame;
+            every = pollEveryMs;
+            floodRate = floodBaud;
+        }
+        const bool line = lineOpen.load() && master >= 0;
+        if (every > 0 && now >= nextPoll) {
+            nextPoll = std::max(nextPoll + milliseconds(every), now);
+            std::size_t w = 0;
+            if (line && writeAll(frame.data(), frame.size(), w)) {
+                pollsSent.fetch_add(1);
+                if (observer)
+                    observer(Traffic::Sent, frame);
+            }
+        }
+        if (floodRate > 0 && now >= floodNext) {
+            if (now >= floodEnd || !line) {
+                {
+                    std::lock_guard<std::mutex> lock(m);
+                    floodBaud = 0;
+                    flooding = false;
+                }
+                event("flood ended: " + std::to_string(floodBytes.load()) + " bytes");
+                return;
+            }
+            // Every 10 ms the bytes of 10 ms of line time.
+            std::size_t want = std::max<std::size_t>(1, static_cast<std::size_t>(floodRate) / 1000);
+            std::string out;
+            while (out.size() < want) {
+                if (floodPending.empty()) {
+                    char head[32];
+                    std::snprintf(head, sizeof head, "FLOOD %08llu ", static_cast<unsigned long long>(floodLine++));
+                    floodPending = head;
+                    for (char c = 'A'; floodPending.size() < 62; c = c == 'Z' ? 'A' : static_cast<char>(c + 1))
+                        floodPending.push_back(c);
+                    floodPending += "\r\n";
+                }
+                const std::size_t n = std::min(want - out.size(), floodPending.size());
+                out.append(floodPending, 0, n);
+                floodPending.erase(0, n);
+            }
+            std::size_t w = 0;
+            writeAll(out.data(), out.size(), w);
+            floodBytes.fetch_add(w);
+            floodNext += milliseconds(10);
+            if (floodNext < now - milliseconds(100))
+                floodNext = now; // the thread was held up: no burst to catch up
+        }
+    }
+
     void onTimers(TimePoint now)
     {
+        rawTraffic(now);
         if (restartPending && now >= restartAt) {
             restartPending = false;
             event("restart");
@@ -785,6 +889,10 @@ struct Simulator::Impl {
             next = std::min(next, lastInput + milliseconds(kFrameIdleMs));
         if (discarding)
             next = std::min(next, lastInput + milliseconds(kDiscardIdleMs));
+        if (polling.load())
+            next = std::min(next, nextPoll);
+        if (flooding.load())
+            next = std::min(next, floodNext);
         if (next == TimePoint::max())
             return -1;
         auto ms = std::chrono::duration_cast<milliseconds>(next - now).count();
@@ -957,7 +1065,58 @@ void Simulator::UpdateFaults(const std::function<void(Faults&)>& change)
 void Simulator::SetAutoPowerUp(bool on) { d_->autoPower = on; }
 bool Simulator::AutoPowerUp() const { return d_->autoPower.load(); }
 void Simulator::SetBaud(int baud) { d_->baud = baud > 0 ? baud : 0; }
+
+void Simulator::ReleaseGap()
+{
+    ++d_->gapReleases;
+    d_->wake();
+}
 int Simulator::Baud() const { return d_->baud.load(); }
+
+void Simulator::StartPolling(const std::string& frame, int everyMs)
+{
+    {
+        std::lock_guard<std::mutex> lock(d_->m);
+        d_->pollFrame = frame;
+        d_->pollEveryMs = std::max(1, everyMs);
+        d_->pollRestart = true;
+        d_->polling = true;
+    }
+    d_->wake();
+}
+
+void Simulator::StopPolling()
+{
+    std::lock_guard<std::mutex> lock(d_->m);
+    d_->pollEveryMs = 0;
+    d_->polling = false;
+}
+
+bool Simulator::Polling() const { return d_->polling.load(); }
+uint64_t Simulator::PollsSent() const { return d_->pollsSent.load(); }
+
+void Simulator::StartFlood(int ms, int baud)
+{
+    {
+        std::lock_guard<std::mutex> lock(d_->m);
+        d_->floodBaud = std::max(10, baud);
+        d_->floodMs = std::max(0, ms);
+        d_->floodRestart = true;
+        d_->floodBytes = 0;
+        d_->flooding = true;
+    }
+    d_->wake();
+}
+
+void Simulator::StopFlood()
+{
+    std::lock_guard<std::mutex> lock(d_->m);
+    d_->floodBaud = 0;
+    d_->flooding = false;
+}
+
+bool Simulator::Flooding() const { return d_->flooding.load(); }
+uint64_t Simulator::FloodBytes() const { return d_->floodBytes.load(); }
 
 std::vector<uint8_t> Simulator::ReceivedImage() const
 {

@@ -43,6 +43,7 @@ struct Faults {
     std::size_t chunkSize = 0;           // >0: every text goes out in pieces of this many bytes
     std::vector<std::size_t> splitAt;    // byte offsets at which every text is cut into pieces
     int chunkGapMs = 30;                 // pause between pieces, so they arrive separately
+    bool gapsUntilReleased = false;      // each gap lasts until ReleaseGap() instead of chunkGapMs
     bool piecesTaken = false;            // each gap starts once the far end took the piece before (up to 5 s)
     bool noise = false;                  // zero bytes and line noise before every reply (AT replies, loader texts, its 'P'; block answers stay clean)
     std::string noiseBytes = std::string("\0\0\xff\x7f#~\0", 7);
@@ -144,6 +145,9 @@ public:
     void SetAutoPowerUp(bool on);
     bool AutoPowerUp() const;
     void SetBaud(int baud); // 0 = unpaced
+    // Ends one gap of Faults::gapsUntilReleased (the next one when none
+    // waits yet).
+    void ReleaseGap();
     int Baud() const;
     // The listening windows of Options, from the next power-up (or
     // application start) on.
@@ -181,6 +185,22 @@ public:
     static std::vector<CardRecord> SampleRecords(int year, int month, int day, int count);
     // The AT+SHOW report as the device would print it now (without OK).
     std::string Report() const;
+
+    // ---- raw traffic source (whatever mode the device is in) ----
+    // Sends `frame` now and then every `everyMs` (at least 1) until
+    // StopPolling, as a master polling a meter would; what comes back is
+    // reported to the observer as received traffic.
+    void StartPolling(const std::string& frame, int everyMs);
+    void StopPolling();
+    bool Polling() const;
+    uint64_t PollsSent() const;
+    // Sends a numbered text at the full rate of `baud` (10 bits per byte)
+    // for `ms` milliseconds. Every line is "FLOOD nnnnnnnn " plus letters and
+    // CR LF, 64 bytes, so a lost byte shows.
+    void StartFlood(int ms, int baud);
+    void StopFlood();
+    bool Flooding() const;
+    uint64_t FloodBytes() const;
 
     // Every command line taken in configuration mode (without CR LF), in order.
     std::vector<std::string> ReceivedCommands() const;

@@ -2,6 +2,7 @@
 // pseudo-terminal, for trying the tool without hardware.
 #include "serial/PortList.h"
 #include "sim/Simulator.h"
+#include "debug/HexText.h"
 
 #include <cerrno>
 #include <csignal>
@@ -38,6 +39,8 @@ const char* const kUsage =
     "  --batch N            card records per reply (10)\n"
     "  --name NAME          link name (default sim, or sim-<pid> when taken)\n"
     "  --quiet              do not log the traffic\n"
+    "  --command CMD        run a typed command at start (repeatable), e.g.\n"
+    "                       --command 'poll 01 03 00 00 00 02 C4 0B 1000'\n"
     "faults:\n"
     "  --silent             answer nothing\n"
     "  --error CMD          answer commands starting with CMD with ERROR (repeatable)\n"
@@ -57,6 +60,8 @@ const char* const kCommands =
     "  e CMD error for CMD (e alone: none) | w MS slow | k N chunks | t N,N split | g MS gap\n"
     "  n noise on/off | r K reject block | d K drop answer | x N err_ handshakes\n"
     "  c [N] close line (now / after N reply bytes) | o open a new line | b N baud\n"
+    "  poll HEX.. MS send the hex frame every MS ms (poll alone: stop)\n"
+    "  flood S [BAUD] numbered text at the line rate for S seconds (flood alone: stop)\n"
     "  i status | h help | q quit\n";
 
 std::mutex outM;
@@ -270,6 +275,40 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
         say("port " + sim.PortPath() + (linked.empty() ? "" : " (link " + linked + ")"));
     } else if (word == "b" && toInt(arg, n)) {
         sim.SetBaud(static_cast<int>(n));
+    } else if (word == "poll") {
+        // poll 01 03 00 00 00 02 C4 0B 1000: the frame, then the period.
+        const std::size_t cut = arg.find_last_of(' ');
+        std::string frame;
+        if (arg.empty()) {
+            sim.StopPolling();
+            say("polling stopped after " + std::to_string(sim.PollsSent()) + " frames");
+            return true;
+        }
+        if (cut == std::string::npos || !toInt(arg.substr(cut + 1), n) || n < 1 ||
+            pell::ParseHexText(arg.substr(0, cut), 5120, frame) != pell::HexParse::Ok || frame.empty()) {
+            say("poll wants hex bytes and a period in ms, like: poll 01 03 00 00 00 02 C4 0B 1000");
+            return true;
+        }
+        sim.StartPolling(frame, static_cast<int>(n));
+        say("polling every " + std::to_string(n) + " ms: " + readable(frame));
+        return true;
+    } else if (word == "flood") {
+        std::istringstream a(arg);
+        std::string seconds, rate;
+        a >> seconds >> rate;
+        long baudRate = sim.Baud() > 0 ? sim.Baud() : 115200;
+        if (seconds.empty()) {
+            sim.StopFlood();
+            say("flood stopped after " + std::to_string(sim.FloodBytes()) + " bytes");
+            return true;
+        }
+        if (!toInt(seconds, n) || n > 86400 || (!rate.empty() && (!toInt(rate, baudRate) || baudRate < 10))) {
+            say("flood wants seconds and optionally a baud rate, like: flood 10 921600");
+            return true;
+        }
+        sim.StartFlood(static_cast<int>(n * 1000), static_cast<int>(baudRate));
+        say("flooding for " + std::to_string(n) + " s at " + std::to_string(baudRate) + " baud");
+        return true;
     } else if (word == "i") {
         printStatus(sim);
         return true;
@@ -292,6 +331,7 @@ int main(int argc, char** argv)
     std::string name = "sim";
     bool autoPower = false;
     bool powered = false;
+    std::vector<std::string> startCommands;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         auto value = [&](long& out) {
@@ -329,6 +369,8 @@ int main(int argc, char** argv)
             }
         } else if (a == "--quiet") {
             quiet = true;
+        } else if (a == "--command" && i + 1 < argc) {
+            startCommands.push_back(argv[++i]);
         } else if (a == "--silent") {
             opt.faults.silent = true;
         } else if (a == "--error" && i + 1 < argc) {
@@ -404,6 +446,9 @@ int main(int argc, char** argv)
     const bool interactive = ::isatty(STDIN_FILENO) == 1;
     if (interactive)
         say(kCommands);
+    for (const auto& c : startCommands)
+        if (!command(sim, link, name, c))
+            return 0;
 
     bool stdinOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
     std::string pending;

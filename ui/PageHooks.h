@@ -59,6 +59,15 @@ public:
     virtual bool IsReceiving() const = 0;
     virtual void ToggleReceive() = 0;
     virtual ITerminalReceiver* TerminalReceiver() = 0;
+    // Stops the page's sender thread; the main window calls it before it
+    // destroys any page.
+    virtual void StopTerminal() {}
+    // Tells whether another page holds the line (sends are skipped
+    // meanwhile); called on any thread. nullptr clears it.
+    virtual void SetLineCheck(std::function<bool()>) {}
+    // How the page enables and disables the main window's navigation while
+    // it receives; called on the UI thread. nullptr clears it.
+    virtual void SetNavigationSwitch(std::function<void(bool enable)>) {}
 };
 
 } // namespace pell

@@ -506,5 +506,78 @@ TEST_F(EngineOnLine, PortClosedMidCommandEndsTheWait)
     EXPECT_FALSE(engine.DrainPending()) << "a closed line brings no late reply";
 }
 
+bool endsWithLeave(std::string_view reply)
+{
+    return reply.size() >= 9 && reply.substr(reply.size() - 9) == "\r\nleave\r\n";
+}
+
+// A reply that ends without the row's OK text: the caller's test for its
+// end answers the command, and the rest of a reply is awaited after the
+// pause (ended by its end, the clock, the line going away or a cancel).
+TEST_F(EngineOnLine, CallerToldReplyEndsAndTheRestOfAReplyIsAwaited)
+{
+    SetParamValue(kIdRecords, "");
+    controller.Start([](const std::string& line) {
+        if (line == "AT+RDNFCRCRD=\r\n")
+            return std::vector<std::string>{"Record:1;a\r\n", "\r\nleave\r\n"};
+        return std::vector<std::string>{};
+    });
+    // Answered at the batch marker: no time-out, the usual pause.
+    std::string text;
+    const std::size_t pauses = pauseClock.count();
+    int result = -1;
+    {
+        std::thread sender([&] { result = engine.SendCommand(kIdRecords, text, endsWithLeave); });
+        sender.join();
+    }
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(text, "AT+RDNFCRCRD=\r\n");
+    EXPECT_EQ(engine.GetReplyText(), "Record:1;a\r\n\r\nleave\r\n");
+    EXPECT_EQ(pauseClock.count(), pauses + 1);
+    EXPECT_FALSE(engine.DrainPending());
+    std::size_t pausesSoFar = pauseClock.count();
+    // Already complete: the wait for the rest returns at once, no pause.
+    EXPECT_TRUE(engine.WaitForReplyEnd(endsWithLeave, 4000));
+    EXPECT_EQ(pauseClock.count(), pauses + 1);
+
+    const auto never = [](std::string_view) { return false; };
+    struct Case {
+        const char* name;
+        std::function<void()> end; // ends the wait for the rest
+    };
+    const Case cases[] = {
+        {"the clock runs out", [&] { expire(waitClock.waitsBegun(), 4000); }},
+        {"the wait is cancelled", [&] { engine.CancelWait(); }},
+    };
+    const auto waitForRest = [&](const std::function<void()>& end) {
+        const int begun = waitClock.waitsBegun();
+        std::atomic<bool> done{false};
+        bool ended = true;
+        std::thread waiter([&] {
+            ended = engine.WaitForReplyEnd(never, 4000);
+            done = true;
+        });
+        ASSERT_TRUE(waitClock.awaitWait(begun + 1));
+        end();
+        ASSERT_TRUE(WaitUntil([&] { return done.load(); }, std::chrono::seconds(30)));
+        waiter.join();
+        EXPECT_FALSE(ended);
+        EXPECT_EQ(pauseClock.count(), pausesSoFar) << "no pause without an answer";
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        waitForRest(c.end);
+    }
+    // The next command starts afresh; its line then goes away.
+    {
+        std::thread sender([&] { result = engine.SendCommand(kIdRecords, text, endsWithLeave); });
+        sender.join();
+    }
+    EXPECT_EQ(result, 1);
+    pausesSoFar = pauseClock.count();
+    SCOPED_TRACE("the line goes away");
+    waitForRest([&] { port.ClosePort(); });
+}
+
 } // namespace
 } // namespace pell

@@ -753,5 +753,30 @@ TEST_F(SimFixture, FaultsAndStoresChangeSafelyWhileTheDeviceTalks)
     EXPECT_EQ(sim->CommandCount(), 20u);
 }
 
+// The raw traffic source: a polled meter's request again and again (the
+// device may be off), and a flood of numbered lines at a line rate.
+TEST_F(SimFixture, RawTrafficPollsAndFloods)
+{
+    Begin();
+    const std::string frame("\x01\x03\x00\x00\x00\x02\xC4\x0B", 8);
+    sim->StartPolling(frame, 5);
+    const std::string three = line->readExactly(frame.size() * 3);
+    EXPECT_EQ(three, frame + frame + frame);
+    sim->StopPolling();
+    EXPECT_FALSE(sim->Polling());
+    ASSERT_TRUE(Eventually([&] { return sim->PollsSent() >= 3; }));
+    line->discardInput();
+
+    sim->StartFlood(100, 115200);
+    ASSERT_TRUE(Eventually([&] { return !sim->Flooding(); }));
+    const uint64_t sent = sim->FloodBytes();
+    ASSERT_GT(sent, 0u);
+    const std::string got = line->readExactly(static_cast<std::size_t>(sent));
+    ASSERT_EQ(got.size(), sent);
+    EXPECT_EQ(got.substr(0, 15), "FLOOD 00000000 ");
+    EXPECT_EQ(got.substr(62, 2), "\r\n");
+    EXPECT_LE(sent, 2000u); // 100 ms at 11,520 bytes/s, with room for a slow start
+}
+
 } // namespace
 } // namespace pell::sim
