@@ -8,12 +8,12 @@ namespace pell::cli {
 namespace {
 
 // Options a subcommand takes besides the common ones.
-enum Extra : unsigned { kNoExtra = 0, kOutput = 1, kDryRun = 2, kBoot = 4 };
+enum Extra : unsigned { kNoExtra = 0, kOutput = 1, kDryRun = 2, kBoot = 4, kYes = 8, kClock = 16, kOptionalValue = 32, kDates = 64 };
 
 struct VerbInfo {
     Verb verb;
     const char* name;
-    int operands;       // how many positional operands it needs
+    int operands;       // how many positional operands it needs (one more with kOptionalValue)
     unsigned extras;
     bool json;          // whether --json applies
     const char* usage;
@@ -53,6 +53,12 @@ const VerbInfo kVerbs[] = {
      "each confirmed by the boot loader; a rejected or unanswered block starts\n"
      "the image again. A progress bar on stderr shows blocks, bytes/s and the\n"
      "time left. --wait limits how long the boot loader may stay silent.\n"},
+    {Verb::Records, "records", 0, kOutput | kDates, true,
+     "halden records --from DATE --to DATE -o FILE.csv [common options]",
+     "Queries the controller's card records of the days from --from to --to\n"
+     "(DATE as YYYY-MM-DD or YYYY/M/D) batch by batch, as \"开始查询\" does, and\n"
+     "saves them as the window's CSV file (code page 936) once the query has\n"
+     "ended; nothing is written when it fails. --json also prints the records.\n"},
 };
 
 const char kCommon[] =
@@ -103,6 +109,24 @@ bool parseNumber(const std::string& text, long min, long max, long& out)
             return false;
     out = std::strtol(text.c_str(), nullptr, 10);
     return out >= min && out <= max;
+}
+
+// "2026-01-04", "2026/1/4" -> "2026/1/4" (the form the records page sends).
+bool normaliseDate(const std::string& text, std::string& out)
+{
+    long parts[3] = {0, 0, 0};
+    std::size_t start = 0;
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t end = i < 2 ? text.find_first_of("-/", start) : text.size();
+        if (end == std::string::npos)
+            return false;
+        if (!parseNumber(text.substr(start, end - start), i == 0 ? 2000 : 1, i == 0 ? 2099 : (i == 1 ? 12 : 31),
+                         parts[i]))
+            return false;
+        start = end + 1;
+    }
+    out = std::to_string(parts[0]) + "/" + std::to_string(parts[1]) + "/" + std::to_string(parts[2]);
+    return true;
 }
 
 } // namespace
@@ -207,6 +231,22 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args)
             if (!flag())
                 return fail("--dry-run takes no value");
             o.dryRun = true;
+        } else if (arg == "--yes") {
+            if (!flag())
+                return fail("--yes takes no value");
+            o.yes = true;
+        } else if (arg == "--system") {
+            if (!flag())
+                return fail("--system takes no value");
+            o.clockSystem = true;
+        } else if (arg == "--set") {
+            if (!value(o.clockText) || o.clockText.empty())
+                return fail("--set wants \"YYYY/MM/DD hh:mm:ss\"");
+        } else if (arg == "--from" || arg == "--to") {
+            std::string& date = arg == "--from" ? o.from : o.to;
+            std::string text;
+            if (!value(text) || !normaliseDate(text, date))
+                return fail(arg + " wants a date YYYY-MM-DD");
         } else if (arg == "--boot") {
             if (!flag())
                 return fail("--boot takes no value");
@@ -214,7 +254,9 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args)
         } else if (arg == "--") {
             for (++i; i < args.size(); ++i)
                 operands.push_back(args[i]);
-        } else if (arg.size() > 1 && arg[0] == '-' && !(verb && verb->verb == Verb::Set && operands.size() == 1)) {
+        } else if (arg.size() > 1 && arg[0] == '-' &&
+                   !(verb && (verb->verb == Verb::Set || (verb->extras & kOptionalValue)) &&
+                     operands.size() == 1)) {
             return fail("unknown option " + args[i]);
         } else if (verb == nullptr) {
             verb = findVerb(arg);
@@ -246,8 +288,22 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args)
         return fail("'" + name + "' takes no --boot");
     if (o.json && !verb->json)
         return fail("'" + name + "' has no --json output");
-    if (static_cast<int>(operands.size()) != verb->operands)
+    if ((!o.from.empty() || !o.to.empty()) && !(verb->extras & kDates))
+        return fail("'" + name + "' takes no --from or --to");
+    if ((verb->extras & kDates) && (o.from.empty() || o.to.empty() || o.output.empty()))
         return fail(std::string("usage: ") + verb->usage);
+    if (o.yes && !(verb->extras & kYes))
+        return fail("'" + name + "' takes no --yes");
+    if ((o.clockSystem || !o.clockText.empty()) && !(verb->extras & kClock))
+        return fail("'" + name + "' takes no --system or --set");
+    if (o.clockSystem && !o.clockText.empty())
+        return fail("clock takes --system or --set, not both");
+    const int given = static_cast<int>(operands.size());
+    const bool optional = verb->extras & kOptionalValue;
+    if (given != verb->operands && !(optional && given == verb->operands + 1))
+        return fail(std::string("usage: ") + verb->usage);
+    if ((verb->extras & kYes) && !o.yes)
+        return fail("'" + name + "' changes the controller; add --yes");
     switch (o.verb) {
     case Verb::Read:
         if (o.output.empty())
@@ -265,7 +321,18 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args)
         o.target = operands[0];
         o.value = operands[1];
         break;
-    case Verb::None:
+    case Verb::Counter:
+    case Verb::Meter: {
+        long n = 0;
+        if (!parseNumber(operands[0], 1, 4, n))
+            return fail(name + " wants N from 1 to 4");
+        o.index = static_cast<int>(n);
+        o.hasValue = given == 2;
+        if (o.hasValue)
+            o.value = operands[1];
+        break;
+    }
+    default:
         break;
     }
     r.ok = true;

@@ -6,7 +6,10 @@
 
 namespace pell::cli {
 
-enum class Verb { None, Read, Write, Diff, Get, Set, Flash };
+enum class Verb {
+    None, Read, Write, Diff, Get, Set, Flash,
+    Version, Signal, Restart, Factory, ClearCache, ClearMeter, Clock, Counter, Meter, Records,
+};
 
 struct CliOptions {
     Verb verb = Verb::None;
@@ -16,12 +19,18 @@ struct CliOptions {
     bool json = false;          // --json
     bool verbose = false;       // --verbose: the job log on stderr
     int waitSeconds = 60;       // --wait: for configuration mode / the boot loader; 0 = no limit
-    std::string output;         // -o FILE (read)
+    std::string output;         // -o FILE (read, records)
     std::string file;           // FILE (write, diff), IMAGE (flash)
     std::string target;         // LABEL|ID (get, set)
     std::string value;          // VALUE (set), as typed (UTF-8)
     bool dryRun = false;        // --dry-run (write)
     bool boot = false;          // --boot (flash)
+    bool yes = false;           // --yes: the command may change the controller
+    bool clockSystem = false;   // --system (clock)
+    std::string clockText;      // --set "YYYY/MM/DD hh:mm:ss" (clock)
+    int index = 0;              // N (counter, meter): 1 to 4
+    bool hasValue = false;      // VALUE given (counter, meter)
+    std::string from, to;       // --from, --to (records): yyyy/M/d
 };
 
 struct ParsedArgs {

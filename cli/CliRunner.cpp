@@ -11,6 +11,8 @@
 #include "config/ConfigJobs.h"
 #include "config/ConfigTexts.h"
 #include "download/DownloadSession.h"
+#include "pages/ClockRequest.h"
+#include "pages/HistoryRecords.h"
 #include "download/DownloadTexts.h"
 #include "protocol/CommandEngine.h"
 #include "protocol/CommandTable.h"
@@ -25,6 +27,7 @@
 #include <optional>
 #include <ostream>
 #include <cstring>
+#include <sstream>
 
 namespace pell::cli {
 
@@ -80,7 +83,14 @@ private:
 // that hands it the controller's bytes. Stopped in reverse order.
 struct ConfigLink {
     ConfigLink(CSerial& port, const CliEnv& env)
-        : engine(port, *env.clock, env.pauseClock), controller(view, port, engine, RequestLookup()),
+        : engine(port, *env.clock, env.pauseClock),
+          controller(view, port, engine,
+                     [this](RequestSlot slot) {
+                         // The records page's request lives with its records.
+                         if (slot == RequestSlot::Records)
+                             return recordsRequest.load();
+                         return &requests[static_cast<std::size_t>(slot)];
+                     }),
           dispatcher(port)
     {
         view.SetRefusalCheck([this] { return engine.ReplyResult() == kReplyError; });
@@ -99,6 +109,9 @@ struct ConfigLink {
 
     CommandEngine engine;
     TerminalView view;
+    // The pages' request texts (clock, counters, records, serial meters).
+    RequestText requests[10];
+    std::atomic<RequestText*> recordsRequest{nullptr};
     ConfigController controller;
     ReceiveDispatcher dispatcher;
 };
@@ -137,6 +150,16 @@ public:
         case Verb::Get: return get();
         case Verb::Set: return set();
         case Verb::Flash: return flash();
+        case Verb::Version: return maintenance(kJobVersion, false);
+        case Verb::Signal: return maintenance(kJobSignal, false);
+        case Verb::Restart: return maintenance(kJobRestart, false);
+        case Verb::Factory: return maintenance(kJobFactory, false);
+        case Verb::ClearCache: return maintenance(kJobClearCache, true);
+        case Verb::ClearMeter: return maintenance(kJobClearMeter, true);
+        case Verb::Clock: return clock();
+        case Verb::Counter:
+        case Verb::Meter: return initialValue();
+        case Verb::Records: return records();
         case Verb::None: break;
         }
         return kExitUsage;
@@ -551,6 +574,199 @@ private:
         if (sent.empty())
             return fail(kExitRefused, "nothing was sent");
         return commandsOutcome(sent);
+    }
+
+    // ---- maintenance, clock, initial values ----
+
+    static bool succeeded(const std::string& gbkMessage)
+    {
+        // "...成功" (succeeded) against "...失败" (failed).
+        const std::string_view ok = "\xB3\xC9\xB9\xA6";
+        return gbkMessage.size() >= ok.size() &&
+               gbkMessage.compare(gbkMessage.size() - ok.size(), ok.size(), ok) == 0;
+    }
+
+    // A button of the configuration page: its job, the controller's answer
+    // as the log holds it, and the box the job shows.
+    int maintenance(int code, bool clearButton)
+    {
+        if (int status = startConfig())
+            return status;
+        TerminalView& view = link_->view;
+        view.SetYes(o_.yes);
+        const std::size_t logBefore = view.LogTexts().size();
+        const std::size_t boxesBefore = view.Messages().size();
+        const int runsBefore = link_->controller.Worker().JobsRun();
+        if (clearButton)
+            link_->controller.OnClearButton(code);
+        else
+            link_->controller.OnJobButton(code);
+        if (link_->controller.JobState() == kJobIdle && link_->controller.Worker().JobsRun() == runsBefore)
+            return fail(kExitRefused, "the job was not started");
+        if (int status = awaitJob(runsBefore))
+            return status;
+        const std::vector<std::string> log = view.LogTexts();
+        std::string command, answer;
+        for (std::size_t i = logBefore; i < log.size(); ++i) {
+            if (log[i].rfind("AT+", 0) != 0)
+                continue;
+            command = log[i];
+            if (i + 1 < log.size() && log[i + 1].rfind("AT+", 0) != 0)
+                answer = log[i + 1];
+            break;
+        }
+        if (command.empty())
+            return fail(kExitRefused, "nothing was sent");
+        std::string body = answer;
+        for (const char* tail : {"\r\nOK\r\n", "\r\nERROR\r\n"})
+            if (const std::size_t at = body.rfind(tail); at != std::string::npos)
+                body.resize(at);
+        if (!TrimLineBreaks(body).empty())
+            out_ << GbkToUtf8(TrimLineBreaks(body)) << "\n";
+        const std::vector<std::string> boxes = view.Messages();
+        for (std::size_t i = boxesBefore; i < boxes.size(); ++i)
+            err_ << GbkToUtf8(TrimLineBreaks(boxes[i])) << "\n";
+        if (code == kJobRestart && answer.find("\r\nOK\r\n") != std::string::npos)
+            err_ << GbkToUtf8(TrimLineBreaks(log.back())) << "\n";
+        out_.flush();
+        const std::string sent = GbkToUtf8(TrimLineBreaks(command));
+        if (answer.find("\r\nOK\r\n") == std::string::npos) {
+            if (answer.find("\r\nERROR\r\n") != std::string::npos)
+                return fail(kExitRefused, "the controller refused " + sent);
+            return fail(kExitSilent, "the controller did not confirm " + sent);
+        }
+        if (code == kJobFactory && !view.LoadSucceeded())
+            return fail(kExitSilent, "factory settings restored, but the parameters could not be read back");
+        return kExitOk;
+    }
+
+    // A page request (clock, counter, serial meter) taken by the worker.
+    int request(RequestSlot slot, const std::string& text, bool read)
+    {
+        if (int status = startConfig())
+            return status;
+        TerminalView& view = link_->view;
+        const std::size_t boxesBefore = view.Messages().size();
+        const int runsBefore = link_->controller.Worker().JobsRun();
+        link_->requests[static_cast<std::size_t>(slot)].Set(text);
+        if (int status = awaitJob(runsBefore))
+            return status;
+        const std::vector<std::string> boxes = view.Messages();
+        const std::string box = boxes.size() > boxesBefore ? boxes.back() : std::string();
+        if (read && succeeded(box))
+            out_ << GbkToUtf8(TrimLineBreaks(view.RequestAnswer())) << "\n";
+        err_ << GbkToUtf8(box) << "\n";
+        out_.flush();
+        if (!succeeded(box))
+            return fail(kExitRefused, "the controller did not confirm the request (" + GbkToUtf8(box) + ")");
+        return kExitOk;
+    }
+
+    int clock()
+    {
+        std::string text = SystemClockRequest(LocalCivilTimeNow());
+        if (!o_.clockText.empty()) {
+            const std::size_t blank = o_.clockText.find(' ');
+            const std::string date = o_.clockText.substr(0, blank);
+            const std::string time = blank == std::string::npos ? std::string() : o_.clockText.substr(blank + 1);
+            const std::optional<int> weekday = LocalWeekday(ParsePickedDateTime(date, time));
+            const bool shaped = blank != std::string::npos && std::count(date.begin(), date.end(), '/') == 2 &&
+                                std::count(time.begin(), time.end(), ':') == 2;
+            if (!shaped || !weekday)
+                return fail(kExitUsage, "--set wants a local time \"YYYY/MM/DD hh:mm:ss\"");
+            text = ManualClockRequest(date, time, *weekday);
+        }
+        return request(RequestSlot::Clock, text, false);
+    }
+
+    int initialValue()
+    {
+        const bool counter = o_.verb == Verb::Counter;
+        const int first = static_cast<int>(counter ? RequestSlot::Counter0 : RequestSlot::Serial0);
+        const auto slot = static_cast<RequestSlot>(first + o_.index - 1);
+        std::string text = "?";
+        if (o_.hasValue) {
+            std::string value;
+            if (!Utf8ToGbk(o_.value, value) || value.empty())
+                return fail(kExitUsage, "the value is no text that code page 936 can carry");
+            if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos || value.size() > 98)
+                return fail(kExitUsage, "the value must be one line of at most 98 bytes");
+            text = "=" + value;
+        }
+        return request(slot, text, !o_.hasValue);
+    }
+
+    // ---- history records ----
+
+    // The records page's "开始查询" with an export path: job 13 reads the
+    // batches and, when the query succeeded, writes the CSV file whole.
+    int records()
+    {
+        if (int status = startConfig())
+            return status;
+        TerminalView& view = link_->view;
+        auto records = std::make_shared<HistoryRecords>();
+        OfferHistoryRecords(records);
+        link_->recordsRequest.store(&records->request);
+        const std::size_t boxesBefore = view.Messages().size();
+        const int runsBefore = link_->controller.Worker().JobsRun();
+        int status = kExitOk;
+        if (!records->StartQuery(o_.from, o_.to, o_.output, o_.output))
+            status = fail(kExitRefused, "a records query is already running");
+        else
+            status = awaitJob(runsBefore);
+        // The worker has let go of the records (the job ended or stopped).
+        link_->controller.Stop();
+        link_->recordsRequest.store(nullptr);
+        WithdrawHistoryRecords(records.get());
+        if (status != kExitOk)
+            return status;
+        const std::vector<std::string> boxes = view.Messages();
+        bool ok = false;
+        std::string saveFailure;
+        for (std::size_t i = boxesBefore; i < boxes.size(); ++i) {
+            if (boxes[i] == recordtext::kQueryOk)
+                ok = true;
+            else if (boxes[i].rfind(recordtext::kSaveFailed, 0) == 0)
+                saveFailure = boxes[i];
+        }
+        if (!saveFailure.empty())
+            return fail(kExitFile, GbkToUtf8(saveFailure));
+        if (!ok)
+            return fail(kExitSilent, "the records query failed (" + GbkToUtf8(recordtext::kQueryFailed) +
+                                         "); nothing was written");
+        if (o_.json) {
+            out_ << "{\"ok\":true,\"file\":" << JsonString(o_.output) << ",\"records\":" << records->RecordCount()
+                 << ",\"rows\":[";
+            std::istringstream lines(records->RecordText());
+            std::string line;
+            bool header = true, first = true;
+            while (std::getline(lines, line)) {
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                if (header || line.empty()) {
+                    header = false;
+                    continue;
+                }
+                out_ << (first ? "" : ",") << "[";
+                std::size_t start = 0;
+                for (bool firstField = true;; firstField = false) {
+                    const std::size_t end = line.find(';', start);
+                    out_ << (firstField ? "" : ",")
+                         << JsonString(GbkToUtf8(line.substr(start, end == std::string::npos ? end : end - start)));
+                    if (end == std::string::npos)
+                        break;
+                    start = end + 1;
+                }
+                out_ << "]";
+                first = false;
+            }
+            out_ << "]}\n";
+        } else {
+            out_ << "saved " << records->RecordCount() << " records to " << o_.output << "\n";
+        }
+        out_.flush();
+        return kExitOk;
     }
 
     // ---- firmware ----

@@ -14,6 +14,7 @@ void TerminalView::AppendLog(std::string_view text)
     bool commandEnded = false;
     {
         std::lock_guard<std::mutex> lock(m_);
+        log_.emplace_back(text);
         if (text == configtext::kLoadOk) {
             loadOk_ = true;
             loadFailed_ = false;
@@ -67,6 +68,36 @@ void TerminalView::MessageBox(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_);
     messages_.push_back(text);
+}
+
+bool TerminalView::AskYesNo(const std::string&)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return yes_;
+}
+
+void TerminalView::ShowRequestAnswer(RequestSlot, const std::string& gbkText)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    answer_ = gbkText;
+}
+
+void TerminalView::SetYes(bool yes)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    yes_ = yes;
+}
+
+std::vector<std::string> TerminalView::LogTexts() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return log_;
+}
+
+std::string TerminalView::RequestAnswer() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return answer_;
 }
 
 void TerminalView::Edit(int id, const std::string& text)

@@ -5,6 +5,7 @@
 // terminal); the jobs' command results are kept in the order they came.
 #include "common/Clock.h"
 #include "config/IConfigView.h"
+#include "pages/RequestText.h"
 
 #include <functional>
 #include <map>
@@ -41,6 +42,12 @@ public:
     bool SetPageValues(const std::vector<PageValue>& values) override;
     PageReadings GetPageValues(const std::vector<int>& ids) override;
     void MessageBox(const std::string& text) override;
+    // The questions before a job that changes the controller: answered as
+    // the command line said (--yes).
+    bool AskYesNo(const std::string& text);
+    // An initial value read from the controller.
+    void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText);
+    void SetYes(bool yes);
 
     // What the user typed for a parameter (halden set).
     void Edit(int id, const std::string& text);
@@ -51,6 +58,9 @@ public:
     bool LoadFailed() const;
     std::vector<SentCommand> Sent() const;
     std::vector<std::string> Messages() const;
+    // Every log text so far, in order.
+    std::vector<std::string> LogTexts() const;
+    std::string RequestAnswer() const;
     // Set whenever the page is set idle (a job ended).
     Event& Idle() { return idle_; }
 
@@ -65,6 +75,9 @@ private:
     bool loadFailed_ = false;
     std::vector<SentCommand> sent_;
     std::vector<std::string> messages_;
+    std::vector<std::string> log_;
+    std::string answer_;
+    bool yes_ = false;
     Event idle_;
 };
 

@@ -43,6 +43,10 @@ TEST(CliArgs, AcceptsAndRefuses)
         {{}, false, "no command given"},
         {{"--json=yes", "get", "1"}, false, "--json takes no value"},
         {{"--help"}, true, "", Verb::None},
+        {{"records", "--from", "2026-1-4", "--to", "2026/01/05", "-o", "r.csv"}, true, "", Verb::Records},
+        {{"records", "--from", "2026-1-4", "-o", "r.csv"}, false, "usage: halden records"},
+        {{"records", "--from", "4.1.2026", "--to", "2026-1-5", "-o", "r.csv"}, false, "--from wants a date"},
+        {{"get", "1", "--to", "2026-1-5"}, false, "takes no --from or --to"},
         {{"flash", "--help"}, true, "", Verb::Flash},
     };
     for (const ArgsCase& c : cases) {
@@ -67,7 +71,7 @@ TEST(CliArgs, AcceptsAndRefuses)
 
 TEST(CliArgs, HelpPagesAndUsageStatus)
 {
-    for (Verb verb : {Verb::Read, Verb::Write, Verb::Diff, Verb::Get, Verb::Set, Verb::Flash}) {
+    for (Verb verb : {Verb::Read, Verb::Write, Verb::Diff, Verb::Get, Verb::Set, Verb::Flash, Verb::Records}) {
         const std::string page = HelpText(verb);
         EXPECT_EQ(page.rfind(std::string("usage: halden ") + VerbName(verb), 0), 0u) << page;
         EXPECT_NE(page.find("Exit status"), std::string::npos);

@@ -206,6 +206,32 @@ TEST_F(CliWithSimulator, GetAndSetOneParameter)
     EXPECT_EQ(device->CommandCount(), 0u);
 }
 
+TEST_F(CliWithSimulator, RecordsToCsv)
+{
+    device->SetRecords(sim::Simulator::SampleRecords(2026, 3, 31, 25)); // three batches of ten
+    const std::string path = file("records.csv");
+    ASSERT_EQ(run({"records", "--from", "2026-01-01", "--to", "2026/3/31", "-o", path, "--json"}), kExitOk)
+        << err.str();
+    EXPECT_EQ(commandsAfterReadBack().front(), "AT+RDNFCRCRD=;2026/1/1,0:0:0;2026/3/31,23:55:55");
+    EXPECT_EQ(out.str().rfind("{\"ok\":true,\"file\":\"" + path + "\",\"records\":25,\"rows\":[[\"", 0), 0u)
+        << out.str();
+    const std::string csv = slurp(path);
+    // The window's CSV: its header with ',' for ';', one CR LF line per record.
+    EXPECT_EQ(csv.rfind("\xD0\xF2\xBA\xC5,\xBF\xA8ID,", 0), 0u);
+    std::size_t lines = 0;
+    for (std::size_t at = csv.find("\r\n"); at != std::string::npos; at = csv.find("\r\n", at + 2))
+        ++lines;
+    EXPECT_EQ(lines, 26u);
+
+    // A query the controller refuses writes nothing.
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+RDNFCRCRD="}; });
+    const std::string failed = file("failed.csv");
+    EXPECT_EQ(run({"records", "--from", "2026-01-01", "--to", "2026-03-31", "-o", failed}), kExitSilent);
+    EXPECT_NE(err.str().find("the records query failed"), std::string::npos) << err.str();
+    EXPECT_NE(access(failed.c_str(), F_OK), 0);
+    EXPECT_EQ(run({"records", "--from", "2026-13-01", "--to", "2026-03-31", "-o", failed}), kExitUsage);
+}
+
 TEST_F(CliWithSimulator, JsonShapes)
 {
     const std::string path = file("j.cfg");
