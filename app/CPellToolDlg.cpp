@@ -120,6 +120,10 @@ void CPellToolDlg::shutdown()
     ShutdownUiCalls();
     dispatcher_.Stop();
     theSerial.SetOwner(nullptr);
+    // The port closes before the pages' threads are stopped: a write under
+    // way (a long text send of the terminal at 9600 baud lasts seconds) and
+    // every wait for an answer end at once instead of running out.
+    theSerial.ClosePort();
     // No page asks the other any more before they go.
     if (config_) {
         config_->SetLineCheck(nullptr);
@@ -145,7 +149,6 @@ void CPellToolDlg::shutdown()
     download_ = nullptr;
     config_ = nullptr;
     terminal_ = nullptr;
-    theSerial.ClosePort();
 }
 
 void CPellToolDlg::contextMenuEvent(QContextMenuEvent* e)

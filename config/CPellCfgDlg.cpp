@@ -2,8 +2,15 @@
 
 #include "ui/UiThread.h"
 #include "config/ConfigTexts.h"
+#include "common/FileIo.h"
+#include "config/ConfigFile.h"
+#include "pages/CPellCfgCntDlg.h"
+#include "pages/CPellCfgDevDlg.h"
+#include "pages/CPellCfgUartDlg.h"
 #include "pages/PageRouter.h"
+#include "ui/Gbk.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMetaObject>
@@ -61,6 +68,27 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent)
     for (const auto& [id, handler] : handlers)
         if (QPushButton* b = Button(id))
             connect(b, &QPushButton::clicked, this, handler);
+
+    saveChooser_ = [](QWidget* owner) {
+        QFileDialog dialog(owner);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilters({QStringLiteral("配置文件(*.cfg)"), QStringLiteral("所有文件(*.*)")});
+        dialog.setDefaultSuffix(QStringLiteral("cfg"));
+        dialog.selectFile(QStringLiteral("zurb"));
+        // Asks before an existing file is replaced (the dialog's default).
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    };
+    openChooser_ = [](QWidget* owner) {
+        QFileDialog dialog(owner);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        dialog.setNameFilter(QStringLiteral("*.cfg"));
+        dialog.setDefaultSuffix(QStringLiteral("cfg"));
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    };
 
     timer_.setInterval(kTimerPeriodMs);
     connect(&timer_, &QTimer::timeout, this, [this] { OnTimer(kTimerId); });
@@ -205,6 +233,40 @@ void CPellCfgDlg::MessageBox(const std::string& text)
     gate_.Run(this, [&] { ShowMessage(this, text); });
 }
 
+bool CPellCfgDlg::AskYesNo(const std::string& text)
+{
+    return ui::AskYesNo(this, text);
+}
+
+// Posted, never waited for: the job's message box that follows is carried
+// out after them, in order.
+
+void CPellCfgDlg::EnableClockControls(bool enable)
+{
+    QMetaObject::invokeMethod(this, [enable] {
+        if (auto* basic = dynamic_cast<CPellCfgDevDlg*>(PageRouter::Instance().Page(CPellCfgDevDlg::kTemplateId)))
+            basic->EnableClockControls(enable);
+    }, Qt::QueuedConnection);
+}
+
+void CPellCfgDlg::ShowRequestAnswer(RequestSlot slot, const std::string& gbkText)
+{
+    QMetaObject::invokeMethod(this, [slot, text = FromGbk(gbkText)] {
+        PageRouter& router = PageRouter::Instance();
+        const int n = static_cast<int>(slot);
+        QLineEdit* edit = nullptr;
+        if (slot >= RequestSlot::Counter0 && slot <= RequestSlot::Counter3) {
+            if (auto* page = dynamic_cast<CPellCfgCntDlg*>(router.Page(CPellCfgCntDlg::kTemplateId)))
+                edit = page->InitialValue(n - static_cast<int>(RequestSlot::Counter0));
+        } else if (slot >= RequestSlot::Serial0 && slot <= RequestSlot::Serial3) {
+            if (auto* page = dynamic_cast<CPellCfgUartDlg*>(router.Page(CPellCfgUartDlg::kTemplateId)))
+                edit = page->InitialValue(n - static_cast<int>(RequestSlot::Serial0));
+        }
+        if (edit != nullptr)
+            edit->setText(text);
+    }, Qt::QueuedConnection);
+}
+
 // ---- buttons and timer ----
 
 void CPellCfgDlg::OnBnClickedReload()
@@ -223,35 +285,58 @@ void CPellCfgDlg::OnBnClickedClearCache() { controller_.OnClearButton(kJobClearC
 
 void CPellCfgDlg::OnBnClickedBrowse()
 {
-    QFileDialog dialog(this);
-    dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("*.cfg"));
-    dialog.setDefaultSuffix(QStringLiteral("cfg"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return;
+    const QString path = openChooser_(this);
+    if (path.isEmpty())
+        return; // cancelled: the path stays
     if (pathEdit_)
-        pathEdit_->setText(dialog.selectedFiles().first());
+        pathEdit_->setText(path);
 }
 
 void CPellCfgDlg::OnBnClickedSaveToFile()
 {
-    // Writing the parameter table to a configuration file comes with the
-    // configuration-file support.
+    // The parameter table, not the pages: edits not yet saved to the
+    // controller are not in the file.
+    const std::string text = FormatConfigText();
+    if (text.empty())
+        return;
+    const QString path = saveChooser_(this);
+    if (path.isEmpty())
+        return; // cancelled: any existing file stays as it was
+    std::string error;
+    // Replaced whole or not at all: a failed write leaves the old file.
+    if (!WriteFileAtomically(QFile::encodeName(path).toStdString(), text, &error)) {
+        ShowMessage(this, configtext::kSaveFailed + ToGbk(QString::fromLocal8Bit(error)));
+        return;
+    }
+    ShowMessage(this, configtext::kSaved);
 }
 
 void CPellCfgDlg::OnBnClickedConfigureFromFile()
 {
-    if (ConfigFilePath().isEmpty()) {
+    const QString path = ConfigFilePath();
+    if (path.isEmpty()) {
         ShowMessage(this, configtext::kSelectFileFirst);
         return;
     }
+    std::string bytes;
+    std::string error;
+    switch (ReadConfigFile(QFile::encodeName(path).toStdString(), bytes, &error)) {
+    case ConfigFileRead::Read:
+        break;
+    case ConfigFileRead::Refused: // empty, or too long for a configuration file
+        ShowMessage(this, configtext::kSelectFileFirst);
+        return;
+    case ConfigFileRead::Failed:
+        ShowMessage(this, configtext::kReadFailed + ToGbk(QString::fromLocal8Bit(error)));
+        return;
+    }
     // Nothing of the file reaches the table while a job runs or a download
-    // holds the line: the check comes first, the parse after it.
-    controller_.OnConfigureFromFile([] {
-        // Reading the file into the parameter table comes with the
-        // configuration-file support; until then no file is applied (job
-        // 18 would only push the table's old values back onto the pages).
-        return false;
+    // holds the line: the check comes first, the parse after it. Rows the
+    // file does not name keep their values, and job 18 runs whether or not
+    // a line matched (it sends only what differs).
+    controller_.OnConfigureFromFile([&] {
+        ParseConfigText(bytes.data(), bytes.size());
+        return true;
     });
 }
 

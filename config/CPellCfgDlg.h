@@ -17,6 +17,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <functional>
+
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -60,6 +62,15 @@ public:
     bool SetPageValues(const std::vector<PageValue>& values) override;
     PageReadings GetPageValues(const std::vector<int>& ids) override;
     void MessageBox(const std::string& text) override;
+    void EnableClockControls(bool enable) override;
+    void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText) override;
+    bool AskYesNo(const std::string& text) override;
+
+    // Where the file dialogs' answers come from (tests give the path or an
+    // empty text for a cancel); the platform's dialogs by default.
+    using FileChooser = std::function<QString(QWidget* owner)>;
+    void SetSaveFileChooser(FileChooser chooser) { saveChooser_ = std::move(chooser); }
+    void SetOpenFileChooser(FileChooser chooser) { openChooser_ = std::move(chooser); }
 
     // Button handlers.
     void OnBnClickedReload();             // 1030
@@ -99,6 +110,8 @@ private:
     void followWaiting();
 
     std::function<void(bool)> navigationSwitch_;
+    FileChooser saveChooser_;
+    FileChooser openChooser_;
     QPlainTextEdit* logEdit_ = nullptr;
     LogView logView_{nullptr};
     QLineEdit* pathEdit_ = nullptr;

@@ -1,6 +1,7 @@
 #include "config/ConfigController.h"
 
 #include "config/ConfigTexts.h"
+#include "config/DeviceJobs.h"
 #include "config/ReportParser.h"
 
 namespace pell {
@@ -74,13 +75,34 @@ bool ConfigController::refusedForDownload()
     return true;
 }
 
+bool ConfigController::confirmed(int code, bool busyFails)
+{
+    const char* question = MaintenanceQuestion(code);
+    if (question == nullptr)
+        return true;
+    // Nothing to ask while the button would be refused anyway.
+    if (jobs_.State() != kJobIdle) {
+        if (busyFails)
+            view_.MessageBox(configtext::kSetFailed);
+        return false;
+    }
+    if (!view_.AskYesNo(question))
+        return false;
+    // The port may have gone while the question was open.
+    if (!port_.IsOpen()) {
+        view_.MessageBox(configtext::kOpenPortFirst);
+        return false;
+    }
+    return true;
+}
+
 void ConfigController::OnJobButton(int code)
 {
     if (!port_.IsOpen()) {
         view_.MessageBox(configtext::kOpenPortFirst);
         return;
     }
-    if (refusedForDownload())
+    if (refusedForDownload() || !confirmed(code, false))
         return;
     auto lock = jobs_.Transition();
     if (jobs_.State() != kJobIdle)
@@ -95,7 +117,7 @@ void ConfigController::OnClearButton(int code)
         view_.MessageBox(configtext::kOpenPortFirst);
         return;
     }
-    if (refusedForDownload())
+    if (refusedForDownload() || !confirmed(code, true))
         return;
     {
         auto lock = jobs_.Transition();
@@ -149,8 +171,14 @@ bool ConfigController::OnConfigureFromFile(const std::function<bool()>& parseInt
     }
     if (refusedForDownload())
         return false;
+    // What the table holds before the file: job 18 sends a parameter that
+    // no page shows only when the file changed it.
+    std::vector<std::string> before;
+    for (int id = kFirstParamId; id <= kLastParamId; ++id)
+        before.push_back(GetParamValue(id).value_or(std::string()));
     if (!parseIntoTable())
         return false;
+    worker_.SetTableBeforeLoad(std::move(before));
     SetControlState(kControlsBusy);
     jobs_.StartLocked(kJobApplyLoaded);
     return true;

@@ -42,9 +42,11 @@ public:
     void OnPortData(int length, const char* bytes) override;
 
     // Interface thread.
-    // Buttons of jobs 2 to 7: need the open port and an idle page.
+    // Buttons of jobs 2 to 7: need the open port and an idle page; factory
+    // settings and restart ask for a yes first.
     void OnJobButton(int code);
-    // Buttons of jobs 19 and 20: the same, but a busy page says "设置失败".
+    // Buttons of jobs 19 and 20: the same (with the question), but a busy
+    // page says "设置失败".
     void OnClearButton(int code);
     // "重新加载" / "取消加载".
     void OnReloadButton();
@@ -59,8 +61,16 @@ public:
     // open a window, and a parse that fails leaves the table as it was.
     // True when job 18 was queued.
     bool OnConfigureFromFile(const std::function<bool()>& parseIntoTable);
-    // Queues job 18 for a table already holding a file's values (tests).
-    bool StartApplyLoaded() { return OnConfigureFromFile([] { return true; }); }
+    // Queues job 18 after `load` has put a file's values into the table
+    // (tests).
+    bool StartApplyLoaded(const std::function<void()>& load = {})
+    {
+        return OnConfigureFromFile([&] {
+            if (load)
+                load();
+            return true;
+        });
+    }
 
     // What tells whether the download page holds the line; the buttons that
     // talk to the controller and the page requests refuse meanwhile. Clear
@@ -75,6 +85,11 @@ public:
 private:
     // Logs the refusal when the download page holds the line.
     bool refusedForDownload();
+    // The yes/no question of a button that changes the controller (factory
+    // settings, restart, clear cache, clear meter); asked only while the
+    // page is idle (else false, with "设置失败" when `busyFails`) and true
+    // when the user said yes with the port still open. True for the others.
+    bool confirmed(int code, bool busyFails);
 
     IConfigView& view_;
     CSerial& port_;

@@ -1,6 +1,7 @@
 #include "config/ConfigJobs.h"
 
 #include "config/ConfigTexts.h"
+#include "config/DeviceJobs.h"
 #include "config/JobControl.h"
 #include "config/RecordsJob.h"
 #include "pages/ValueRules.h"
@@ -59,6 +60,15 @@ int JobContext::Send(int id, std::string& text) const
         return 0;
     }
     return engine_.SendCommand(id, text);
+}
+
+int JobContext::SendWith(int id, std::string_view value, std::string& text) const
+{
+    if (Stopping()) {
+        text.clear();
+        return 0;
+    }
+    return engine_.SendCommandWith(id, value, text);
 }
 
 bool ReadDeviceParameters(JobContext& ctx)
@@ -169,14 +179,20 @@ void ApplyLoadedParameters(JobContext& ctx)
     std::vector<PageValue> changed;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const int id = ids[i];
-        // A parameter without a control (or a value) has the empty page value.
-        const std::string shown = readings[i].value_or(std::string());
         std::string value = tableValue(id);
         if (const std::size_t line = CutAtLineBreak(value).size(); line != value.size()) {
             value.resize(line); // one command line per value
             SetParamValue(id, value);
         }
-        if (shown != value)
+        // Where no page shows a value for the id (no control, or one its
+        // rule cannot read), the file changes it when it differs from what
+        // the table held before the file: the controller's value or the
+        // last file's.
+        const std::size_t at = static_cast<std::size_t>(id - kFirstParamId);
+        const std::string before = readings[i] ? *readings[i]
+                                   : at < ctx.tableBeforeLoad.size() ? ctx.tableBeforeLoad[at]
+                                                                     : std::string();
+        if (before != value)
             changed.push_back({id, std::move(value)});
     }
     // The pages show the file's values before they go out, in one call into
@@ -209,9 +225,18 @@ void RunConfigJob(int code, JobContext& ctx)
         ApplyLoadedParameters(ctx);
         break;
     case kJobRecords: ReadHistoryRecords(ctx); break;
+    case kJobVersion: case kJobSignal: case kJobFactory: case kJobRestart: case kJobClearCache: case kJobClearMeter:
+        RunMaintenanceJob(code, ctx);
+        break;
+    case kJobClock:
+        SetDeviceClock(ctx);
+        break;
+    case kJobCounter0: case kJobCounter0 + 1: case kJobCounter0 + 2: case kJobCounter0 + 3:
+    case kJobSerial0: case kJobSerial0 + 1: case kJobSerial0 + 2: case kJobSerial0 + 3:
+        ExchangeInitialValue(code, ctx);
+        break;
     default:
-        // The maintenance, clock, initial-value and record jobs are not
-        // part of this tool yet.
+        // The record job is not part of this tool yet.
         break;
     }
 }

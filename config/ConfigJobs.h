@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 namespace pell {
 
@@ -30,6 +31,8 @@ public:
     bool Stopping() const { return stop_ != nullptr && stop_->load(std::memory_order_acquire); }
     // SendCommand, except that nothing more goes out once the worker stops.
     int Send(int id, std::string& text) const;
+    // The same with the given value instead of the table's.
+    int SendWith(int id, std::string_view value, std::string& text) const;
     void Log(std::string_view text) const { view_.AppendLog(text); }
     bool ValuesGiven() const { return valuesGiven_ != nullptr && valuesGiven_->load(); }
     void SetValuesGiven(bool given) const
@@ -41,6 +44,9 @@ public:
     // The request text of a job started by a page request (jobs 8 to 17),
     // as it stood when the job started.
     std::string request;
+    // Job 18: the values of the ids 0 to 144 before the file was read into
+    // the table (empty when unknown).
+    std::vector<std::string> tableBeforeLoad;
 
 private:
     IConfigView& view_;
@@ -71,7 +77,9 @@ void ConnectAndReadParameters(JobContext& ctx);
 void WriteChangedParameters(JobContext& ctx);
 // Job 18: every parameter whose table value (from a configuration file)
 // differs from its page value is shown on its page (all of them at once)
-// and then sent, one by one in id order.
+// and then sent, one by one in id order. A parameter that no page shows a
+// value for is sent when the file changed it (JobContext::tableBeforeLoad),
+// so a file that holds what the controller gave sends nothing.
 void ApplyLoadedParameters(JobContext& ctx);
 
 // Runs the routine of a job code; codes without a routine (yet) run nothing.

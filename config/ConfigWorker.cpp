@@ -18,6 +18,9 @@ ConfigWorker::~ConfigWorker()
 
 void ConfigWorker::Start()
 {
+    if (thread_.Running())
+        return;
+    AddRequestObserver(this);
     thread_.Start([this] { run(); }, "config-worker");
 }
 
@@ -29,6 +32,25 @@ void ConfigWorker::Stop()
         jobs_.Wake().set();
         engine_.CancelWait();
     });
+    RemoveRequestObserver(this);
+}
+
+void ConfigWorker::SetTableBeforeLoad(std::vector<std::string> values)
+{
+    std::lock_guard<std::mutex> lock(tableBeforeLoadMutex_);
+    tableBeforeLoad_ = std::move(values);
+}
+
+void ConfigWorker::OnRequestSet(const RequestText& request)
+{
+    if (jobs_.State() != kJobRunning || !requests_)
+        return;
+    // A request of the job that runs is answered by it (and a new one
+    // dropped with it): it waits for nothing.
+    if (auto slot = RequestOfJob(jobs_.Code()); slot && requests_(*slot) == &request)
+        return;
+    if (!waitNoted_.exchange(true))
+        view_.AppendLog(configtext::kWaitForJob);
 }
 
 void ConfigWorker::run()
@@ -55,7 +77,13 @@ void ConfigWorker::run()
 void ConfigWorker::runJob()
 {
     const int code = jobs_.Code();
+    waitNoted_.store(false);
     JobContext ctx(view_, engine_, thread_.StopFlag(), &valuesGiven_);
+    if (code == kJobApplyLoaded) {
+        std::lock_guard<std::mutex> lock(tableBeforeLoadMutex_);
+        ctx.tableBeforeLoad = std::move(tableBeforeLoad_);
+        tableBeforeLoad_.clear();
+    }
     RequestText* request = nullptr;
     if (auto slot = RequestOfJob(code); slot && requests_)
         request = requests_(*slot);

@@ -14,10 +14,11 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace pell {
 
-class ConfigWorker {
+class ConfigWorker : private RequestObserver {
 public:
     // `setControlState` puts the controls into a mode (SetControlState).
     ConfigWorker(JobControl& jobs, RequestLookup requests, IConfigView& view, CommandEngine& engine,
@@ -57,7 +58,15 @@ public:
     void SetLineCheck(std::function<bool()> otherHoldsLine);
     bool OtherHoldsLine() const;
 
+    // The parameter table as it stood before a configuration file was read
+    // into it, for job 18 (see ApplyLoadedParameters). Set before the job
+    // is queued; the job takes it.
+    void SetTableBeforeLoad(std::vector<std::string> values);
+
 private:
+    // A page set a request: while a job runs the log says once per job that
+    // it waits ("等待当前操作完成").
+    void OnRequestSet(const RequestText& request) override;
     void run();
     void runJob();
     void takeRequest();
@@ -71,6 +80,9 @@ private:
     std::atomic<int> jobsRun_{0};
     std::atomic<int> sleeps_{0};
     std::atomic<bool> valuesGiven_{false};
+    std::atomic<bool> waitNoted_{false};
+    std::mutex tableBeforeLoadMutex_;
+    std::vector<std::string> tableBeforeLoad_;
     mutable std::mutex lineCheckMutex_;
     std::function<bool()> otherHoldsLine_;
     WorkerThread thread_;

@@ -2,6 +2,8 @@
 // What the configuration jobs need of the configuration page: its log, its
 // buttons, the parameter pages' controls and message boxes. The Qt page
 // implements it; tests implement it without a window.
+#include "pages/RequestText.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,6 +47,17 @@ public:
     virtual PageReadings GetPageValues(const std::vector<int>& ids) = 0;
     // A message box with the caption "提示"; returns when it is closed.
     virtual void MessageBox(const std::string& text) = 0;
+
+    // Any thread, never waits for the interface: enables or disables the
+    // clock controls of the basic settings page (job 8).
+    virtual void EnableClockControls(bool /*enable*/) {}
+    // Any thread, never waits for the interface: shows an initial value
+    // read from the controller in the value edit of the request's page
+    // (jobs 9 to 12, 14 to 17), unchanged.
+    virtual void ShowRequestAnswer(RequestSlot /*slot*/, const std::string& /*gbkText*/) {}
+    // Interface thread: a question with the caption "提示" and the buttons
+    // yes and no; true for yes. A view that cannot ask says no.
+    virtual bool AskYesNo(const std::string& /*text*/) { return false; }
 };
 
 } // namespace pell

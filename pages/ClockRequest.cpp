@@ -69,6 +69,11 @@ std::string SystemClockRequest(const CivilTime& c)
     return buf;
 }
 
+bool IsSystemClockRequest(std::string_view request)
+{
+    return !request.empty() && request.front() != '"';
+}
+
 CivilTime ParsePickedDateTime(std::string_view dateText, std::string_view timeText)
 {
     CivilTime c;

@@ -25,6 +25,11 @@ std::string FormatClockDisplay(const CivilTime& now);
 // The clock value text from the PC's clock: "2026/12/08,13:05:09,2".
 std::string SystemClockRequest(const CivilTime& now);
 
+// Whether a clock value text is of the PC-clock form (the manual form
+// starts with a double quote): the clock job composes such a request again
+// from the PC's clock when it sends it.
+bool IsSystemClockRequest(std::string_view request);
+
 // The six numbers of the pickers' texts ("yyyy/MM/dd", "HH:mm:ss"): each
 // read as a leading decimal number, the month and day after the first and
 // next "/", the minute and second after the first and next ":". A missing

@@ -12,6 +12,7 @@ namespace {
 struct Listeners {
     std::mutex m;
     std::vector<Event*> events;
+    std::vector<RequestObserver*> observers;
 };
 
 Listeners& listeners()
@@ -20,12 +21,14 @@ Listeners& listeners()
     return l;
 }
 
-void tellListeners()
+void tellListeners(const RequestText& request)
 {
     Listeners& l = listeners();
     std::lock_guard<std::mutex> lock(l.m);
     for (Event* e : l.events)
         e->set();
+    for (RequestObserver* o : l.observers)
+        o->OnRequestSet(request);
 }
 
 } // namespace
@@ -44,6 +47,20 @@ void RemoveRequestListener(Event* listener)
     std::erase(l.events, listener);
 }
 
+void AddRequestObserver(RequestObserver* observer)
+{
+    Listeners& l = listeners();
+    std::lock_guard<std::mutex> lock(l.m);
+    l.observers.push_back(observer);
+}
+
+void RemoveRequestObserver(RequestObserver* observer)
+{
+    Listeners& l = listeners();
+    std::lock_guard<std::mutex> lock(l.m);
+    std::erase(l.observers, observer);
+}
+
 void RequestText::Set(std::string text)
 {
     // The job sends the request as the value of one command line: a line
@@ -54,7 +71,7 @@ void RequestText::Set(std::string text)
         text_ = std::move(text);
     }
     // After the text is in place: a worker woken now finds it.
-    tellListeners();
+    tellListeners(*this);
 }
 
 std::string RequestText::Get() const

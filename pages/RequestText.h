@@ -21,6 +21,21 @@ namespace pell {
 void AddRequestListener(Event* listener);
 void RemoveRequestListener(Event* listener);
 
+class RequestText;
+
+// Told, on the thread that set it, of every request text a page sets (after
+// the listening events). An observer removes itself before it goes (the
+// removal waits for a call under way); it must not set a request itself.
+class RequestObserver {
+public:
+    virtual void OnRequestSet(const RequestText& request) = 0;
+
+protected:
+    ~RequestObserver() = default;
+};
+void AddRequestObserver(RequestObserver* observer);
+void RemoveRequestObserver(RequestObserver* observer);
+
 class RequestText {
 public:
     // Keeps the text up to its first CR or LF.

@@ -49,6 +49,25 @@ int CommandEngine::SendCommand(int id, std::string& text, ReplyComplete complete
         text.clear();
         return 0;
     }
+    return sendLine(id, row, text);
+}
+
+int CommandEngine::SendCommandWith(int id, std::string_view value, std::string& text)
+{
+    std::lock_guard<std::mutex> sending(sendMutex_);
+    text.clear();
+    const AtCommandRow* row = FindAtRow(id);
+    if (row == nullptr || row->command == nullptr || row->command[0] == '\0')
+        return 0;
+    text.reserve(kLineBufferSize);
+    text.append(row->command);
+    text.append(value);
+    text.append("\r\n");
+    return sendLine(id, row, text);
+}
+
+int CommandEngine::sendLine(int id, const AtCommandRow* row, std::string& text)
+{
 
     {
         std::lock_guard<std::mutex> lock(mutex_);

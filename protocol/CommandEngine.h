@@ -86,6 +86,10 @@ public:
     // text is empty; after a success it holds the line that was sent.
     // Worker thread only; callers are serialised.
     int SendCommand(int id, std::string& text);
+    // SendCommand with the given value text instead of the table's (the
+    // caller has checked it: one line, at most kParamValueMax bytes), so
+    // that nothing rewriting the table meanwhile changes what goes out.
+    int SendCommandWith(int id, std::string_view value, std::string& text);
 
     // Tells from the whole reply text received so far whether a reply that
     // comes in several parts is complete. Called on the receive dispatch
@@ -140,6 +144,9 @@ private:
     // Drains a timed-out command's late reply (see above). False when the
     // wait was cancelled meanwhile.
     bool drainLateReply();
+    // Sends the built line of the row and waits for its answer (the send
+    // lock held).
+    int sendLine(int id, const AtCommandRow* row, std::string& text);
     void resetLocked(int id, const AtCommandRow* row);
     void appendLocked(int length, const char* bytes);
     bool scanLocked(const char* pattern, bool& seen);

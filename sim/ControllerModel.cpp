@@ -403,7 +403,9 @@ std::string ControllerModel::CounterValue(int index) const
 
 bool ControllerModel::SetCounterValue(int index, const std::string& value)
 {
-    if (index < 0 || index >= 4 || !acceptableNumberList(value, 1))
+    // "x,y" as for the serial meters: the counter page's edit reads
+    // "初值(x,y)".
+    if (index < 0 || index >= 4 || !acceptableNumberList(value, 2))
         return false;
     counters_[static_cast<std::size_t>(index)] = value;
     return true;

@@ -257,6 +257,23 @@ DialogPage::DialogPage(int templateId, QWidget* parent)
 
 namespace {
 std::atomic<MessageHook> g_messageHook{nullptr};
+std::atomic<QuestionHook> g_questionHook{nullptr};
+}
+
+void SetQuestionHook(QuestionHook hook)
+{
+    g_questionHook.store(hook);
+}
+
+bool AskYesNo(QWidget* parent, const std::string& text)
+{
+    const QString caption = QStringLiteral("提示");
+    if (QuestionHook hook = g_questionHook.load())
+        return hook(FromGbk(text), caption);
+    QMessageBox box(QMessageBox::Question, caption, FromGbk(text), QMessageBox::Yes | QMessageBox::No,
+                    parent);
+    box.setDefaultButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
 }
 
 void SetMessageHook(MessageHook hook)

@@ -77,4 +77,12 @@ void ShowMessageQ(QWidget* parent, const QString& text, const QString& caption);
 using MessageHook = void (*)(const QString& text, const QString& caption);
 void SetMessageHook(MessageHook hook);
 
+// A question with the caption "提示" and the buttons yes and no (GBK text);
+// true for yes. UI thread.
+bool AskYesNo(QWidget* parent, const std::string& text);
+// Tests answer the questions through this hook instead of a modal box;
+// unset (nullptr) shows the box.
+using QuestionHook = bool (*)(const QString& text, const QString& caption);
+void SetQuestionHook(QuestionHook hook);
+
 } // namespace pell::ui

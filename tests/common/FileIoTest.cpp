@@ -1,5 +1,5 @@
-// Whole-file writes that replace a file in one step or not at all, and
-// whole-file reads with their limit and failures.
+// Whole-file writes that replace a file in one step or not at all (the
+// reads are tried through the configuration page's file button).
 #include "common/FileIo.h"
 
 #include "tests/support/TempDir.h"
@@ -70,38 +70,6 @@ TEST(FileIo, FailedWriteLeavesTheOldFileAndSaysWhereAndWhy)
         EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
         EXPECT_EQ(dir.Read("old.cfg"), "old contents\r\n") << c.name;
         EXPECT_EQ(dir.Names(), (std::vector<std::string>{"folder", "old.cfg"})) << c.name;
-    }
-}
-
-TEST(FileIo, ReadTakesTheWholeFileUpToItsLimit)
-{
-    TempDir dir;
-    ASSERT_TRUE(dir.Write("empty", ""));
-    ASSERT_TRUE(dir.Write("ten", "0123456789"));
-    ASSERT_EQ(::mkdir(dir.File("folder").c_str(), 0755), 0);
-    struct Case {
-        const char* name;
-        std::string path;
-        std::size_t limit;
-        FileRead result;
-        std::string bytes;
-        const char* reason; // of a failure
-    } cases[] = {
-        {"empty file", dir.File("empty"), 100, FileRead::Done, "", nullptr},
-        {"at the limit", dir.File("ten"), 10, FileRead::Done, "0123456789", nullptr},
-        {"one byte over", dir.File("ten"), 9, FileRead::TooLarge, "", nullptr},
-        {"missing", dir.File("nothing"), 100, FileRead::Failed, "", "No such file or directory"},
-        {"a folder", dir.File("folder"), 100, FileRead::Failed, "", "Is a directory"},
-    };
-    for (const Case& c : cases) {
-        std::string bytes = "stale";
-        std::string error;
-        EXPECT_EQ(ReadWholeFile(c.path, bytes, &error, c.limit), c.result) << c.name;
-        EXPECT_EQ(bytes, c.bytes) << c.name;
-        if (c.reason != nullptr) {
-            EXPECT_EQ(error.rfind(c.path + ": ", 0), 0u) << c.name << ": " << error;
-            EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
-        }
     }
 }
 

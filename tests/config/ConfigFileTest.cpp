@@ -1,10 +1,8 @@
 // Configuration files: the text of the parameter table (155 lines in table
-// order, values one line each), reading it back (byte-order mark, order,
-// unknown labels) and which files are read at all.
+// order, values one line each) and reading it back (byte-order mark).
 #include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
 
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -120,7 +118,7 @@ TEST(ConfigFile, ValuesAreWrittenAsOneLineAndReadBack)
     }
 }
 
-TEST(ConfigFile, ReadingTakesKnownLabelsInAnyOrderAndSkipsAByteOrderMark)
+TEST(ConfigFile, ReadingSkipsAByteOrderMarkAtTheStart)
 {
     struct Case {
         const char* name;
@@ -131,10 +129,6 @@ TEST(ConfigFile, ReadingTakesKnownLabelsInAnyOrderAndSkipsAByteOrderMark)
         {"byte-order mark", "\xEF\xBB\xBFHeart time:  60\r\nModem Apn:  cmnet\r\n", true, "60", "cmnet"},
         {"mark only, nothing after", "\xEF\xBB\xBF", false, "old", "old"},
         {"mark in the middle is text", "Modem Apn:  a\r\n\xEF\xBB\xBFHeart time:  60\r\n", true, "old", "a"},
-        {"other order, unknown labels",
-         "Nobody:  1\r\n  Modem Apn:     cmiot\r\nHeart time:  61\r\nheart time:  62\r\n", true, "61", "cmiot"},
-        {"bare LF line ends load nothing", "Heart time:  60\nModem Apn:  x\n", false, "old", "old"},
-        {"no line end on the last line", "Heart time:  60\r\nModem Apn:  x", true, "60", "old"},
     };
     for (const Case& c : cases) {
         fillTable("old");
@@ -143,36 +137,4 @@ TEST(ConfigFile, ReadingTakesKnownLabelsInAnyOrderAndSkipsAByteOrderMark)
         EXPECT_EQ(GetParamValue(kApn), c.apn) << c.name;
         EXPECT_EQ(GetParamValue(kModemId), "old") << c.name;
     }
-}
-
-TEST(ConfigFile, OnlyFilesOfOneTo80969BytesAreRead)
-{
-    test::TempDir dir;
-    const std::string line = "Heart time:  60\r\n";
-    std::string full = line;
-    full.resize(80969, ' '); // blanks after the last line are no line
-    struct Case {
-        const char* name;
-        std::string bytes;
-        ConfigFileRead result;
-    } cases[] = {
-        {"0 bytes", "", ConfigFileRead::Refused},
-        {"one line", line, ConfigFileRead::Read},
-        {"80969 bytes", full, ConfigFileRead::Read},
-        {"80970 bytes", full + " ", ConfigFileRead::Refused},
-        {"1 MiB", std::string(1 << 20, 'x'), ConfigFileRead::Refused},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(dir.Write("f.cfg", c.bytes));
-        std::string bytes = "stale";
-        std::string error;
-        EXPECT_EQ(ReadConfigFile(dir.File("f.cfg"), bytes, &error), c.result) << c.name;
-        EXPECT_EQ(bytes, c.result == ConfigFileRead::Read ? c.bytes : std::string()) << c.name;
-    }
-    std::string bytes, error;
-    EXPECT_EQ(ReadConfigFile(dir.File("none.cfg"), bytes, &error), ConfigFileRead::Failed);
-    EXPECT_NE(error.find(dir.File("none.cfg")), std::string::npos) << error;
-    EXPECT_FALSE(ConfigFileSizeAccepted(0));
-    EXPECT_TRUE(ConfigFileSizeAccepted(kConfigTextMax));
-    EXPECT_FALSE(ConfigFileSizeAccepted(kConfigTextBufferSize));
 }

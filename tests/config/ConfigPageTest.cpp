@@ -11,7 +11,9 @@
 #include "config/CPellCfgDlg.h"
 #include "config/ConfigTexts.h"
 #include "pages/BasicPageTexts.h"
+#include "pages/CPellCfgCntDlg.h"
 #include "pages/CPellCfgDevDlg.h"
+#include "config/ConfigFile.h"
 #include "pages/PageMap.h"
 #include "pages/CPellCfgRcdDlg.h"
 #include "pages/PageRouter.h"
@@ -19,6 +21,7 @@
 #include "sim/Simulator.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/QtWait.h"
+#include "tests/support/TempDir.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -47,6 +50,8 @@ using namespace pell;
 using namespace pell::ui;
 using namespace pell::test;
 using namespace std::chrono_literals;
+using pell::test::FileSizeLimit;
+using pell::test::TempDir;
 
 namespace {
 
@@ -540,6 +545,134 @@ TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
     ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kDeadline));
     EXPECT_EQ(alone->Controller().Worker().JobsRun(), 0);
     EXPECT_TRUE(returnsWithoutTheClock([&] { alone.reset(); }));
+}
+
+// Saving and loading configuration files through the two buttons: the
+// dialogs' answers come from the test.
+TEST_F(ConfigPage, FileButtonsSaveWholeOrNotAtAllAndLoadBackSendingNothing)
+{
+    open();
+    readBack();
+    TempDir dir;
+    const QString saved = QString::fromStdString(dir.File("zurb.cfg"));
+    page->SetSaveFileChooser([&](QWidget*) { return saved; });
+    page->Button(1039)->click();
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages().back().text, QStringLiteral("保存成功"));
+    const std::string text = dir.Read("zurb.cfg");
+    EXPECT_EQ(text, FormatConfigText());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 155);
+
+    // A cancelled dialog, and a write that fails halfway (a full disk):
+    // the file stays as it was, and no "保存成功".
+    page->SetSaveFileChooser([](QWidget*) { return QString(); });
+    page->Button(1039)->click();
+    EXPECT_EQ(messages().size(), 1u);
+    page->SetSaveFileChooser([&](QWidget*) { return saved; });
+    SetParamValue(23, "1234"); // the table differs from the file now
+    {
+        FileSizeLimit diskFull(1000);
+        page->Button(1039)->click();
+    }
+    ASSERT_EQ(messages().size(), 2u);
+    EXPECT_TRUE(messages().back().text.startsWith(QStringLiteral("保存失败：") + saved + QStringLiteral(": ")))
+        << messages().back().text.toStdString();
+    EXPECT_EQ(dir.Read("zurb.cfg"), text);
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"zurb.cfg"});
+
+    // Loading the file of the read-back: job 18 runs and sends nothing.
+    SetParamValue(23, device.Param(23).value_or(""));
+    auto configure = [&](const std::string& name) {
+        static_cast<QLineEdit*>(page->Control(1038))->setText(QString::fromStdString(dir.File(name)));
+        device.ClearCommandLog();
+        const int jobs = page->Controller().Worker().JobsRun();
+        const std::size_t boxes = messages().size();
+        page->Button(1045)->click();
+        if (messages().size() == boxes) {
+            EXPECT_TRUE(idleAfter(jobs + 1)) << name;
+        }
+        return device.ReceivedCommands();
+    };
+    const std::size_t logBefore = page->Log().Text().size();
+    EXPECT_TRUE(configure("zurb.cfg").empty());
+    EXPECT_EQ(page->Log().Text().size(), logBefore) << "nothing to log";
+
+    // Which files are read at all.
+    std::string full = "Heart time:  66\r\n";
+    full.resize(80969, ' ');
+    ASSERT_TRUE(dir.Write("empty.cfg", ""));
+    ASSERT_TRUE(dir.Write("largest.cfg", full));
+    ASSERT_TRUE(dir.Write("too-large.cfg", full + " "));
+    struct Case {
+        const char* file;
+        std::vector<std::string> commands;
+        QString message; // empty: none
+    } cases[] = {
+        {"empty.cfg", {}, QStringLiteral("请先选择文件")},
+        {"too-large.cfg", {}, QStringLiteral("请先选择文件")},
+        {"largest.cfg", {"AT+HRTTIME=66"}, QString()},
+        {"missing.cfg", {}, QStringLiteral("读取配置文件失败：") + QString::fromStdString(dir.File("missing.cfg")) +
+                                QStringLiteral(": No such file or directory")},
+    };
+    for (const Case& c : cases) {
+        const std::size_t boxes = messages().size();
+        EXPECT_EQ(configure(c.file), c.commands) << c.file;
+        if (c.message.isEmpty()) {
+            EXPECT_EQ(messages().size(), boxes) << c.file;
+        } else {
+            ASSERT_EQ(messages().size(), boxes + 1) << c.file;
+            EXPECT_EQ(messages().back().text, c.message) << c.file;
+        }
+    }
+}
+
+// The counter page's buttons through the worker: a read fills the edit, a
+// set from it sends one line; the questions before the maintenance jobs.
+TEST_F(ConfigPage, CounterButtonsAndMaintenanceQuestions)
+{
+    open();
+    readBack();
+    auto* counters = qobject_cast<CPellCfgCntDlg*>(window->Page(CPellCfgCntDlg::kTemplateId));
+    ASSERT_NE(counters, nullptr);
+    device.SetCounterValue(1, "42");
+    device.ClearCommandLog();
+    const int reads = page->Controller().Worker().JobsRun();
+    counters->ReadButton(1)->click();
+    ASSERT_TRUE(idleAfter(reads + 1));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages().back().text, QStringLiteral("获取计数器值成功"));
+    EXPECT_EQ(counters->InitialValue(1)->text(), QStringLiteral("42\r\n\r\n"));
+    counters->SetButton(1)->click();
+    ASSERT_TRUE(idleAfter(reads + 2));
+    ASSERT_EQ(messages().size(), 2u);
+    EXPECT_EQ(messages().back().text, QStringLiteral("设置计数器值成功"));
+    EXPECT_EQ(device.ReceivedCommands(), (std::vector<std::string>{"AT+CNTRVAL02?", "AT+CNTRVAL02=42"}));
+
+    static std::vector<QString> asked;
+    static bool answer = false;
+    asked.clear();
+    SetQuestionHook([](const QString& text, const QString& caption) {
+        EXPECT_EQ(caption, QStringLiteral("提示"));
+        asked.push_back(text);
+        return answer;
+    });
+    device.ClearCommandLog();
+    page->Button(1036)->click();
+    page->Button(1040)->click();
+    page->Button(1041)->click();
+    page->Button(1042)->click();
+    EXPECT_EQ(asked.size(), 4u);
+    EXPECT_EQ(page->JobState(), kJobIdle);
+    answer = true;
+    const int jobs = page->Controller().Worker().JobsRun();
+    page->Button(1041)->click();
+    ASSERT_TRUE(WaitProcessing([&] { return messages().size() == 3; }, kDeadline));
+    EXPECT_EQ(messages().back().text, QStringLiteral("清除仪表成功"));
+    ASSERT_TRUE(idleAfter(jobs + 1));
+    SetQuestionHook(nullptr);
+    EXPECT_EQ(asked.size(), 5u);
+    EXPECT_EQ(asked.back(), QStringLiteral("确定要清除仪表吗？设备中的仪表数据将被清除。"));
+    EXPECT_EQ(device.ReceivedCommands(), std::vector<std::string>{"AT+INITSENSOR"});
 }
 
 int main(int argc, char** argv)

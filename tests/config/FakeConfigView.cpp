@@ -67,6 +67,50 @@ void FakeConfigView::MessageBox(const std::string& text)
     messages_.push_back(text);
 }
 
+void FakeConfigView::EnableClockControls(bool enable)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    clockControls_.push_back(enable);
+}
+
+void FakeConfigView::ShowRequestAnswer(RequestSlot slot, const std::string& gbkText)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    answers_[slot] = gbkText;
+}
+
+bool FakeConfigView::AskYesNo(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    questions_.push_back(text);
+    return answer_;
+}
+
+void FakeConfigView::SetAnswer(bool yes)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    answer_ = yes;
+}
+
+std::vector<std::string> FakeConfigView::Questions() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return questions_;
+}
+
+std::vector<bool> FakeConfigView::ClockControls() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return clockControls_;
+}
+
+std::string FakeConfigView::Answer(RequestSlot slot) const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    auto it = answers_.find(slot);
+    return it == answers_.end() ? std::string() : it->second;
+}
+
 void FakeConfigView::Edit(int id, const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_);

@@ -22,6 +22,17 @@ public:
     bool SetPageValues(const std::vector<PageValue>& values) override;
     PageReadings GetPageValues(const std::vector<int>& ids) override;
     void MessageBox(const std::string& text) override;
+    void EnableClockControls(bool enable) override;
+    void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText) override;
+    bool AskYesNo(const std::string& text) override;
+
+    // The answer to the questions (yes unless set).
+    void SetAnswer(bool yes);
+    std::vector<std::string> Questions() const;
+    // Every EnableClockControls, in order.
+    std::vector<bool> ClockControls() const;
+    // The value edit of each request slot, as the jobs left it.
+    std::string Answer(RequestSlot slot) const;
 
     // What a user does on a page.
     void Edit(int id, const std::string& text);
@@ -55,6 +66,10 @@ private:
     std::map<int, std::string> controls_;
     std::set<int> unreadable_;
     bool closed_ = false;
+    bool answer_ = true;
+    std::vector<std::string> questions_;
+    std::vector<bool> clockControls_;
+    std::map<RequestSlot, std::string> answers_;
     int setCalls_ = 0;
     int setCrossings_ = 0;
     int getCrossings_ = 0;

@@ -161,8 +161,10 @@ TEST(ControllerModel, InitialValuesAnswerQueriesWithTheirPrefix)
     EXPECT_EQ(model.SerialValue(2), "500");
     EXPECT_EQ(model.Execute("AT+COMVAL01=12,34").text, kOkReply);
     EXPECT_EQ(model.Execute("AT+COMVAL01?").text, "\r\nCOMVAL01:12,34\r\n\r\nOK\r\n");
-    // A counter holds one number; nothing else is taken.
-    for (const char* bad : {"AT+CNTRVAL01=1,2", "AT+CNTRVAL01=-5", "AT+CNTRVAL01=abc",
+    // A counter takes "x,y" like a serial port; nothing else is taken.
+    EXPECT_EQ(model.Execute("AT+CNTRVAL02=100,5").text, kOkReply);
+    EXPECT_EQ(model.Execute("AT+CNTRVAL02?").text, "\r\nCNTRVAL02:100,5\r\n\r\nOK\r\n");
+    for (const char* bad : {"AT+CNTRVAL01=1,2,3", "AT+CNTRVAL01=-5", "AT+CNTRVAL01=abc",
                             "AT+CNTRVAL01=1.", "AT+COMVAL01=1,2,3", "AT+COMVAL01=,1"})
         EXPECT_EQ(model.Execute(bad).text, kErrorReply) << bad;
     EXPECT_EQ(model.CounterValue(0), "123");
