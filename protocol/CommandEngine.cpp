@@ -49,7 +49,7 @@ int CommandEngine::SendCommand(int id, std::string& text, ReplyComplete complete
         text.clear();
         return 0;
     }
-    return sendLine(id, row, text);
+    return sendLine(id, row, text, std::move(complete));
 }
 
 int CommandEngine::SendCommandWith(int id, std::string_view value, std::string& text)
@@ -63,10 +63,10 @@ int CommandEngine::SendCommandWith(int id, std::string_view value, std::string& 
     text.append(row->command);
     text.append(value);
     text.append("\r\n");
-    return sendLine(id, row, text);
+    return sendLine(id, row, text, ReplyComplete());
 }
 
-int CommandEngine::sendLine(int id, const AtCommandRow* row, std::string& text)
+int CommandEngine::sendLine(int id, const AtCommandRow* row, std::string& text, ReplyComplete complete)
 {
 
     {

@@ -146,7 +146,7 @@ private:
     bool drainLateReply();
     // Sends the built line of the row and waits for its answer (the send
     // lock held).
-    int sendLine(int id, const AtCommandRow* row, std::string& text);
+    int sendLine(int id, const AtCommandRow* row, std::string& text, ReplyComplete complete);
     void resetLocked(int id, const AtCommandRow* row);
     void appendLocked(int length, const char* bytes);
     bool scanLocked(const char* pattern, bool& seen);
