@@ -53,6 +53,35 @@ const VerbInfo kVerbs[] = {
      "each confirmed by the boot loader; a rejected or unanswered block starts\n"
      "the image again. A progress bar on stderr shows blocks, bytes/s and the\n"
      "time left. --wait limits how long the boot loader may stay silent.\n"},
+    {Verb::Version, "version", 0, kNoExtra, false, "halden version [common options]",
+     "Asks the controller for its firmware version (AT+VER, \"设备版本\") and prints\n"
+     "its answer.\n"},
+    {Verb::Signal, "signal", 0, kNoExtra, false, "halden signal [common options]",
+     "Asks the controller for its radio signal (AT+CSQ, \"设备信号\") and prints its\n"
+     "answer.\n"},
+    {Verb::Restart, "restart", 0, kYes, false, "halden restart --yes [common options]",
+     "Restarts the controller (AT+RESET, \"重启设备\"). It leaves configuration\n"
+     "mode; the next command asks for it again. Needs --yes.\n"},
+    {Verb::Factory, "factory", 0, kYes, false, "halden factory --yes [common options]",
+     "Restores the controller's factory settings (AT+FACTORY, \"出厂配置\") and reads\n"
+     "its parameters back. Needs --yes.\n"},
+    {Verb::ClearCache, "clear-cache", 0, kYes, false, "halden clear-cache --yes [common options]",
+     "Clears the controller's data store (AT+INITDATAFLASH, \"清除缓存\"). Needs --yes.\n"},
+    {Verb::ClearMeter, "clear-meter", 0, kYes, false, "halden clear-meter --yes [common options]",
+     "Clears the controller's meter data (AT+INITSENSOR, \"清除仪表\"). Needs --yes.\n"},
+    {Verb::Clock, "clock", 0, kClock, false,
+     "halden clock [--system | --set \"YYYY/MM/DD hh:mm:ss\"] [common options]",
+     "Sets the controller's clock (AT+EXCCLK=): from this PC's clock as the\n"
+     "command goes out (--system, the default) or to the given local time; the\n"
+     "weekday is computed.\n"},
+    {Verb::Counter, "counter", 1, kOptionalValue, false, "halden counter N [VALUE] [common options]",
+     "Reads (without VALUE) or sets the initial value of pulse counter N, 1 to 4\n"
+     "(AT+CNTRVAL01 to AT+CNTRVAL04, \"?\" or \"=VALUE\"). A read prints the\n"
+     "controller's answer.\n"},
+    {Verb::Meter, "meter", 1, kOptionalValue, false, "halden meter N [VALUE] [common options]",
+     "Reads (without VALUE) or sets the initial value of serial meter port N, 1 to\n"
+     "4 (AT+COMVAL01 to AT+COMVAL04, \"?\" or \"=VALUE\"). A read prints the\n"
+     "controller's answer.\n"},
     {Verb::Records, "records", 0, kOutput | kDates, true,
      "halden records --from DATE --to DATE -o FILE.csv [common options]",
      "Queries the controller's card records of the days from --from to --to\n"

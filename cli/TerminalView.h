@@ -44,9 +44,9 @@ public:
     void MessageBox(const std::string& text) override;
     // The questions before a job that changes the controller: answered as
     // the command line said (--yes).
-    bool AskYesNo(const std::string& text);
+    bool AskYesNo(const std::string& text) override;
     // An initial value read from the controller.
-    void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText);
+    void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText) override;
     void SetYes(bool yes);
 
     // What the user typed for a parameter (halden set).

@@ -43,6 +43,14 @@ TEST(CliArgs, AcceptsAndRefuses)
         {{}, false, "no command given"},
         {{"--json=yes", "get", "1"}, false, "--json takes no value"},
         {{"--help"}, true, "", Verb::None},
+        {{"factory"}, false, "'factory' changes the controller; add --yes"},
+        {{"clear-meter", "--yes"}, true, "", Verb::ClearMeter},
+        {{"version", "--yes"}, false, "'version' takes no --yes"},
+        {{"counter", "2", "-5"}, true, "", Verb::Counter},
+        {{"meter", "0"}, false, "meter wants N from 1 to 4"},
+        {{"meter", "1", "2", "3"}, false, "usage: halden meter"},
+        {{"clock", "--system", "--set", "2026/01/04 00:00:00"}, false, "not both"},
+        {{"get", "1", "--system"}, false, "takes no --system"},
         {{"records", "--from", "2026-1-4", "--to", "2026/01/05", "-o", "r.csv"}, true, "", Verb::Records},
         {{"records", "--from", "2026-1-4", "-o", "r.csv"}, false, "usage: halden records"},
         {{"records", "--from", "4.1.2026", "--to", "2026-1-5", "-o", "r.csv"}, false, "--from wants a date"},
@@ -71,7 +79,9 @@ TEST(CliArgs, AcceptsAndRefuses)
 
 TEST(CliArgs, HelpPagesAndUsageStatus)
 {
-    for (Verb verb : {Verb::Read, Verb::Write, Verb::Diff, Verb::Get, Verb::Set, Verb::Flash, Verb::Records}) {
+    for (Verb verb : {Verb::Read, Verb::Write, Verb::Diff, Verb::Get, Verb::Set, Verb::Flash, Verb::Records,
+                      Verb::Version, Verb::Signal, Verb::Restart, Verb::Factory, Verb::ClearCache,
+                      Verb::ClearMeter, Verb::Clock, Verb::Counter, Verb::Meter}) {
         const std::string page = HelpText(verb);
         EXPECT_EQ(page.rfind(std::string("usage: halden ") + VerbName(verb), 0), 0u) << page;
         EXPECT_NE(page.find("Exit status"), std::string::npos);

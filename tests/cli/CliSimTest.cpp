@@ -206,6 +206,44 @@ TEST_F(CliWithSimulator, GetAndSetOneParameter)
     EXPECT_EQ(device->CommandCount(), 0u);
 }
 
+TEST_F(CliWithSimulator, MaintenanceClockAndInitialValues)
+{
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> commands; // what the device took after the read-back
+        std::string outHas, errHas;
+    } const steps[] = {
+        {{"version"}, kExitOk, {"AT+VER"}, "", ""},
+        {{"signal"}, kExitOk, {"AT+CSQ"}, "", ""},
+        {{"restart"}, kExitUsage, {}, "", "'restart' changes the controller; add --yes"},
+        {{"set", "23", "30"}, kExitOk, {"AT+HRTTIME=30"}, "", ""},
+        {{"factory", "--yes"}, kExitOk, {"AT+FACTORY", "AT+SHOW"}, "", ""},
+        {{"clear-cache", "--yes"}, kExitOk, {"AT+INITDATAFLASH"}, "", "清除缓存成功"},
+        {{"counter", "1", "123"}, kExitOk, {"AT+CNTRVAL01=123"}, "", "设置计数器值成功"},
+        {{"counter", "1"}, kExitOk, {"AT+CNTRVAL01?"}, "123\n", "获取计数器值成功"},
+        {{"meter", "3", "500"}, kExitOk, {"AT+COMVAL03=500"}, "", "设置串口初值成功"},
+        {{"clock", "--set", "2026/01/04 00:00:00"}, kExitOk, {"AT+EXCCLK=\"2026/01/04,00:00:00\",0"}, "", "设置时间成功"},
+        {{"clock", "--set", "tomorrow"}, kExitUsage, {}, "", "--set wants a local time"},
+        {{"counter", "5"}, kExitUsage, {}, "", "counter wants N from 1 to 4"},
+        {{"restart", "--yes"}, kExitOk, {"AT+RESET"}, "", ""},
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(run(s.args), s.status) << s.args[0] << " " << err.str();
+        EXPECT_EQ(commandsAfterReadBack(), s.commands) << s.args[0];
+        EXPECT_NE(out.str().find(s.outHas), std::string::npos) << s.args[0] << ": " << out.str();
+        EXPECT_NE(err.str().find(s.errHas), std::string::npos) << s.args[0] << ": " << err.str();
+    }
+    EXPECT_EQ(device->Param(kHeartTime), sim::Simulator::FactoryValue(kHeartTime));
+    EXPECT_EQ(device->CounterValue(0), "123");
+    EXPECT_EQ(device->SerialValue(2), "500");
+
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+INITSENSOR"}; });
+    EXPECT_EQ(run({"clear-meter", "--yes"}), kExitRefused);
+    EXPECT_NE(err.str().find("清除仪表失败"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("the controller refused AT+INITSENSOR"), std::string::npos) << err.str();
+}
+
 TEST_F(CliWithSimulator, RecordsToCsv)
 {
     device->SetRecords(sim::Simulator::SampleRecords(2026, 3, 31, 25)); // three batches of ten
