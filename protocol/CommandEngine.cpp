@@ -68,7 +68,6 @@ int CommandEngine::SendCommandWith(int id, std::string_view value, std::string& 
 
 int CommandEngine::sendLine(int id, const AtCommandRow* row, std::string& text, ReplyComplete complete)
 {
-
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // A cancel meant for an earlier command does not reach this one.
