@@ -1,0 +1,379 @@
+// halden against the simulated controller, in-process: each test runs
+// command lines as a technician would and checks the device's side (the
+// commands it received, its values, the image it took), the files and the
+// exit statuses. Reply time-outs and halden's --wait run on clocks the test
+// moves itself; only the 1000 ms pause after a reply runs faster.
+#include "cli/CliRunner.h"
+#include "config/ConfigFile.h"
+#include "protocol/CommandTable.h"
+#include "serial/CSerial.h"
+#include "sim/Simulator.h"
+#include "tests/config/ConfigSimRig.h"
+#include "tests/support/PtyPair.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <random>
+#include <sstream>
+
+#include <unistd.h>
+
+using namespace pell;
+using namespace pell::cli;
+using namespace pell::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kHeartTime = 23; // AT+HRTTIME=
+constexpr int kApn = 19;       // AT+APN=
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void put(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Replaces the value of one line of a configuration text.
+std::string withValue(std::string text, const std::string& label, const std::string& value)
+{
+    const std::size_t at = text.find("\r\n" + label + "  ");
+    EXPECT_NE(at, std::string::npos) << label;
+    const std::size_t start = at + 2 + label.size() + 2;
+    text.replace(start, text.find("\r\n", start) - start, value);
+    return text;
+}
+
+class CliWithSimulator : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearParamTable();
+        sim::Options o = ConfigDeviceOptions();
+        o.autoPowerUp = true; // the 'S' or 'P' switches it on
+        device = std::make_unique<sim::Simulator>(o);
+        ASSERT_TRUE(device->Start());
+        char pattern[] = "/tmp/halden-cli-sim-XXXXXX";
+        dir = ::mkdtemp(pattern);
+    }
+    void TearDown() override
+    {
+        device->Stop();
+        std::system(("rm -rf '" + dir + "'").c_str());
+    }
+
+    // One command line against the device, switched off first so that
+    // halden's 'S' powers it up into configuration mode.
+    int run(std::vector<std::string> args, const Clock* sessionClock = nullptr)
+    {
+        device->PowerOff();
+        device->ClearCommandLog();
+        out.str("");
+        err.str("");
+        CliEnv env;
+        env.out = &out;
+        env.err = &err;
+        env.clock = sessionClock ? sessionClock : &replyClock;
+        env.pauseClock = &pauseClock;
+        env.waitClock = &waitClock;
+        env.interrupt = &interrupt;
+        env.progressBar = true;
+        args.push_back("--port");
+        args.push_back(device->PortPath());
+        return RunCli(args, env);
+    }
+
+    // The commands the device took after the read-back (AT, AT+SHOW).
+    std::vector<std::string> commandsAfterReadBack() const
+    {
+        std::vector<std::string> all = device->ReceivedCommands();
+        std::vector<std::string> after;
+        bool shown = false;
+        for (const std::string& c : all) {
+            if (shown)
+                after.push_back(c);
+            shown = shown || c == "AT+SHOW";
+        }
+        return after;
+    }
+
+    std::string file(const std::string& name) const { return dir + "/" + name; }
+
+    std::unique_ptr<sim::Simulator> device;
+    ManualClock replyClock;         // reply time-outs end only when the test says
+    ScaledClock pauseClock{1000.0}; // the pause after a reply: 1 ms
+    ManualClock waitClock;          // --wait
+    Interrupt interrupt;
+    std::ostringstream out, err;
+    std::string dir;
+};
+
+TEST_F(CliWithSimulator, ReadSavesTheWindowsFile)
+{
+    const std::string path = file("unit.cfg");
+    ASSERT_EQ(run({"read", "-o", path}), kExitOk) << err.str();
+    EXPECT_NE(err.str().find("switch it off and on again"), std::string::npos) << err.str();
+    const std::string saved = slurp(path);
+    // What "保存配置到文件" writes after the same read-back: the table as text.
+    EXPECT_EQ(saved, FormatConfigText());
+    // 155 lines in table order, every configurable value the controller's.
+    std::size_t at = 0;
+    for (int row = 0; row < ParamRowCount() - 1; ++row) {
+        const int id = ParamRowId(row);
+        const std::string head = std::string(ParamRowLabel(row)) + "  ";
+        ASSERT_EQ(saved.compare(at, head.size(), head), 0) << "row " << row;
+        const std::size_t end = saved.find("\r\n", at);
+        if (id <= 144) {
+            EXPECT_EQ(saved.substr(at + head.size(), end - at - head.size()), device->Param(id).value())
+                << "id " << id;
+        }
+        at = end + 2;
+    }
+    EXPECT_EQ(at, saved.size());
+}
+
+TEST_F(CliWithSimulator, DiffAndWriteSendOnlyWhatDiffers)
+{
+    const std::string reference = file("ref.cfg");
+    ASSERT_EQ(run({"read", "-o", reference}), kExitOk) << err.str();
+    const std::string edited = file("edited.cfg");
+    put(edited, withValue(withValue(slurp(reference), "Heart time:", "45"), "Modem Apn:", "cmnet2"));
+    const std::string controllerHeart = device->Param(kHeartTime).value();
+
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> commands; // what the device took after the read-back
+        std::string outHas;
+    } const steps[] = {
+        {{"diff", reference}, kExitOk, {}, ""},
+        {{"diff", edited}, kExitDiffer, {}, "Heart time:  controller \"" + controllerHeart + "\"  file \"45\""},
+        {{"write", edited, "--dry-run"}, kExitOk, {}, "AT+APN=cmnet2\nAT+HRTTIME=45\n"},
+        {{"write", edited}, kExitOk, {"AT+APN=cmnet2", "AT+HRTTIME=45"}, "AT+HRTTIME=45  设置成功"},
+        {{"diff", edited}, kExitOk, {}, ""},
+        {{"write", edited}, kExitOk, {}, ""},
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(run(s.args), s.status) << s.args[0] << " " << err.str();
+        EXPECT_EQ(commandsAfterReadBack(), s.commands) << s.args[0];
+        EXPECT_NE(out.str().find(s.outHas), std::string::npos) << out.str();
+    }
+    EXPECT_EQ(device->Param(kHeartTime), "45");
+    EXPECT_EQ(device->Param(kApn), "cmnet2");
+
+    // A refused parameter is named; the parameters after it still go out.
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+APN="}; });
+    put(edited, withValue(withValue(slurp(reference), "Heart time:", "50"), "Modem Apn:", "cmnet3"));
+    EXPECT_EQ(run({"write", edited}), kExitRefused);
+    EXPECT_EQ(commandsAfterReadBack(), (std::vector<std::string>{"AT+APN=cmnet3", "AT+HRTTIME=50"}));
+    EXPECT_NE(out.str().find("AT+APN=cmnet3  设置失败 (refused: ERROR)"), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find("the controller refused AT+APN=cmnet3 (1 of 2 commands not confirmed)"),
+              std::string::npos)
+        << err.str();
+    EXPECT_EQ(device->Param(kHeartTime), "50");
+}
+
+TEST_F(CliWithSimulator, GetAndSetOneParameter)
+{
+    ASSERT_EQ(run({"set", "heart time", "30"}), kExitOk) << err.str();
+    EXPECT_EQ(commandsAfterReadBack(), std::vector<std::string>{"AT+HRTTIME=30"});
+    EXPECT_EQ(run({"set", "23", "30"}), kExitOk);
+    EXPECT_TRUE(commandsAfterReadBack().empty()) << "an unchanged value is not sent";
+    ASSERT_EQ(run({"get", "Heart time:", "--json"}), kExitOk) << err.str();
+    EXPECT_EQ(out.str(), "{\"ok\":true,\"id\":23,\"label\":\"Heart time:\",\"value\":\"30\"}\n");
+    ASSERT_EQ(run({"get", "19"}), kExitOk);
+    EXPECT_EQ(out.str(), device->Param(kApn).value() + "\n");
+
+    // A value the controller refuses: the command is named, status 5.
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+HRTTIME="}; });
+    EXPECT_EQ(run({"set", "23", "31"}), kExitRefused);
+    EXPECT_NE(err.str().find("the controller refused AT+HRTTIME=31"), std::string::npos) << err.str();
+    EXPECT_EQ(device->Param(kHeartTime), "30");
+
+    // Refused before the port is opened: no such parameter, a value too long.
+    EXPECT_EQ(run({"get", "Nonsense:"}), kExitUsage);
+    EXPECT_EQ(run({"set", "152", "x"}), kExitUsage);
+    EXPECT_EQ(run({"set", "23", std::string(100, '1')}), kExitUsage);
+    EXPECT_EQ(device->CommandCount(), 0u);
+}
+
+TEST_F(CliWithSimulator, MaintenanceClockAndInitialValues)
+{
+    struct Step {
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> commands; // what the device took after the read-back
+        std::string outHas, errHas;
+    } const steps[] = {
+        {{"version"}, kExitOk, {"AT+VER"}, "", ""},
+        {{"signal"}, kExitOk, {"AT+CSQ"}, "", ""},
+        {{"restart"}, kExitUsage, {}, "", "'restart' changes the controller; add --yes"},
+        {{"set", "23", "30"}, kExitOk, {"AT+HRTTIME=30"}, "", ""},
+        {{"factory", "--yes"}, kExitOk, {"AT+FACTORY", "AT+SHOW"}, "", ""},
+        {{"clear-cache", "--yes"}, kExitOk, {"AT+INITDATAFLASH"}, "", "清除缓存成功"},
+        {{"counter", "1", "123"}, kExitOk, {"AT+CNTRVAL01=123"}, "", "设置计数器值成功"},
+        {{"counter", "1"}, kExitOk, {"AT+CNTRVAL01?"}, "123\n", "获取计数器值成功"},
+        {{"meter", "3", "500"}, kExitOk, {"AT+COMVAL03=500"}, "", "设置串口初值成功"},
+        {{"clock", "--set", "2026/01/04 00:00:00"}, kExitOk, {"AT+EXCCLK=\"2026/01/04,00:00:00\",0"}, "", "设置时间成功"},
+        {{"clock", "--set", "tomorrow"}, kExitUsage, {}, "", "--set wants a local time"},
+        {{"counter", "5"}, kExitUsage, {}, "", "counter wants N from 1 to 4"},
+        {{"restart", "--yes"}, kExitOk, {"AT+RESET"}, "", ""},
+    };
+    for (const Step& s : steps) {
+        EXPECT_EQ(run(s.args), s.status) << s.args[0] << " " << err.str();
+        EXPECT_EQ(commandsAfterReadBack(), s.commands) << s.args[0];
+        EXPECT_NE(out.str().find(s.outHas), std::string::npos) << s.args[0] << ": " << out.str();
+        EXPECT_NE(err.str().find(s.errHas), std::string::npos) << s.args[0] << ": " << err.str();
+    }
+    EXPECT_EQ(device->Param(kHeartTime), sim::Simulator::FactoryValue(kHeartTime));
+    EXPECT_EQ(device->CounterValue(0), "123");
+    EXPECT_EQ(device->SerialValue(2), "500");
+
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+INITSENSOR"}; });
+    EXPECT_EQ(run({"clear-meter", "--yes"}), kExitRefused);
+    EXPECT_NE(err.str().find("清除仪表失败"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("the controller refused AT+INITSENSOR"), std::string::npos) << err.str();
+}
+
+TEST_F(CliWithSimulator, RecordsToCsv)
+{
+    device->SetRecords(sim::Simulator::SampleRecords(2026, 3, 31, 25)); // three batches of ten
+    const std::string path = file("records.csv");
+    ASSERT_EQ(run({"records", "--from", "2026-01-01", "--to", "2026/3/31", "-o", path, "--json"}), kExitOk)
+        << err.str();
+    EXPECT_EQ(commandsAfterReadBack().front(), "AT+RDNFCRCRD=;2026/1/1,0:0:0;2026/3/31,23:55:55");
+    EXPECT_EQ(out.str().rfind("{\"ok\":true,\"file\":\"" + path + "\",\"records\":25,\"rows\":[[\"", 0), 0u)
+        << out.str();
+    const std::string csv = slurp(path);
+    // The window's CSV: its header with ',' for ';', one CR LF line per record.
+    EXPECT_EQ(csv.rfind("\xD0\xF2\xBA\xC5,\xBF\xA8ID,", 0), 0u);
+    std::size_t lines = 0;
+    for (std::size_t at = csv.find("\r\n"); at != std::string::npos; at = csv.find("\r\n", at + 2))
+        ++lines;
+    EXPECT_EQ(lines, 26u);
+
+    // A query the controller refuses writes nothing.
+    device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+RDNFCRCRD="}; });
+    const std::string failed = file("failed.csv");
+    EXPECT_EQ(run({"records", "--from", "2026-01-01", "--to", "2026-03-31", "-o", failed}), kExitSilent);
+    EXPECT_NE(err.str().find("the records query failed"), std::string::npos) << err.str();
+    EXPECT_NE(access(failed.c_str(), F_OK), 0);
+    EXPECT_EQ(run({"records", "--from", "2026-13-01", "--to", "2026-03-31", "-o", failed}), kExitUsage);
+}
+
+TEST_F(CliWithSimulator, JsonShapes)
+{
+    const std::string path = file("j.cfg");
+    ASSERT_EQ(run({"read", "-o", path, "--json"}), kExitOk);
+    const std::string read = out.str();
+    EXPECT_EQ(read.rfind("{\"ok\":true,\"file\":\"" + path + "\",\"bytes\":", 0), 0u) << read;
+    EXPECT_NE(read.find("{\"id\":23,\"label\":\"Heart time:\",\"value\":\""), std::string::npos);
+    put(path, withValue(slurp(path), "Heart time:", "99"));
+    ASSERT_EQ(run({"diff", path, "--json"}), kExitDiffer);
+    EXPECT_EQ(out.str(), "{\"ok\":true,\"equal\":false,\"differences\":[{\"id\":23,\"label\":\"Heart "
+                         "time:\",\"controller\":\"" + device->Param(kHeartTime).value() +
+                             "\",\"file\":\"99\"}]}\n");
+    EXPECT_EQ(run({"diff", file("missing.cfg"), "--json"}), kExitFile);
+    EXPECT_EQ(out.str().rfind("{\"ok\":false,\"status\":6,\"error\":\"cannot use the configuration file: ", 0), 0u)
+        << out.str();
+}
+
+TEST_F(CliWithSimulator, SilentControllerMissingAndBusyPorts)
+{
+    device->UpdateFaults([](sim::Faults& f) { f.silent = true; });
+    auto silent = std::async(std::launch::async, [&] { return run({"read", "-o", file("s.cfg"), "--wait", "20"}); });
+    ASSERT_TRUE(waitClock.awaitWaiting(1));
+    waitClock.advance(20000);
+    EXPECT_EQ(silent.get(), kExitSilent);
+    EXPECT_NE(err.str().find("did not enter configuration mode within 20 s"), std::string::npos) << err.str();
+    EXPECT_NE(access(file("s.cfg").c_str(), F_OK), 0) << "no file without a read-back";
+
+    std::ostringstream o, e;
+    CliEnv env;
+    env.out = &o;
+    env.err = &e;
+    EXPECT_EQ(RunCli({"get", "1", "--port", "/dev/halden-no-such-port"}, env), kExitPort);
+    EXPECT_NE(e.str().find("does not exist"), std::string::npos) << e.str();
+    CSerial holder;
+    ASSERT_TRUE(holder.OpenPort(device->PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    EXPECT_EQ(RunCli({"get", "1", "--port", device->PortPath()}, env), kExitPort);
+    EXPECT_NE(e.str().find("is busy"), std::string::npos) << e.str();
+    env.listPorts = [] { return std::vector<std::string>{}; };
+    EXPECT_EQ(RunCli({"get", "1"}, env), kExitPort);
+    EXPECT_NE(e.str().find("no serial port found"), std::string::npos) << e.str();
+}
+
+TEST_F(CliWithSimulator, ControllerThatAnswersWrong)
+{
+    struct Case {
+        std::vector<std::string> refused; // command lines answered with ERROR
+        std::string errHas;
+    } const cases[] = {
+        {{"AT"}, "did not confirm AT (10 attempts)"},
+        {{"AT+SHOW"}, "its parameter report (AT+SHOW) could not be read in 9 attempts"},
+    };
+    for (const Case& c : cases) {
+        device->UpdateFaults([&](sim::Faults& f) { f.errorFor = c.refused; });
+        EXPECT_EQ(run({"read", "-o", file("w.cfg")}), kExitSilent) << c.errHas;
+        EXPECT_NE(err.str().find(c.errHas), std::string::npos) << err.str();
+        EXPECT_NE(access(file("w.cfg").c_str(), F_OK), 0);
+    }
+}
+
+TEST_F(CliWithSimulator, SilentBootLoader)
+{
+    device->UpdateFaults([](sim::Faults& f) { f.silent = true; });
+    const std::string path = file("fw.bin");
+    put(path, std::string(5000, 'x'));
+    auto flashing = std::async(std::launch::async, [&] { return run({"flash", path, "--wait", "30"}, &systemClock()); });
+    ASSERT_TRUE(waitClock.awaitWaiting(1));
+    waitClock.advance(30000);
+    EXPECT_EQ(flashing.get(), kExitSilent);
+    EXPECT_NE(err.str().find("the boot loader did not answer within 30 s"), std::string::npos) << err.str();
+    EXPECT_EQ(device->Loader().transfersStarted, 0);
+}
+
+TEST_F(CliWithSimulator, InterruptWhileWaitingClosesThePort)
+{
+    device->UpdateFaults([](sim::Faults& f) { f.silent = true; });
+    auto waiting = std::async(std::launch::async, [&] { return run({"read", "-o", file("i.cfg")}); });
+    ASSERT_TRUE(waitClock.awaitWaiting(1));
+    interrupt.Raise();
+    EXPECT_EQ(waiting.get(), kExitInterrupted);
+    EXPECT_NE(access(file("i.cfg").c_str(), F_OK), 0);
+    // The port is free again.
+    CSerial next;
+    EXPECT_TRUE(next.OpenPort(device->PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
+}
+
+TEST_F(CliWithSimulator, FlashSendsTheImageByteForByte)
+{
+    std::string image(9000, '\0');
+    std::mt19937 random(15);
+    for (char& c : image)
+        c = static_cast<char>(random());
+    const std::string path = file("fw.bin");
+    put(path, image);
+    // The handshake and the block answers on real time: the download's own
+    // pacing; a slow answer only restarts the image.
+    ASSERT_EQ(run({"flash", path, "--json"}, &systemClock()), kExitOk) << err.str();
+    ASSERT_TRUE(device->ImageComplete());
+    const std::vector<uint8_t> got = device->ReceivedImage();
+    EXPECT_EQ(std::string(got.begin(), got.end()), image);
+    EXPECT_NE(err.str().find("3/3 blocks"), std::string::npos) << err.str();
+    EXPECT_EQ(out.str().rfind("{\"ok\":true,\"image\":\"" + path + "\",\"bytes\":9000,\"blocks\":3,", 0), 0u)
+        << out.str();
+    put(path, "");
+    EXPECT_EQ(run({"flash", path}), kExitFile);
+}
+
+} // namespace
