@@ -6,8 +6,58 @@
 
 #include <csignal>
 #include <iostream>
-#include <pthread.h>
 #include <thread>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <io.h>
+
+namespace {
+
+pell::cli::Interrupt* g_interrupt = nullptr;
+
+// Ctrl-C, Ctrl-Break and the console closing: the command ends cleanly.
+BOOL WINAPI onConsoleControl(DWORD)
+{
+    if (g_interrupt)
+        g_interrupt->Raise();
+    return TRUE;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The terminal texts are UTF-8; file names come as the system's code page.
+    ::SetConsoleOutputCP(CP_UTF8);
+    pell::cli::Interrupt interrupt;
+    g_interrupt = &interrupt;
+    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+
+    pell::cli::CliEnv env;
+    env.out = &std::cout;
+    env.err = &std::cerr;
+    env.interrupt = &interrupt;
+    env.progressBar = ::_isatty(::_fileno(stderr)) != 0;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    int status = pell::cli::kExitUsage;
+    try {
+        status = pell::cli::RunCli(args, env);
+    } catch (const std::exception& e) {
+        std::cerr << "halden: " << e.what() << "\n";
+        status = 70;
+    }
+    std::cout.flush();
+    ::SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    g_interrupt = nullptr;
+    return status;
+}
+
+#else
+#include <pthread.h>
 #include <unistd.h>
 
 int main(int argc, char** argv)
@@ -51,3 +101,4 @@ int main(int argc, char** argv)
     signals.join();
     return status;
 }
+#endif
