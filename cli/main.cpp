@@ -6,13 +6,16 @@
 
 #include <csignal>
 #include <iostream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <shellapi.h>
 #include <io.h>
 
 namespace {
@@ -27,11 +30,33 @@ BOOL WINAPI onConsoleControl(DWORD)
     return TRUE;
 }
 
+// The arguments in UTF-8, from the wide command line: argv holds them in the
+// system's code page, which may lack characters of a file name or a value.
+std::vector<std::string> utf8Arguments(int argc, char** argv)
+{
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+        if (n > 0)
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+        arg.resize(arg.size() - 1); // its terminating zero
+        args.push_back(arg);
+    }
+    ::LocalFree(wide);
+    return args;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    // The terminal texts are UTF-8; file names come as the system's code page.
+    // The terminal texts are UTF-8, and so are the arguments (file names
+    // included: the file functions take UTF-8 names).
     ::SetConsoleOutputCP(CP_UTF8);
     pell::cli::Interrupt interrupt;
     g_interrupt = &interrupt;
@@ -42,7 +67,7 @@ int main(int argc, char** argv)
     env.err = &std::cerr;
     env.interrupt = &interrupt;
     env.progressBar = ::_isatty(::_fileno(stderr)) != 0;
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args = utf8Arguments(argc, argv);
     int status = pell::cli::kExitUsage;
     try {
         status = pell::cli::RunCli(args, env);

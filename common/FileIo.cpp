@@ -19,6 +19,11 @@ namespace pell {
 
 #ifndef _WIN32
 
+std::filesystem::path NativePath(const std::string& text)
+{
+    return std::filesystem::path(text);
+}
+
 namespace {
 
 void fail(std::string* error, const std::string& path, int err)
@@ -188,7 +193,21 @@ FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string*
     return FileRead::Done;
 }
 
-#else // Windows: paths in the system's ANSI code page, as the tool's texts
+#else // Windows: the wide file functions, on the name NativePath gives
+
+std::filesystem::path NativePath(const std::string& text)
+{
+    for (const UINT codePage : {UINT(CP_UTF8), UINT(CP_ACP)}) {
+        const DWORD flags = codePage == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+        const int n = ::MultiByteToWideChar(codePage, flags, text.data(), int(text.size()), nullptr, 0);
+        if (n <= 0)
+            continue;
+        std::wstring wide(static_cast<std::size_t>(n), L'\0');
+        ::MultiByteToWideChar(codePage, flags, text.data(), int(text.size()), wide.data(), n);
+        return std::filesystem::path(wide);
+    }
+    return std::filesystem::path();
+}
 
 namespace {
 
@@ -224,18 +243,20 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
         fail(error, path, "empty file name");
         return false;
     }
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    const std::filesystem::path name = NativePath(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         fail(error, path, "not a regular file");
         return false;
     }
     // The new file lives beside the old one and takes its name in one step.
-    std::string temp;
+    std::filesystem::path temp;
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 0; attempt < 100 && file == INVALID_HANDLE_VALUE; ++attempt) {
-        temp = path + ".~" + std::to_string(::GetCurrentProcessId()) + "-" +
-               std::to_string(g_tempSerial.fetch_add(1)) + ".tmp";
-        file = ::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        temp = name;
+        temp += ".~" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(g_tempSerial.fetch_add(1)) + ".tmp";
+        file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) {
             fail(error, path, ::GetLastError());
@@ -263,11 +284,11 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
         err = ::GetLastError();
     if (!::CloseHandle(file) && err == 0)
         err = ::GetLastError();
-    if (err == 0 && !::MoveFileExA(temp.c_str(), path.c_str(),
+    if (err == 0 && !::MoveFileExW(temp.c_str(), name.c_str(),
                                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         err = ::GetLastError();
     if (err != 0) {
-        ::DeleteFileA(temp.c_str());
+        ::DeleteFileW(temp.c_str());
         fail(error, path, err);
         return false;
     }
@@ -278,11 +299,12 @@ FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string*
                        std::size_t maxBytes)
 {
     bytes.clear();
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const std::filesystem::path name = NativePath(path);
+    HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = ::GetLastError();
-        const DWORD attributes = ::GetFileAttributesA(path.c_str());
+        const DWORD attributes = ::GetFileAttributesW(name.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
             fail(error, path, "is a directory");
         else

@@ -1,5 +1,5 @@
-// The Windows side of the whole-file reads and writes: names with blanks
-// and GBK bytes, replacing a file in one step, and failures that leave the
+// The Windows side of the whole-file reads and writes: names with blanks,
+// in UTF-8 or the system's code page, replacing a file in one step, and failures that leave the
 // old file and name the path.
 #include "common/FileIo.h"
 
@@ -74,7 +74,8 @@ TEST(WinFileIo, WritesAndReadsWholeFilesWhateverTheirNames)
     const std::string names[] = {
         "plain.cfg",
         "with blanks in it.cfg",
-        "\xC5\xE4\xD6\xC3 1.cfg", // GBK bytes (the configuration's word) and a blank
+        "\xC5\xE4\xD6\xC3 1.cfg", // GBK bytes (no UTF-8): the system's code page
+        "\xE9\x85\x8D\xE7\xBD\xAE 2.cfg", // the same word in UTF-8, as the command line gives it
     };
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
@@ -90,7 +91,9 @@ TEST(WinFileIo, WritesAndReadsWholeFilesWhateverTheirNames)
         EXPECT_EQ(ReadWholeFile(path, read, &error, 69999), FileRead::TooLarge);
         EXPECT_TRUE(read.empty());
     }
-    EXPECT_EQ(dir.Count(), 3) << "no temporary file is left";
+    EXPECT_EQ(dir.Count(), 4) << "no temporary file is left";
+    // A UTF-8 name is read as UTF-8, whatever the system's code page.
+    EXPECT_EQ(NativePath("\xE9\x85\x8D\xE7\xBD\xAE").wstring(), L"\u914D\u7F6E");
 }
 
 TEST(WinFileIo, FailuresLeaveTheOldFileAndNameThePath)
