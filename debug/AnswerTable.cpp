@@ -23,17 +23,6 @@ std::string_view trim(std::string_view s)
     return s;
 }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // The byte index of a pair: a whole number, blanks around it allowed.
 // Nothing when the field is not one (or absurdly large).
 std::optional<std::size_t> byteIndex(std::string_view field)
@@ -55,7 +44,7 @@ bool isRendering(std::string_view r)
 {
     for (std::size_t i = 0; i < r.size(); ++i) {
         const bool blank = i % 3 == 2;
-        if (blank ? r[i] != ' ' : hexValue(r[i]) < 0)
+        if (blank ? r[i] != ' ' : HexDigitValue(r[i]) < 0)
             return false;
     }
     return r.size() % 3 == 2;
@@ -151,8 +140,8 @@ std::vector<AnswerProblem> AnswerTable::Load(std::string_view text)
                 continue;
             const auto at = byteIndex(index);
             const std::size_t pos = at ? *at * 3 : 0;
-            if (!at || pos + 1 >= row[1].size() || hexValue(row[1][pos]) < 0 ||
-                hexValue(row[1][pos + 1]) < 0) {
+            if (!at || pos + 1 >= row[1].size() || HexDigitValue(row[1][pos]) < 0 ||
+                HexDigitValue(row[1][pos + 1]) < 0) {
                 char reason[128];
                 std::snprintf(reason, sizeof reason, terminaltext::kBadPair, pair + 1);
                 problems.push_back({lineNo, rowText(lineNo, reason)});
@@ -180,8 +169,8 @@ std::optional<std::string> AnswerTable::Match(std::string_view rendering, uint8_
             const std::size_t pos = *at * 3;
             if (pos + 1 >= answer.size())
                 continue;
-            const int hi = hexValue(answer[pos]);
-            const int lo = hexValue(answer[pos + 1]);
+            const int hi = HexDigitValue(answer[pos]);
+            const int lo = HexDigitValue(answer[pos + 1]);
             if (hi < 0 || lo < 0)
                 continue;
             const unsigned multiplier = MultiplierByte(row[static_cast<std::size_t>(3 + pair * 2)]);

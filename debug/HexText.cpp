@@ -6,7 +6,9 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
-int hexValue(char c)
+} // namespace
+
+int HexDigitValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -16,8 +18,6 @@ int hexValue(char c)
         return c - 'a' + 10;
     return -1;
 }
-
-} // namespace
 
 void AppendHex(std::string& out, std::string_view bytes)
 {
@@ -46,7 +46,7 @@ HexParse ParseHexText(std::string_view text, std::size_t limit, std::string& out
     for (char c : text) {
         if (c == ' ')
             continue;
-        const int v = hexValue(c);
+        const int v = HexDigitValue(c);
         if (v < 0)
             return HexParse::InvalidCharacter;
         if (bytes.size() >= limit)

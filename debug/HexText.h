@@ -9,6 +9,9 @@
 namespace pell {
 
 // Appends the hex rendering of `bytes` to `out` (the last byte's blank too).
+// The value of a hex digit (either case), or -1 for any other character.
+int HexDigitValue(char c);
+
 void AppendHex(std::string& out, std::string_view bytes);
 std::string FormatHex(std::string_view bytes);
 
