@@ -1,8 +1,7 @@
 #pragma once
 // Whole-file reads and writes for the tool's files (configuration files,
-// exports). Paths are in the file system's own encoding; on Windows a path
-// is UTF-8 (the command line) or the system's code page (the window's file
-// dialogs), see NativePath. The error texts
+// exports). Paths are in the file system's own encoding; on Windows they are
+// UTF-8 (the window and the command line give them so), see NativePath. The error texts
 // name the path and the reason ("<path>: <reason>").
 #include <cstddef>
 #include <filesystem>
@@ -13,8 +12,9 @@
 namespace pell {
 
 // The file a path text names, for std::filesystem and the file streams. On
-// Windows a text that is valid UTF-8 is read as UTF-8, any other as the
-// system's code page; elsewhere the text is the name.
+// Windows a text that is valid UTF-8 is read as UTF-8, any other (a name
+// from elsewhere in the system's code page) as that; elsewhere the text is
+// the name.
 std::filesystem::path NativePath(const std::string& text);
 
 // Replaces (or creates) the file at `path` with exactly `bytes`, or leaves
