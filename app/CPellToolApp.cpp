@@ -5,15 +5,19 @@
 #include <QSocketNotifier>
 
 #include <csignal>
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace pell::ui {
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
 bool g_terminating = false; // UI thread only
+
+#ifndef _WIN32
+int g_signalPipe[2] = {-1, -1};
 
 void onTerminationSignal(int)
 {
@@ -21,6 +25,7 @@ void onTerminationSignal(int)
     ssize_t r = ::write(g_signalPipe[1], &c, 1); // async-signal-safe
     (void)r;
 }
+#endif
 
 } // namespace
 
@@ -39,6 +44,10 @@ CPellToolApp::~CPellToolApp()
 
 void CPellToolApp::watchTerminationSignals()
 {
+#ifdef _WIN32
+    // A window program on Windows gets no terminal's signals; closing its
+    // window ends it.
+#else
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     auto* notifier = new QSocketNotifier(g_signalPipe[0], QSocketNotifier::Read, this);
@@ -57,6 +66,7 @@ void CPellToolApp::watchTerminationSignals()
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+#endif
 }
 
 int CPellToolApp::InitInstance()

@@ -92,8 +92,13 @@ const VerbInfo kVerbs[] = {
 
 const char kCommon[] =
     "Common options:\n"
+#ifdef _WIN32
+    "  --port PORT    serial port: COM1 to COM1024\n"
+    "                 (default: the first port the system lists)\n"
+#else
     "  --port PORT    serial port: ttyUSB0, /dev/ttyS0 or a simulator link\n"
     "                 (default: the first port listed, simulators first)\n"
+#endif
     "  --baud N       line speed, 8N1 (default 115200)\n"
     "  --json         machine-readable output on stdout (read, diff, get, flash)\n"
     "  --wait S       give up when the controller has not entered configuration\n"

@@ -2,10 +2,103 @@
 
 #include <cerrno>
 #include <cstdio>
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <iconv.h>
+#endif
 
 namespace pell::cli {
 
+#ifdef _WIN32
+// Windows has no iconv: the system's own converters of code page 936.
+namespace {
+
+constexpr UINT kGbk = 936;
+
+std::string wideToUtf8(const wchar_t* wide, int count)
+{
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, count, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, wide, count, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// The character at the start of `gbk` (one or two bytes) as UTF-8; the
+// bytes it took in `used`, 0 when it is no GBK character.
+std::string gbkCharacter(std::string_view gbk, std::size_t& used)
+{
+    wchar_t wide[2];
+    for (std::size_t length : {std::size_t(1), std::size_t(2)}) {
+        if (length > gbk.size())
+            break;
+        const auto lead = static_cast<unsigned char>(gbk[0]);
+        if (length == 1 && lead >= 0x81 && lead <= 0xFE)
+            continue; // a lead byte needs its trail byte
+        const int n = ::MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(), int(length), wide, 2);
+        if (n > 0) {
+            used = length;
+            return wideToUtf8(wide, n);
+        }
+    }
+    used = 0;
+    return {};
+}
+
+} // namespace
+
+std::string GbkToUtf8(std::string_view gbk)
+{
+    std::string out;
+    while (!gbk.empty()) {
+        const auto c = static_cast<unsigned char>(gbk.front());
+        if (c < 0x80) {
+            out += gbk.front();
+            gbk.remove_prefix(1);
+            continue;
+        }
+        std::size_t used = 0;
+        std::string text = gbkCharacter(gbk, used);
+        if (used == 0) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+            used = 1;
+        } else {
+            out += text;
+        }
+        gbk.remove_prefix(used);
+    }
+    return out;
+}
+
+bool Utf8ToGbk(std::string_view utf8, std::string& out)
+{
+    out.clear();
+    if (utf8.empty())
+        return true;
+    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), nullptr, 0);
+    if (n <= 0)
+        return false;
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), int(utf8.size()), wide.data(), n);
+    BOOL lossy = FALSE;
+    const int m = ::WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, wide.data(), n, nullptr, 0, nullptr, &lossy);
+    if (m <= 0 || lossy)
+        return false;
+    out.resize(static_cast<std::size_t>(m));
+    ::WideCharToMultiByte(kGbk, WC_NO_BEST_FIT_CHARS, wide.data(), n, out.data(), m, nullptr, &lossy);
+    if (lossy) {
+        out.clear();
+        return false;
+    }
+    return true;
+}
+#else
 namespace {
 
 // An iconv descriptor for one conversion, opened per call: the tool
@@ -84,6 +177,8 @@ bool Utf8ToGbk(std::string_view utf8, std::string& out)
     }
     return true;
 }
+
+#endif
 
 std::string JsonString(std::string_view utf8)
 {

@@ -6,8 +6,83 @@
 
 #include <csignal>
 #include <iostream>
-#include <pthread.h>
+#include <string>
 #include <thread>
+#include <vector>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#include <io.h>
+
+namespace {
+
+pell::cli::Interrupt* g_interrupt = nullptr;
+
+// Ctrl-C, Ctrl-Break and the console closing: the command ends cleanly.
+BOOL WINAPI onConsoleControl(DWORD)
+{
+    if (g_interrupt)
+        g_interrupt->Raise();
+    return TRUE;
+}
+
+// The arguments in UTF-8, from the wide command line: argv holds them in the
+// system's code page, which may lack characters of a file name or a value.
+std::vector<std::string> utf8Arguments(int argc, char** argv)
+{
+    int count = 0;
+    LPWSTR* wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (wide == nullptr)
+        return std::vector<std::string>(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) {
+        const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string arg(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
+        if (n > 0)
+            ::WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, arg.data(), n, nullptr, nullptr);
+        arg.resize(arg.size() - 1); // its terminating zero
+        args.push_back(arg);
+    }
+    ::LocalFree(wide);
+    return args;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // The terminal texts are UTF-8, and so are the arguments (file names
+    // included: the file functions take UTF-8 names).
+    ::SetConsoleOutputCP(CP_UTF8);
+    pell::cli::Interrupt interrupt;
+    g_interrupt = &interrupt;
+    ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
+
+    pell::cli::CliEnv env;
+    env.out = &std::cout;
+    env.err = &std::cerr;
+    env.interrupt = &interrupt;
+    env.progressBar = ::_isatty(::_fileno(stderr)) != 0;
+    const std::vector<std::string> args = utf8Arguments(argc, argv);
+    int status = pell::cli::kExitUsage;
+    try {
+        status = pell::cli::RunCli(args, env);
+    } catch (const std::exception& e) {
+        std::cerr << "halden: " << e.what() << "\n";
+        status = 70;
+    }
+    std::cout.flush();
+    ::SetConsoleCtrlHandler(onConsoleControl, FALSE);
+    g_interrupt = nullptr;
+    return status;
+}
+
+#else
+#include <pthread.h>
 #include <unistd.h>
 
 int main(int argc, char** argv)
@@ -51,3 +126,4 @@ int main(int argc, char** argv)
     signals.join();
     return status;
 }
+#endif

@@ -1,13 +1,21 @@
 #pragma once
 // Whole-file reads and writes for the tool's files (configuration files,
-// exports). Paths are in the file system's own encoding. The error texts
+// exports). Paths are in the file system's own encoding; on Windows they are
+// UTF-8 (the window and the command line give them so), see NativePath. The error texts
 // name the path and the reason ("<path>: <reason>").
 #include <cstddef>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <string_view>
 
 namespace pell {
+
+// The file a path text names, for std::filesystem and the file streams. On
+// Windows a text that is valid UTF-8 is read as UTF-8, any other (a name
+// from elsewhere in the system's code page) as that; elsewhere the text is
+// the name.
+std::filesystem::path NativePath(const std::string& text);
 
 // Replaces (or creates) the file at `path` with exactly `bytes`, or leaves
 // whatever stood there untouched: the bytes go into a new file beside it,

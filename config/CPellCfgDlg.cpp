@@ -304,7 +304,7 @@ void CPellCfgDlg::OnBnClickedSaveToFile()
         return; // cancelled: any existing file stays as it was
     std::string error;
     // Replaced whole or not at all: a failed write leaves the old file.
-    if (!WriteFileAtomically(QFile::encodeName(path).toStdString(), text, &error)) {
+    if (!WriteFileAtomically(CorePath(path), text, &error)) {
         ShowMessage(this, configtext::kSaveFailed + ToGbk(QString::fromLocal8Bit(error)));
         return;
     }
@@ -320,7 +320,7 @@ void CPellCfgDlg::OnBnClickedConfigureFromFile()
     }
     std::string bytes;
     std::string error;
-    switch (ReadConfigFile(QFile::encodeName(path).toStdString(), bytes, &error)) {
+    switch (ReadConfigFile(CorePath(path), bytes, &error)) {
     case ConfigFileRead::Read:
         break;
     case ConfigFileRead::Refused: // empty, or too long for a configuration file

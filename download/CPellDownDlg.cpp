@@ -86,8 +86,7 @@ void CPellDownDlg::InitDownloadPage()
 
 std::string CPellDownDlg::imagePath() const
 {
-    const QByteArray path = QFile::encodeName(pathEdit_->text());
-    return std::string(path.constData(), static_cast<size_t>(path.size()));
+    return CorePath(pathEdit_->text());
 }
 
 std::string CPellDownDlg::programType() const
@@ -245,7 +244,7 @@ void CPellDownDlg::ShowFileError(const std::string& path, int error)
 {
     ShowMessageQ(this,
                  QStringLiteral("无法读取文件“%1”：%2")
-                     .arg(QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))),
+                     .arg(FromCorePath(path),
                           QString::fromLocal8Bit(std::strerror(error))),
                  QStringLiteral("提示"));
 }

@@ -1,5 +1,7 @@
 #include "download/DownloadImage.h"
 
+#include "common/FileIo.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -12,12 +14,13 @@ DownloadImage::Result DownloadImage::Load(const std::string& path)
     length_ = 0;
     // Only plain files: a directory or a device has no length to trust.
     std::error_code ec;
-    auto status = std::filesystem::status(path, ec);
+    const std::filesystem::path name = NativePath(path);
+    auto status = std::filesystem::status(name, ec);
     if (!ec && status.type() != std::filesystem::file_type::regular) {
         result.error = status.type() == std::filesystem::file_type::directory ? EISDIR : EINVAL;
         return result;
     }
-    std::ifstream file(path, std::ios::in | std::ios::binary);
+    std::ifstream file(name, std::ios::in | std::ios::binary);
     if (!file) {
         result.error = errno ? errno : ENOENT;
         return result;

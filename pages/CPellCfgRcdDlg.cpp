@@ -137,8 +137,7 @@ void CPellCfgRcdDlg::OnBnClickedSaveFile()
 
 void CPellCfgRcdDlg::SaveTo(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    const std::string nativePath(native.constData(), static_cast<std::size_t>(native.size()));
+    const std::string nativePath = CorePath(path);
     const std::string shownPath = ToGbk(path);
     if (!records_->HasRecordText()) {
         // No query yet: one for the pickers' dates, written at its end.

@@ -3,8 +3,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#ifdef _WIN32
+#include "common/FileIo.h"
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 namespace pell {
 
@@ -34,6 +38,7 @@ void appendCsvField(std::string& out, std::string_view field)
         out.push_back('"');
 }
 
+#ifndef _WIN32
 std::string errorText(int error)
 {
     // The untranslated text: the message is shown as GBK, whatever the
@@ -61,6 +66,7 @@ bool writeWhole(int fd, std::string_view bytes)
     }
     return true;
 }
+#endif
 
 struct Offered {
     std::mutex m;
@@ -120,6 +126,19 @@ std::string RecordCsv(std::string_view recordText)
     return out;
 }
 
+#ifdef _WIN32
+bool WriteRecordCsvFile(const std::string& path, std::string_view bytes, std::string& reason)
+{
+    // The same replace-or-keep write; the reason without the path.
+    reason.clear();
+    std::string error;
+    if (WriteFileAtomically(path, bytes, &error))
+        return true;
+    const std::string prefix = path + ": ";
+    reason = error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
+    return false;
+}
+#else
 bool WriteRecordCsvFile(const std::string& path, std::string_view bytes, std::string& reason)
 {
     reason.clear();
@@ -158,6 +177,7 @@ bool WriteRecordCsvFile(const std::string& path, std::string_view bytes, std::st
     }
     return ok;
 }
+#endif
 
 HistoryRecords::HistoryRecords() = default;
 

@@ -9,21 +9,23 @@
 #include <cstring>
 #include <system_error>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <setupapi.h>
+#include <devguid.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace pell {
-
-std::string SimulatorPortFolder()
-{
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-        return std::string(runtime) + "/halden-sim";
-    return "/tmp/halden-sim-" + std::to_string(::getuid());
-}
 
 bool PortNameLess(const std::string& a, const std::string& b)
 {
@@ -53,6 +55,14 @@ bool PortNameLess(const std::string& a, const std::string& b)
         ++j;
     }
     return a.size() - i < b.size() - j;
+}
+
+#ifndef _WIN32
+std::string SimulatorPortFolder()
+{
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        return std::string(runtime) + "/halden-sim";
+    return "/tmp/halden-sim-" + std::to_string(::getuid());
 }
 
 namespace {
@@ -280,5 +290,84 @@ std::vector<std::string> ListSerialPorts()
 {
     return ListSerialPorts("/sys/class/tty", SimulatorPortFolder());
 }
+
+std::string SerialPortDescription(const std::string& port)
+{
+    return port;
+}
+
+#else
+
+std::vector<std::string> ListRegistryPorts(const std::string& subKey, bool currentUser)
+{
+    std::vector<std::string> ports;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExA(currentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, subKey.c_str(), 0,
+                        KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return ports;
+    DWORD count = 0, longestName = 0, longestData = 0;
+    if (::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+                           &longestName, &longestData, nullptr, nullptr) == ERROR_SUCCESS) {
+        // Every name and every value is read whole, whatever its length
+        // (COM100 and above included).
+        for (DWORD i = 0; i < count; ++i) {
+            std::string name(longestName + 1, '\0');
+            std::string data(longestData + 1, '\0');
+            DWORD nameLength = longestName + 1, dataLength = longestData, type = 0;
+            if (::RegEnumValueA(key, i, name.data(), &nameLength, nullptr, &type,
+                                reinterpret_cast<BYTE*>(data.data()), &dataLength) != ERROR_SUCCESS)
+                continue;
+            if (type != REG_SZ)
+                continue;
+            data.resize(std::min<std::size_t>(dataLength, data.size()));
+            data.resize(std::strlen(data.c_str())); // without its terminating zero
+            if (!data.empty())
+                ports.push_back(data);
+        }
+    }
+    ::RegCloseKey(key);
+    return ports;
+}
+
+std::vector<std::string> ListSerialPorts()
+{
+    return ListRegistryPorts("HARDWARE\\DEVICEMAP\\SERIALCOMM");
+}
+
+std::string SerialPortDescription(const std::string& port)
+{
+    // The present devices of the Ports class: the one whose PortName is
+    // this port gives its friendly name.
+    std::string description = port;
+    HDEVINFO devices = ::SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE)
+        return description;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD i = 0; ::SetupDiEnumDeviceInfo(devices, i, &device); ++i) {
+        HKEY key = ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        char name[64] = {};
+        DWORD size = sizeof name - 1, type = 0;
+        const bool named = ::RegQueryValueExA(key, "PortName", nullptr, &type,
+                                              reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
+                           type == REG_SZ;
+        ::RegCloseKey(key);
+        if (!named || _stricmp(name, port.c_str()) != 0)
+            continue;
+        char friendly[256] = {};
+        if (::SetupDiGetDeviceRegistryPropertyA(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                                reinterpret_cast<BYTE*>(friendly), sizeof friendly - 1,
+                                                nullptr) &&
+            friendly[0] != '\0')
+            description = friendly;
+        break;
+    }
+    ::SetupDiDestroyDeviceInfoList(devices);
+    return description;
+}
+
+#endif
 
 } // namespace pell

@@ -5,6 +5,7 @@
 
 namespace pell {
 
+#ifndef _WIN32
 // The folder where running simulated controllers leave a link to their port
 // (one link per simulator, named after it). $XDG_RUNTIME_DIR/halden-sim when
 // that variable is set, else /tmp/halden-sim-<uid>.
@@ -47,7 +48,20 @@ private:
 // sort naturally (ttyS2 before ttyS10). Real devices are given by name
 // (ttyUSB0), simulator links by full path.
 std::vector<std::string> ListSerialPorts(const std::string& sysDir, const std::string& simDir);
+#else
+// The ports named by the string values of a registry key, in the key's
+// order; values that are empty or no strings are left out. `subKey` is read
+// under HKEY_LOCAL_MACHINE, or HKEY_CURRENT_USER when `currentUser`.
+std::vector<std::string> ListRegistryPorts(const std::string& subKey, bool currentUser = false);
+#endif
+
+// The ports of this system: on Windows the registry's list of serial
+// communication ports (HARDWARE\DEVICEMAP\SERIALCOMM), else as above.
 std::vector<std::string> ListSerialPorts();
+
+// A description of a listed port for people ("USB Serial Port (COM3)")
+// where the system has one, else the port's name itself.
+std::string SerialPortDescription(const std::string& port);
 
 // Natural order of port names: digit runs compare by value.
 bool PortNameLess(const std::string& a, const std::string& b);

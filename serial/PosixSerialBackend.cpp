@@ -30,15 +30,6 @@ namespace pell {
 bool LinuxSetCustomBaud(int fd, unsigned baud); // LinuxBaud.cpp
 #endif
 
-std::string PosixDevicePath(const std::string& portText)
-{
-    if (portText.empty())
-        return {};
-    if (portText[0] == '/')
-        return portText;
-    return "/dev/" + portText;
-}
-
 namespace {
 
 int interruptSignal()

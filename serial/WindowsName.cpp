@@ -4,6 +4,16 @@
 
 namespace pell {
 
+// Both platforms' names are here, so either platform's tests check both.
+std::string PosixDevicePath(const std::string& portText)
+{
+    if (portText.empty())
+        return {};
+    if (portText[0] == '/')
+        return portText;
+    return "/dev/" + portText;
+}
+
 std::string WindowsDevicePath(const std::string& portText)
 {
     // The port number is the decimal number after the first three characters

@@ -16,6 +16,7 @@ TEST(PortName, WindowsComNumbersFromOneTo1024)
 {
     EXPECT_EQ(WindowsDevicePath("COM1"), "\\\\.\\COM1");
     EXPECT_EQ(WindowsDevicePath("COM7"), "\\\\.\\COM7");
+    EXPECT_EQ(WindowsDevicePath("COM10"), "\\\\.\\COM10"); // from 10 on only this name opens
     EXPECT_EQ(WindowsDevicePath("COM1024"), "\\\\.\\COM1024");
     EXPECT_EQ(WindowsDevicePath("COM0"), "");
     EXPECT_EQ(WindowsDevicePath("COM1025"), "");
