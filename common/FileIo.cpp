@@ -30,10 +30,10 @@ void fail(std::string* error, const std::string& path, int err)
 {
     if (error == nullptr)
         return;
-    char buf[256];
-    // The GNU strerror_r returns the text, which may or may not be buf.
-    const char* reason = strerror_r(err, buf, sizeof buf);
-    *error = path + ": " + reason;
+    // The untranslated text: messages are shown as GBK whatever the locale
+    // of the process (a window's process runs in the user's locale).
+    const char* reason = ::strerrordesc_np(err);
+    *error = path + ": " + (reason != nullptr ? std::string(reason) : "error " + std::to_string(err));
 }
 
 void fail(std::string* error, const std::string& path, const char* reason)

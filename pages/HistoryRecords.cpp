@@ -1,14 +1,8 @@
 #include "pages/HistoryRecords.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-#ifdef _WIN32
 #include "common/FileIo.h"
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
+
+#include <cstring>
 
 namespace pell {
 
@@ -38,35 +32,6 @@ void appendCsvField(std::string& out, std::string_view field)
         out.push_back('"');
 }
 
-#ifndef _WIN32
-std::string errorText(int error)
-{
-    // The untranslated text: the message is shown as GBK, whatever the
-    // locale of the process.
-    const char* text = ::strerrordesc_np(error);
-    return text != nullptr ? text : "error " + std::to_string(error);
-}
-
-// Writes the whole of `bytes` to the descriptor; false with errno set.
-bool writeWhole(int fd, std::string_view bytes)
-{
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-#endif
 
 struct Offered {
     std::mutex m;
@@ -126,10 +91,9 @@ std::string RecordCsv(std::string_view recordText)
     return out;
 }
 
-#ifdef _WIN32
 bool WriteRecordCsvFile(const std::string& path, std::string_view bytes, std::string& reason)
 {
-    // The same replace-or-keep write; the reason without the path.
+    // The core's replace-or-keep write; the reason without the path.
     reason.clear();
     std::string error;
     if (WriteFileAtomically(path, bytes, &error))
@@ -138,46 +102,6 @@ bool WriteRecordCsvFile(const std::string& path, std::string_view bytes, std::st
     reason = error.compare(0, prefix.size(), prefix) == 0 ? error.substr(prefix.size()) : error;
     return false;
 }
-#else
-bool WriteRecordCsvFile(const std::string& path, std::string_view bytes, std::string& reason)
-{
-    reason.clear();
-    if (path.empty()) {
-        reason = errorText(ENOENT);
-        return false;
-    }
-    // A name of its own next to the file, so the rename stays on one file
-    // system and never replaces anybody else's file.
-    static std::atomic<unsigned> serial{0};
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = path + ".~" + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1));
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        reason = errorText(errno);
-        return false;
-    }
-    bool ok = writeWhole(fd, bytes) && ::fsync(fd) == 0;
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        ::unlink(temp.c_str());
-        reason = errorText(error);
-    }
-    return ok;
-}
-#endif
 
 HistoryRecords::HistoryRecords() = default;
 
