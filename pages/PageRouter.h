@@ -14,7 +14,9 @@
 //    control, or a control that shows no value); nothing is sent for it.
 //  - read-back: ShowPageValue for every parameter; a control that shows no
 //    value counts as differing from any table value and gets the table's
-//    value (an id without a control is passed over).
+//    value (an id without a control is passed over). A control still
+//    showing what it was given reads as the given bytes (ParamPage::
+//    GetValue), so neither a second read-back nor a save touches it.
 //  - start-up: the configuration page's InitConfigPage calls InitPages()
 //    once every page window exists (the basic page starts its clock then).
 //

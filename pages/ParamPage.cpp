@@ -47,6 +47,7 @@ bool ParamPage::SetValue(int paramId, const std::string& gbkText)
     if (!b || !control)
         return false;
     ApplyValue(control, *b, gbkText);
+    given_[paramId] = GivenValue{gbkText, StateOf(control)};
     return true;
 }
 
@@ -57,12 +58,29 @@ bool ParamPage::GetValue(int paramId, std::string& gbkText)
     QWidget* control = ValueControl(paramId);
     if (!b || !control)
         return false;
-    std::optional<std::string> value = ReadValue(control, *b);
+    // The widgets hold text, not bytes: decoding drops or replaces what is
+    // not GBK, and a list keeps only an index. Reading the control anew
+    // would rewrite a value nobody edited, so what the control was given
+    // stands as long as it shows what it was given.
+    std::optional<std::string> value;
+    if (auto it = given_.find(paramId); it != given_.end() && it->second.shown == StateOf(control))
+        value = it->second.gbkText;
+    else
+        value = ReadValue(control, *b);
     if (!value)
         return false;
     // Whatever the rule, a value never carries a line break on.
     gbkText = std::string(CutAtLineBreak(*value));
     return true;
+}
+
+ParamPage::ControlState ParamPage::StateOf(const QWidget* control)
+{
+    if (auto* edit = qobject_cast<const QLineEdit*>(control))
+        return {edit->text(), -1};
+    if (auto* combo = qobject_cast<const QComboBox*>(control))
+        return {combo->currentText(), combo->currentIndex()};
+    return {};
 }
 
 namespace {

@@ -11,6 +11,9 @@
 #include "pages/RequestText.h"
 #include "pages/ValueRules.h"
 
+#include <QString>
+
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,9 +27,16 @@ public:
     ~ParamPage() override;
 
     // Shows a value text (GBK) on the control of the parameter. False when
-    // this page has no control for the id.
+    // this page has no control for the id. The page keeps the text with the
+    // state it gave the control (see GetValue).
     virtual bool SetValue(int paramId, const std::string& gbkText);
     // The value text (GBK) the control of the parameter now represents.
+    // While the control still shows what SetValue gave it, that is the text
+    // SetValue was given, byte for byte: a value the user did not touch goes
+    // back as the controller sent it, even when its rule would read the
+    // control otherwise (bytes that are not valid GBK, "01" on a number
+    // list, "15" on a digit list, a code that picked the default label).
+    // Otherwise the control's state is read by the parameter's rule.
     // False, with the text emptied, when this page has no control for the
     // id or the control represents no value (a label the table does not
     // know, a list without a selection): the write then passes over it.
@@ -63,7 +73,22 @@ protected:
 
 private:
     friend class PageRouter;
+
+    // What a control shows: its text and, for a list, its selected item.
+    struct ControlState {
+        QString text;
+        int index = -1;
+        bool operator==(const ControlState&) const = default;
+    };
+    static ControlState StateOf(const QWidget* control);
+    // A value text SetValue was given and the state it gave the control.
+    struct GivenValue {
+        std::string gbkText;
+        ControlState shown;
+    };
+
     std::span<const Binding> bindings_;
+    std::map<int, GivenValue> given_; // by parameter id
     bool initDone_ = false; // InitPage ran
 };
 

@@ -14,7 +14,7 @@ std::string_view CutAtLineBreak(std::string_view text)
 
 std::string TextRuleValue(std::string_view shownText)
 {
-    return std::string(CutAtLineBreak(shownText).substr(0, static_cast<std::size_t>(kParamValueMax)));
+    return std::string(CutToValueLength(CutAtLineBreak(shownText)));
 }
 
 int DigitRuleIndex(std::string_view value)

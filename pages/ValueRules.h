@@ -23,7 +23,8 @@ std::string_view CutAtLineBreak(std::string_view text);
 // ---- text rule ----
 // The setter shows the value text as it is. The getter hands back the
 // control's text up to its first line break, cut to the 99 bytes a value
-// text can hold, so a longer edit compares equal to what the controller
+// text can hold (at a character boundary: a double-byte character is kept
+// whole or left out), so a longer edit compares equal to what the table
 // stored from it and is not resent.
 std::string TextRuleValue(std::string_view shownText);
 

@@ -444,13 +444,28 @@ std::optional<std::string> GetParamValue(int id)
     return value;
 }
 
+std::string_view CutToValueLength(std::string_view text, std::size_t max)
+{
+    if (text.size() <= max)
+        return text;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto b = static_cast<unsigned char>(text[at]);
+        const std::size_t step = b >= 0x81 && b <= 0xFE && at + 1 < text.size() ? 2 : 1;
+        if (at + step > max)
+            break;
+        at += step;
+    }
+    return text.substr(0, at);
+}
+
 void SetParamValue(int id, std::string_view text)
 {
     int row = FindParamRow(id);
     // The end row marks the end of the table and the files; it stays empty.
     if (row < 0 || id == kEndRowId)
         return;
-    std::size_t n = std::min<std::size_t>(text.size(), kParamValueMax);
+    std::size_t n = CutToValueLength(text).size();
     // A value is a zero-terminated text: whatever follows a zero byte would
     // never be sent or written, so it is not kept either.
     if (n > 0) {

@@ -82,10 +82,18 @@ const char* ParamLabel(int id);
 // has no parameter row; an empty value is a value (true).
 bool GetParamValue(int id, std::string& value);
 std::optional<std::string> GetParamValue(int id);
-// Stores the text as the value of the id, cut to its first 99 bytes (and at
-// a zero byte, since values are zero-terminated texts). Ids without a
-// parameter row, and the end row, keep nothing.
+// Stores the text as the value of the id, cut to at most 99 bytes at a
+// character boundary (CutToValueLength), and at a zero byte, since values
+// are zero-terminated texts. Ids without a parameter row, and the end row,
+// keep nothing.
 void SetParamValue(int id, std::string_view text);
+
+// The text cut to at most `max` bytes without splitting a double-byte
+// character of code page 936: a lead byte (0x81 to 0xFE) and the byte after
+// it stay together, whatever that byte is, so a long Chinese text never ends
+// in a lone lead byte. A text that fits is returned whole, its bytes as they
+// are.
+std::string_view CutToValueLength(std::string_view text, std::size_t max = kParamValueMax);
 
 // The values are shared by the configuration worker and the interface
 // thread; every access above is locked, so each call sees a whole value.

@@ -56,11 +56,11 @@ TEST_F(CounterPage, ValuesShowByTheirRule)
         {84, "1", "水表", "1"},
         {85, "3", "双沿", "3"},
         {96, "2", "电表", "2"},
-        {81, "31", "双沿", "3"}, // the first character only
-        {81, "4", "", std::nullopt}, // beyond the list: no selection
-        {84, "3", "", std::nullopt},
-        {85, "", "", std::nullopt},
-        {85, "-1", "", std::nullopt},
+        {81, "31", "双沿", "31"}, // the first character selects; untouched, back as given
+        {81, "4", "", "4"}, // beyond the list: no selection
+        {84, "3", "", "3"},
+        {85, "", "", ""},
+        {85, "-1", "", "-1"},
     });
 }
 

@@ -217,21 +217,23 @@ TEST_F(Pages, ComboRulesAtTheirBoundaries)
         std::optional<std::string> back; // what the getter hands the write
         const char* shown = nullptr;
     };
+    // Untouched, every list hands its value back as given, whatever item
+    // (or none) the rule selected for it.
     const Case cases[] = {
         {30, "12", 12, "12", "DI3"}, // number rule
-        {38, "13", -1, {}},          // beyond the thirteen channels
-        {39, "-1", -1, {}},
-        {31, "abc", 0, "0", "无"},   // no digit: item 0
-        {32, " 7x", 7, "7", "RS485-0"},
-        {43, "15", 1, "1", "开启"},  // digit rule: only the first character counts
-        {47, "", -1, {}},
-        {43, "2", -1, {}},
+        {38, "13", -1, "13"},        // beyond the thirteen channels
+        {39, "-1", -1, "-1"},
+        {31, "abc", 0, "abc", "无"}, // no digit: item 0
+        {32, " 7x", 7, " 7x", "RS485-0"},
+        {43, "15", 1, "15", "开启"}, // digit rule: only the first character counts
+        {47, "", -1, ""},
+        {43, "2", -1, "2"},
         {47, "1", 1, "1", "开启"},
         {55, "5", 5, "5", "双沿报警"},
-        {59, "6", -1, {}},
+        {59, "6", -1, "6"},
         {68, "3", 3, "3", "水泵电流检测"},
-        {64, "4", -1, {}},
-        {69, "2", -1, {}},
+        {64, "4", -1, "4"},
+        {69, "2", -1, "2"},
         {74, "2", 2, "2", "电磁锁"},
         {77, "1", 1, "1", "接触器"},
         {80, "1", 1, "1", "常闭"},
@@ -294,7 +296,7 @@ TEST_F(Pages, WorkModeByTheWholeValueText)
         EXPECT_EQ(mode->currentIndex(), -1);
         std::string back;
         ASSERT_TRUE(GetPageValue(13, back));
-        EXPECT_EQ(back, std::string(label) == "UDP" ? "1" : "0");
+        EXPECT_EQ(back, value) << "untouched: as given";
     }
     // The comparison is exact: typed lower-case names are no label.
     for (auto [typed, value] : {std::pair{"udp", "0"}, {"UDP", "1"}, {"tcp", "0"}, {"GPRS", "0"}}) {

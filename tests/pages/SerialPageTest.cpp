@@ -66,10 +66,10 @@ TEST_F(SerialPage, ValuesShowByTheirRule)
         {109, "5", "5", "5"}, // RS485-0 polls through 1171
         {114, "7", "7", "7"}, // RS485-1 polls through 1169
         {116, "18", "DTSU666", "18"},
-        {116, "19", "", std::nullopt}, // beyond the list: no selection
-        {116, "-1", "", std::nullopt},
-        {116, "x", "预留", "0"}, // no digits: item 0
-        {111, " 3abc", "MK_301", "3"},
+        {116, "19", "", "19"}, // beyond the list: no selection
+        {116, "-1", "", "-1"},
+        {116, "x", "预留", "x"}, // no digits: item 0
+        {111, " 3abc", "MK_301", " 3abc"},
     });
 }
 

@@ -72,12 +72,12 @@ TEST_F(SmsModbusPages, ValuesShowByTheirLabelsAndOtherTextsYieldNoValue)
         {136, "0", "禁止", "0"},
         {137, "0", "关闭", "0"},
         {137, "1", "开启", "1"},
-        // A value that is no label empties the box; the write passes over it
-        // instead of clearing the controller's setting with an empty value.
-        {135, "2", "", std::nullopt},
-        {136, "01", "", std::nullopt}, // the whole text counts
-        {137, "1 ", "", std::nullopt},
-        {137, "", "", std::nullopt},
+        // A value that is no label empties the box; untouched, it goes back
+        // as given instead of clearing the controller's setting.
+        {135, "2", "", "2"},
+        {136, "01", "", "01"}, // the whole text counts
+        {137, "1 ", "", "1 "},
+        {137, "", "", ""},
     });
     ExpectValueCases(*modbus, {
         {138, "0", "不启用MODBUS", "0"},
@@ -89,9 +89,9 @@ TEST_F(SmsModbusPages, ValuesShowByTheirLabelsAndOtherTextsYieldNoValue)
         {143, "1", "输入", "1"},
         {144, "1", "输入", "1"},
         {144, "2", "输出", "2"},
-        {140, "2", "", std::nullopt}, // the analog lists have no 2
-        {138, "3", "", std::nullopt},
-        {142, "10", "", std::nullopt},
+        {140, "2", "", "2"}, // the analog lists have no 2
+        {138, "3", "", "3"},
+        {142, "10", "", "10"},
     });
     // A label shows without selecting an item; a typed text that is no label
     // yields no value.

@@ -44,9 +44,9 @@ TEST_F(StoragePage, ValuesShowByTheirRule)
         {125, "9000", "9000", "9000"},
         {126, "1", "擦除", "1"},
         {126, "0", "不擦除", "0"},
-        {126, "15", "擦除", "1"}, // only the first character counts
-        {126, "2", "", std::nullopt},
-        {126, "", "", std::nullopt},
+        {126, "15", "擦除", "15"}, // only the first character selects
+        {126, "2", "", "2"},
+        {126, "", "", ""},
     });
     EXPECT_EQ(page->ControlAs<QLineEdit>(1141)->text(), QStringLiteral("600"));
 }

@@ -38,6 +38,19 @@ TEST(TextRule, KeepsTheTextExactlyUpToTheValueLimit)
     EXPECT_EQ(TextRuleValue(longer), longer.substr(0, 99));
 }
 
+TEST(TextRule, ALongChineseTextIsCutAtACharacterBoundary)
+{
+    std::string chinese;
+    for (int i = 0; i < 60; ++i)
+        chinese += "\xD6\xD0"; // 120 bytes
+    // Alone, the 99th byte is a lead byte: its character is left out. After
+    // one ASCII byte the 99 bytes end on a whole character and all stay.
+    for (const std::string& head : {std::string(), std::string("a")}) {
+        const std::string value = TextRuleValue(head + chinese);
+        EXPECT_EQ(value, (head + chinese).substr(0, head.empty() ? 98 : 99)) << head;
+    }
+}
+
 TEST(DigitRule, IndexIsTheFirstByteMinusZero)
 {
     EXPECT_EQ(DigitRuleIndex("0"), 0);
