@@ -36,49 +36,85 @@ int CommandEngine::FormatCommand(int id, std::string& text) const
     return 1;
 }
 
+const char* CommandStatusName(CommandStatus status)
+{
+    switch (status) {
+    case CommandStatus::Confirmed: return "confirmed";
+    case CommandStatus::Refused: return "refused";
+    case CommandStatus::Unanswered: return "no answer";
+    case CommandStatus::AnsweredLate: return "answered late";
+    case CommandStatus::LineLost: return "line lost";
+    case CommandStatus::NotSent: return "not sent";
+    case CommandStatus::Cancelled: return "stopped";
+    }
+    return "not sent";
+}
+
+int CommandEngine::resultOf(const CommandOutcome& outcome, std::string& text)
+{
+    if (outcome.Confirmed()) {
+        text = outcome.line;
+        return outcome.handlerResult;
+    }
+    text.clear();
+    return 0;
+}
+
 int CommandEngine::SendCommand(int id, std::string& text)
 {
-    return SendCommand(id, text, ReplyComplete());
+    return resultOf(Execute(id, ReplyComplete()), text);
 }
 
 int CommandEngine::SendCommand(int id, std::string& text, ReplyComplete complete)
 {
-    std::lock_guard<std::mutex> sending(sendMutex_);
-    const AtCommandRow* row = FindAtRow(id);
-    if (row == nullptr || FormatCommand(id, text) == 0) {
-        text.clear();
-        return 0;
-    }
-    return sendLine(id, row, text, std::move(complete));
+    return resultOf(Execute(id, std::move(complete)), text);
 }
 
 int CommandEngine::SendCommandWith(int id, std::string_view value, std::string& text)
 {
-    std::lock_guard<std::mutex> sending(sendMutex_);
-    text.clear();
-    const AtCommandRow* row = FindAtRow(id);
-    if (row == nullptr || row->command == nullptr || row->command[0] == '\0')
-        return 0;
-    text.reserve(kLineBufferSize);
-    text.append(row->command);
-    text.append(value);
-    text.append("\r\n");
-    return sendLine(id, row, text, ReplyComplete());
+    return resultOf(ExecuteWith(id, value), text);
 }
 
-int CommandEngine::sendLine(int id, const AtCommandRow* row, std::string& text, ReplyComplete complete)
+CommandOutcome CommandEngine::Execute(int id)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        // A cancel meant for an earlier command does not reach this one.
-        cancelled_ = false;
-        pauseEvent_.reset();
+    return Execute(id, ReplyComplete());
+}
+
+CommandOutcome CommandEngine::Execute(int id, ReplyComplete complete)
+{
+    std::lock_guard<std::mutex> sending(sendMutex_);
+    const AtCommandRow* row = FindAtRow(id);
+    std::string line;
+    if (row == nullptr || FormatCommand(id, line) == 0) {
+        CommandOutcome none;
+        none.id = id;
+        return none;
     }
-    // The answer of a command that timed out must not be taken for this one.
-    if (!drainLateReply()) {
-        text.clear();
-        return 0;
+    return sendLine(id, row, std::move(line), std::move(complete));
+}
+
+CommandOutcome CommandEngine::ExecuteWith(int id, std::string_view value)
+{
+    std::lock_guard<std::mutex> sending(sendMutex_);
+    const AtCommandRow* row = FindAtRow(id);
+    if (row == nullptr || row->command == nullptr || row->command[0] == '\0') {
+        CommandOutcome none;
+        none.id = id;
+        return none;
     }
+    std::string line;
+    line.reserve(kLineBufferSize);
+    line.append(row->command);
+    line.append(value);
+    line.append("\r\n");
+    return sendLine(id, row, std::move(line), ReplyComplete());
+}
+
+CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::string line, ReplyComplete complete)
+{
+    CommandOutcome outcome;
+    outcome.id = id;
+    outcome.line = std::move(line);
 
     // Everything that the reply will touch is cleared before the first byte
     // goes out, so no part of the reply can be lost or mixed with older text.
@@ -91,46 +127,61 @@ int CommandEngine::sendLine(int id, const AtCommandRow* row, std::string& text, 
     // A line lost before the reset above is seen here; one lost after it
     // sets the reply event, which ends the wait below at once.
     if (!port_.IsOpen() || port_.IsLost()) {
-        text.clear();
-        return 0;
+        outcome.status = port_.IsLost() ? CommandStatus::LineLost : CommandStatus::NotSent;
+        return outcome;
     }
-    int size = static_cast<int>(text.size());
-    if (port_.Write(text.data(), size) < size) {
-        text.clear();
-        return 0;
+    const int size = static_cast<int>(outcome.line.size());
+    if (port_.Write(outcome.line.data(), size) < size) {
+        outcome.status = port_.IsLost() ? CommandStatus::LineLost : CommandStatus::NotSent;
+        return outcome;
     }
 
-    const bool signalled = clock_.waitFor(replyEvent_, row->timeoutMs);
+    clock_.waitFor(replyEvent_, row->timeoutMs);
 
+    bool late = false;
     int code;
     int copyLength = 0;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         code = result_.load(std::memory_order_relaxed);
-        if (!signalled || cancelled_ || code == kReplyNone) {
-            // Not answered in time (or the line went away first): the answer
-            // may still be on its way and is drained before the next command
-            // goes out. A line that went away brings nothing more.
-            draining_ = !lineGone_;
-            text.clear();
-            return 0;
+        if (code == kReplyNone && !cancelled_ && !lineGone_) {
+            // Not answered in time. The answer may still be on its way:
+            // listen for it before anything else goes out, so it is never
+            // taken for a later command's.
+            late = true;
+            lock.unlock();
+            clock_.waitFor(replyEvent_, kLateWindowMs);
+            lock.lock();
+            code = result_.load(std::memory_order_relaxed);
         }
-        if (code == kReplyOk && row->handler != nullptr) {
+        outcome.reply.assign(reply_.get(), static_cast<std::size_t>(length_));
+        if (code == kReplyNone) {
+            outcome.status = lineGone_   ? CommandStatus::LineLost
+                             : cancelled_ ? CommandStatus::Cancelled
+                                          : CommandStatus::Unanswered;
+            return outcome;
+        }
+        if (!late && code == kReplyOk && row->handler != nullptr) {
             // The handler parses at leisure while late bytes keep arriving:
             // it gets the text as it stood when the reply was taken.
             copyLength = length_;
             std::memcpy(handlerCopy_.get(), reply_.get(), static_cast<std::size_t>(length_) + 1);
         }
     }
-    int result = 0;
-    if (code == kReplyOk)
-        result = row->handler != nullptr ? row->handler(handlerCopy_.get(), copyLength) : 1;
+    if (late) {
+        outcome.status = CommandStatus::AnsweredLate;
+        outcome.lateOk = code == kReplyOk;
+    } else if (code == kReplyOk) {
+        outcome.handlerResult = row->handler == nullptr ? 1 : row->handler(handlerCopy_.get(), copyLength);
+        outcome.status = outcome.handlerResult != 0 ? CommandStatus::Confirmed : CommandStatus::Refused;
+    } else {
+        outcome.status = CommandStatus::Refused;
+    }
 
+    // The controller answered: pace it, whatever the answer (a stop or a
+    // lost line cuts the pause short).
     pauseClock_.waitFor(pauseEvent_, kPauseMs);
-
-    if (result == 0)
-        text.clear();
-    return result;
+    return outcome;
 }
 
 bool CommandEngine::WaitForReplyEnd(const ReplyComplete& complete, int ms)
@@ -159,44 +210,6 @@ bool CommandEngine::WaitForReplyEnd(const ReplyComplete& complete, int ms)
     return ended && !cancelled_;
 }
 
-bool CommandEngine::drainLateReply()
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!draining_ || pendingRow_ == nullptr) {
-        draining_ = false;
-        return true;
-    }
-    // The receive side still checks every chunk against the timed-out row,
-    // so its late OK or error reply is recognised as that row's.
-    const int window = std::min(pendingRow_->timeoutMs, kDrainWindowMaxMs);
-    for (int i = 0; i < kDrainWindows && draining_; ++i) {
-        if (result_.load(std::memory_order_relaxed) != kReplyNone || lineGone_)
-            break;
-        // From here on only the late reply, the line going away or a cancel
-        // set the event (each of them under this lock).
-        replyEvent_.reset();
-        const uint64_t before = received_;
-        lock.unlock();
-        clock_.waitFor(replyEvent_, window);
-        lock.lock();
-        if (cancelled_)
-            return false;
-        if (result_.load(std::memory_order_relaxed) == kReplyNone && !lineGone_ &&
-            received_ == before)
-            break; // a whole window without a byte: nothing more is coming
-    }
-    const bool answered = draining_ && !lineGone_ &&
-                          result_.load(std::memory_order_relaxed) != kReplyNone;
-    draining_ = false;
-    if (!answered)
-        return true;
-    // The controller did answer, late: pace it as after every answer.
-    lock.unlock();
-    pauseClock_.waitFor(pauseEvent_, kPauseMs);
-    lock.lock();
-    return !cancelled_;
-}
-
 void CommandEngine::resetLocked(int id, const AtCommandRow* row)
 {
     length_ = 0;
@@ -205,7 +218,6 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
     okSeen_ = false;
     errorSeen_ = false;
     cancelled_ = false;
-    draining_ = false;
     lineGone_ = false;
     result_.store(kReplyNone, std::memory_order_release);
     pendingId_.store(id, std::memory_order_release);
@@ -217,7 +229,6 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
 
 void CommandEngine::appendLocked(int length, const char* bytes)
 {
-    received_ += static_cast<uint64_t>(length);
     char* text = reply_.get();
     int start;
     if (length_ + length <= kReplyTextMax) {
@@ -328,8 +339,6 @@ void CommandEngine::ResetReply()
     scanned_ = 0;
     okSeen_ = false;
     errorSeen_ = false;
-    // Whatever a timed-out command left on the line is gone with the text.
-    draining_ = false;
 }
 
 void CommandEngine::CancelWait()
@@ -341,17 +350,10 @@ void CommandEngine::CancelWait()
     endEvent_.set();
 }
 
-bool CommandEngine::DrainPending() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return draining_;
-}
-
 void CommandEngine::OnLineGone()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     lineGone_ = true;
-    draining_ = false;
     replyEvent_.set();
     pauseEvent_.set();
     endEvent_.set();

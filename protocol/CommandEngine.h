@@ -13,32 +13,20 @@
 // time-out and returns at once.
 //
 // A late answer never counts for a later command. When a command times out
-// (or its wait is cancelled) the engine keeps listening for that command's
-// OK or error reply, and the next SendCommand first drains the line before
-// it writes anything:
-//   - the drain ends as soon as the late OK or error reply has arrived; the
-//     controller has answered, so the usual one-second pause follows;
-//   - or when one whole drain window has passed without a single byte
-//     arriving: the line is quiet, the controller is taken to have given up;
-//   - or, on a line that keeps chattering without ever completing a reply,
-//     after kDrainWindows windows;
-//   - or at once when the line goes away (see below) or the wait is
-//     cancelled (the command then fails without being sent).
-// A drain window is the timed-out command's own time-out, cut to
-// kDrainWindowMaxMs (1000 ms): a late reply is caught when it arrives within
-// that window after the time-out (or after the last byte of chatter), and a
-// silent controller costs every retry at most one second more (the connect
-// job's ten AT attempts to a dead controller take 60 s, not 100 s). So a drain lasts at most one window on a silent line and at most
-// kDrainWindows windows (3 s) in all. Bytes drained this way stay in the
-// reply text of the failed command until the next command starts. A reset
-// of the reply (the configuration page waiting for the controller's restart
-// banner) ends the need to drain, as does the line going away.
+// the engine keeps listening, before it returns and before anything else
+// can be sent, for that command's late OK or error reply: until it arrives
+// (the command then counts as answered late, not confirmed, and the usual
+// one-second pause follows) or until kLateWindowMs have passed without it
+// (unanswered). What arrives meanwhile stays in the command's reply text.
+// Only commands that time out pay for this; a line that goes away or a
+// cancel ends the late window at once.
 //
 // A vanished line ends a wait at once: the engine watches its port, and
 // when the device is lost or the port is closed the pending wait (reply,
 // drain or pause) ends and the command fails; it does not wait out the
 // row's time-out.
 #include "common/Clock.h"
+#include "protocol/CommandOutcome.h"
 #include "protocol/CommandTable.h"
 #include "serial/CSerial.h"
 
@@ -62,8 +50,7 @@ public:
     static constexpr int kCarryOverBytes = 100;       // kept when the buffer overflows
     static constexpr int kPauseMs = 1000;             // after every answered command
     static constexpr int kLineBufferSize = 255;       // a command line is shorter
-    static constexpr int kDrainWindows = 3;           // most windows a drain lasts
-    static constexpr int kDrainWindowMaxMs = 1000;    // longest quiet window of a drain
+    static constexpr int kLateWindowMs = 5000;        // listening for a late reply after a time-out
 
     // `clock` times the waits for replies; `pauseClock`, when given, times
     // the pause after a reply instead (tests and benchmarks shorten the
@@ -91,6 +78,11 @@ public:
     // that nothing rewriting the table meanwhile changes what goes out.
     int SendCommandWith(int id, std::string_view value, std::string& text);
 
+    // The same sends with their whole outcome: how the command ended, the
+    // line that went out and the reply text received for it.
+    CommandOutcome Execute(int id);
+    CommandOutcome ExecuteWith(int id, std::string_view value);
+
     // Tells from the whole reply text received so far whether a reply that
     // comes in several parts is complete. Called on the receive dispatch
     // thread under the engine's lock with every chunk: it must be quick and
@@ -100,6 +92,7 @@ public:
     // the OK reply) as soon as `complete` says so: a reply that ends
     // without the row's OK text does not cost the row's time-out.
     int SendCommand(int id, std::string& text, ReplyComplete complete);
+    CommandOutcome Execute(int id, ReplyComplete complete);
     // After SendCommand: waits on the engine's clock, at most `ms`, until
     // `complete` holds for the reply text (checked at once and with every
     // chunk), the line goes away or the wait is cancelled. True when the
@@ -129,24 +122,19 @@ public:
     // The id of the command last sent; -1 before the first one.
     int PendingId() const { return pendingId_.load(std::memory_order_acquire); }
 
-    // Ends the wait (and the pause, or the drain before the line goes out)
-    // of the command pending now: SendCommand returns 0 at once. For
-    // shutting the worker down; a command started afterwards is not affected.
+    // Ends the wait (and the pause, or the late window) of the command
+    // pending now: SendCommand returns 0 at once. For shutting the worker
+    // down; a command started afterwards is not affected.
     void CancelWait();
-
-    // True while a timed-out command's late reply may still come, so that
-    // the next SendCommand drains the line first.
-    bool DrainPending() const;
 
 private:
     // The port's line went away (device lost or port closing).
     void OnLineGone() override;
-    // Drains a timed-out command's late reply (see above). False when the
-    // wait was cancelled meanwhile.
-    bool drainLateReply();
     // Sends the built line of the row and waits for its answer (the send
     // lock held).
-    int sendLine(int id, const AtCommandRow* row, std::string& text, ReplyComplete complete);
+    CommandOutcome sendLine(int id, const AtCommandRow* row, std::string line, ReplyComplete complete);
+    // SendCommand's result and text from an outcome.
+    static int resultOf(const CommandOutcome& outcome, std::string& text);
     void resetLocked(int id, const AtCommandRow* row);
     void appendLocked(int length, const char* bytes);
     bool scanLocked(const char* pattern, bool& seen);
@@ -171,18 +159,14 @@ private:
     ReplyComplete pendingComplete_;
     const ReplyComplete* awaitedEnd_ = nullptr;
     bool cancelled_ = false;
-    // The pending row timed out without an answer: its reply may still come.
-    bool draining_ = false;
     // The line went away since the pending command was prepared.
     bool lineGone_ = false;
-    // Every byte ever appended, so a drain window can tell quiet from chatter.
-    uint64_t received_ = 0;
 
     std::atomic<int> result_{kReplyNone};
     std::atomic<int> pendingId_{-1};
     Event replyEvent_;  // manual reset: a reply text was recognised, the
                         // line went away, or the wait was cancelled
-    Event pauseEvent_;  // cuts the pause short on CancelWait
+    Event pauseEvent_;  // cuts the pause short on CancelWait or a lost line
     Event endEvent_;    // WaitForReplyEnd: complete, line gone or cancelled
 
     std::mutex sendMutex_;               // one command at a time

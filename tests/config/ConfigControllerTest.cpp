@@ -194,6 +194,8 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     requests.lookup(RequestSlot::Serial3)->Set("?");
     ASSERT_TRUE(clock.awaitWait(1)); // the read goes out and finds no controller
     clock.advance(1000);
+    ASSERT_TRUE(clock.awaitWait(2)); // nor any late answer
+    clock.advance(CommandEngine::kLateWindowMs);
     ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }, kDeadline));
     EXPECT_EQ(startedCopy().back().first, kJobSerial0 + 3);
     controller.Stop();
@@ -251,8 +253,8 @@ TEST_F(Controller, ButtonJobStartsAtOnceAndEndsIdle)
         const int before = controller.Worker().JobsRun();
         const int waits = clock.waitsBegun();
         controller.OnJobButton(code);
-        // No controller answers: the drain of the previous command's quiet
-        // window, then the reply wait run out.
+        // No controller answers: the reply wait and the late window after
+        // it run out.
         for (int n = waits + 1; controller.Worker().JobsRun() == before; ++n) {
             ASSERT_TRUE(WaitUntil([&] {
                 return clock.waitsBegun() >= n || controller.Worker().JobsRun() > before;

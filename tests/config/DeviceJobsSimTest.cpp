@@ -82,9 +82,6 @@ protected:
         }, kDeadline);
     }
 
-    // After a command that got no answer, the next one first listens out
-    // a quiet window on the engine's clock (the wait after wait n).
-    bool drainDue = false;
     void runOutWait(int n, int ms)
     {
         ASSERT_TRUE(waitClock.awaitWait(n));
@@ -104,16 +101,14 @@ protected:
         int n = waitClock.waitsBegun();
         const int withheldBefore = withheld.load();
         start();
-        if (drainDue)
-            runOutWait(++n, 1000);
         // A silent controller: once it has withheld its answer (so that the
         // answer cannot go out after the test turned answers on again), the
-        // reply wait runs out.
+        // reply wait and the late window after it run out.
         if (silent) {
             EXPECT_TRUE(WaitUntil([&] { return withheld.load() > withheldBefore; }, kDeadline));
             runOutWait(++n, 5000);
+            runOutWait(++n, CommandEngine::kLateWindowMs);
         }
-        drainDue = silent;
         EXPECT_TRUE(waitJobs(jobs + 1));
         const std::vector<std::string> log = view.Log();
         const std::vector<std::string> boxes = view.Messages();
@@ -294,8 +289,8 @@ TEST_F(DeviceJobs, RequestsBehindARunningJobAreNotedOnceAndRunAfterIt)
     request(RequestSlot::Counter3).Set("?");
     EXPECT_EQ(view.CountLog(configtext::kWaitForJob), 1u);
     device.UpdateFaults([](sim::Faults& f) { f.silent = false; });
-    runOutWait(waits + 1, 5000); // the version's reply
-    runOutWait(waits + 2, 1000); // the quiet window before the next command
+    runOutWait(waits + 1, 5000);                          // the version's reply
+    runOutWait(waits + 2, CommandEngine::kLateWindowMs);  // and its late window
     ASSERT_TRUE(waitJobs(jobs + 3));
     EXPECT_EQ(device.ReceivedCommands(), (Lines{"AT+VER", "AT+CNTRVAL04?", "AT+COMVAL02?"}));
     EXPECT_EQ(view.Messages(), (Lines{configtext::kCounterReadOk, configtext::kSerialReadOk}));

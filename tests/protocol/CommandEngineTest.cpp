@@ -142,7 +142,7 @@ TEST_F(EngineOnClosedPort, ClosedPortFailsAtOnceWithEmptyText)
     EXPECT_EQ(command.Text(), "");
     EXPECT_EQ(clock.waitsBegun(), 0) << "waited for a reply";
     EXPECT_EQ(engine.PendingId(), kIdShow);
-    EXPECT_FALSE(engine.DrainPending());
+    EXPECT_EQ(engine.Execute(kIdShow).status, CommandStatus::NotSent);
 }
 
 TEST_F(EngineOnClosedPort, OkSplitAtEveryByteIsRecognisedWithItsLastByte)

@@ -278,47 +278,49 @@ TEST_F(EngineOnLine, SilentControllerTimesOutWithoutPause)
 {
     controller.Start([](const std::string&) { return std::vector<std::string>{}; });
     std::size_t pauses = pauseClock.count();
-    AsyncSend first(engine, waitClock, 0); // 1000 ms
-    expire(1, 999);
-    EXPECT_FALSE(first.Done()) << "ended before its time-out";
-    waitClock.advance(1);
-    EXPECT_EQ(first.Result(), 0);
-    EXPECT_EQ(first.Text(), "");
+    {
+        AsyncSend first(engine, waitClock, 0, AsyncSend::WithOutcome{}); // 1000 ms
+        expire(1, 999);
+        EXPECT_FALSE(first.Done()) << "ended before its time-out";
+        waitClock.advance(1);
+        // Timed out: it listens for a late answer before anything else can go.
+        expire(2, CommandEngine::kLateWindowMs - 1);
+        EXPECT_FALSE(first.Done()) << "ended before its late window";
+        waitClock.advance(1);
+        EXPECT_EQ(first.Outcome().status, CommandStatus::Unanswered);
+        EXPECT_EQ(first.Outcome().line, "AT+IDNT=\r\n");
+    }
     EXPECT_EQ(engine.ReplyResult(), kReplyNone);
-    EXPECT_TRUE(engine.DrainPending());
 
-    // The next command first listens one quiet window of the timed-out
-    // row's 1000 ms for its late reply, and only then goes out.
+    // The next command goes out at once.
     AsyncSend second(engine, waitClock, kIdShow); // 5000 ms
-    expire(2, 999);
-    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() >= 1; }, kPatience));
-    EXPECT_EQ(controller.Lines().size(), 1u) << "sent while the line was drained";
-    waitClock.advance(1);
     ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() == 2; }, kPatience));
     expire(3, 4999);
     EXPECT_FALSE(second.Done()) << "ended before its time-out";
     waitClock.advance(1);
+    expire(4, CommandEngine::kLateWindowMs);
     EXPECT_EQ(second.Result(), 0);
     EXPECT_EQ(second.Text(), "");
-    EXPECT_EQ(pauseClock.count(), pauses) << "a time-out returns at once";
+    EXPECT_EQ(pauseClock.count(), pauses) << "no answer, no pause";
 }
 
-// A timed-out command's reply that comes late is drained before the next
-// command goes out and never counts for it, in either direction.
-TEST_F(EngineOnLine, LateReplyOfATimedOutCommandIsNotTheNextCommandsReply)
+// A reply that comes after the time-out belongs to the command that timed
+// out: it is kept as that command's late answer (not confirmed, whatever it
+// says) and never counts for the next command, which goes out only after it.
+TEST_F(EngineOnLine, LateReplyIsTheTimedOutCommandsNotTheNext)
 {
     struct Case {
         const char* what;
+        int lateAfterMs;         // after the time-out
         std::string late;        // what the first command's reply finally is
-        bool lateBeforeNext;     // it arrives before the next command starts
+        bool lateOk;
         std::string nextReply;   // the second command's own answer
         int nextResult;
-        int nextCode;
     };
     const Case cases[] = {
-        {"late OK, next refused", "\r\nOK\r\n", false, kError, 0, kReplyError},
-        {"late ERROR, next accepted", "busy" + kError, false, kOk, 1, kReplyOk},
-        {"late OK before the next command", kOk, true, kError, 0, kReplyError},
+        {"late OK at once, next refused", 0, "\r\nOK\r\n", true, kError, 0},
+        {"late ERROR, next accepted", 2500, "busy" + kError, false, kOk, 1},
+        {"late OK at the end of the window, next refused", CommandEngine::kLateWindowMs - 1, kOk, true, kError, 0},
     };
     SetParamValue(0, "88");
     SetParamValue(1, "13900000000");
@@ -335,27 +337,20 @@ TEST_F(EngineOnLine, LateReplyOfATimedOutCommandIsNotTheNextCommandsReply)
         std::size_t lines = controller.Lines().size();
         std::size_t pauses = pauseClock.count();
         {
-            AsyncSend first(engine, waitClock, 0);
+            AsyncSend first(engine, waitClock, 0, AsyncSend::WithOutcome{});
             expire(++waits, 1000);
-            EXPECT_EQ(first.Result(), 0);
-        }
-        if (c.lateBeforeNext) {
+            expire(++waits, c.lateAfterMs); // into the late window
             pty.send(c.late);
-            ASSERT_TRUE(WaitUntil([&] { return engine.ReplyResult() != kReplyNone; }, kPatience));
+            EXPECT_EQ(first.Outcome().status, CommandStatus::AnsweredLate);
+            EXPECT_EQ(first.Outcome().lateOk, c.lateOk);
+            EXPECT_EQ(first.Outcome().reply, c.late);
+            EXPECT_EQ(controller.Lines().size(), lines + 1) << "sent before the late answer came";
         }
         AsyncSend second(engine, waitClock, 1);
-        if (!c.lateBeforeNext) {
-            ASSERT_TRUE(waitClock.awaitWait(++waits)); // draining
-            ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() >= lines + 1; }, kPatience));
-            EXPECT_EQ(controller.Lines().size(), lines + 1) << "sent while the line was drained";
-            pty.send(c.late);
-        }
         ++waits; // the second command's own wait
         EXPECT_EQ(second.Result(), c.nextResult);
-        EXPECT_EQ(engine.ReplyResult(), c.nextCode);
         EXPECT_EQ(engine.GetReplyText(), c.nextReply);
         EXPECT_EQ(pauseClock.count(), pauses + 2) << "paced after the late reply and after the answer";
-        EXPECT_FALSE(engine.DrainPending());
         std::vector<std::string> got = controller.Lines();
         ASSERT_EQ(got.size(), lines + 2);
         EXPECT_EQ(got[lines], "AT+IDNT=88\r\n");
@@ -365,9 +360,8 @@ TEST_F(EngineOnLine, LateReplyOfATimedOutCommandIsNotTheNextCommandsReply)
     ClearValues();
 }
 
-// A line that keeps bringing bytes without a reply ends the drain after
-// its last window.
-TEST_F(EngineOnLine, ChatteringLineEndsTheDrainAfterItsLastWindow)
+// Chatter without a reply does not stretch the late window.
+TEST_F(EngineOnLine, ChatteringLineEndsTheLateWindowOnTime)
 {
     controller.Start([](const std::string& line) {
         if (line == "AT+SHOW\r\n")
@@ -375,19 +369,19 @@ TEST_F(EngineOnLine, ChatteringLineEndsTheDrainAfterItsLastWindow)
         return std::vector<std::string>{kOk};
     });
     {
-        AsyncSend first(engine, waitClock, kIdShow);
+        AsyncSend first(engine, waitClock, kIdShow, AsyncSend::WithOutcome{});
         expire(1, 5000);
-        EXPECT_EQ(first.Result(), 0);
+        ASSERT_TRUE(waitClock.awaitWait(2));
+        for (int i = 1; i <= 3; ++i) {
+            pty.send("x");
+            ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() == i; }, kPatience));
+            waitClock.advance(1000);
+        }
+        waitClock.advance(CommandEngine::kLateWindowMs - 3000);
+        EXPECT_EQ(first.Outcome().status, CommandStatus::Unanswered);
+        EXPECT_EQ(first.Outcome().reply, "xxx");
     }
-    ASSERT_TRUE(WaitUntil([&] { return controller.Lines().size() == 1; }, kPatience));
     AsyncSend second(engine, waitClock, kIdAt);
-    for (int window = 0; window < CommandEngine::kDrainWindows; ++window) {
-        ASSERT_TRUE(waitClock.awaitWait(2 + window));
-        pty.send("x");
-        ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() == window + 1; }, kPatience));
-        EXPECT_EQ(controller.Lines().size(), 1u) << "sent while the line was drained";
-        waitClock.advance(5000); // a window is the timed-out row's time-out
-    }
     EXPECT_EQ(second.Result(), 1);
     EXPECT_EQ(engine.GetReplyText(), kOk);
     EXPECT_EQ(controller.Lines().size(), 2u);
@@ -401,6 +395,7 @@ TEST_F(EngineOnLine, WrongAnswerIsNoAnswer)
     AsyncSend command(engine, waitClock, 0);
     ASSERT_TRUE(WaitUntil([&] { return engine.ReplyContains("\r\nok\r\n"); }, kPatience));
     expire(1, 1000);
+    expire(2, CommandEngine::kLateWindowMs);
     EXPECT_EQ(command.Result(), 0);
     EXPECT_EQ(engine.ReplyResult(), kReplyNone);
 }
@@ -483,13 +478,11 @@ TEST_F(EngineOnLine, CancelEndsTheWaitAtOnce)
     }
     EXPECT_EQ(waitClock.nowMs(), 0);
 
-    // The next command is not cancelled; it drains the line for the late
-    // reply of the cancelled one first.
+    // The next command is not cancelled: it goes out and is answered.
     controller.Stop();
     ScriptedController answering(pty, feeder);
     answering.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
     AsyncSend next(engine, waitClock, kIdAt);
-    expire(2, 5000);
     EXPECT_EQ(next.Result(), 1);
 }
 
@@ -503,7 +496,6 @@ TEST_F(EngineOnLine, PortClosedMidCommandEndsTheWait)
     EXPECT_EQ(command.Result(), 0);
     EXPECT_EQ(command.Text(), "");
     EXPECT_EQ(waitClock.nowMs(), 0) << "not by its time-out";
-    EXPECT_FALSE(engine.DrainPending()) << "a closed line brings no late reply";
 }
 
 bool endsWithLeave(std::string_view reply)
@@ -534,7 +526,6 @@ TEST_F(EngineOnLine, CallerToldReplyEndsAndTheRestOfAReplyIsAwaited)
     EXPECT_EQ(text, "AT+RDNFCRCRD=\r\n");
     EXPECT_EQ(engine.GetReplyText(), "Record:1;a\r\n\r\nleave\r\n");
     EXPECT_EQ(pauseClock.count(), pauses + 1);
-    EXPECT_FALSE(engine.DrainPending());
     std::size_t pausesSoFar = pauseClock.count();
     // Already complete: the wait for the rest returns at once, no pause.
     EXPECT_TRUE(engine.WaitForReplyEnd(endsWithLeave, 4000));

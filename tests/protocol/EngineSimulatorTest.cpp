@@ -219,6 +219,8 @@ TEST_F(EngineWithSimulator, SilentDeviceTimesOut)
     waitClock.advance(4999);
     EXPECT_FALSE(command.Done()) << "ended before its 5000 ms time-out";
     waitClock.advance(1);
+    ASSERT_TRUE(waitClock.awaitWait(2)); // its late window
+    waitClock.advance(CommandEngine::kLateWindowMs);
     EXPECT_EQ(command.Result(), 0);
     EXPECT_EQ(command.Text(), "");
     EXPECT_EQ(device.CommandCount(), 1u);
@@ -239,19 +241,20 @@ TEST_F(EngineWithSimulator, SlowDeviceIsReportedTruthfully)
     // device holds it until the engine has given up.
     Hold("AT+IDNT=");
     {
-        AsyncSend first(engine, waitClock, 0);
+        AsyncSend first(engine, waitClock, 0, AsyncSend::WithOutcome{});
         ASSERT_TRUE(AwaitHolding());
         ASSERT_TRUE(waitClock.awaitWait(1));
         waitClock.advance(1000);
-        EXPECT_EQ(first.Result(), 0) << "timed out";
+        ASSERT_TRUE(waitClock.awaitWait(2)); // the late window: AT+PHON= not sent yet
+        Release();                           // the late OK of AT+IDNT= arrives
+        EXPECT_EQ(first.Outcome().status, CommandStatus::AnsweredLate);
+        EXPECT_TRUE(first.Outcome().lateOk);
     }
     AsyncSend second(engine, waitClock, 1);
-    ASSERT_TRUE(waitClock.awaitWait(2)); // draining the line: AT+PHON= not sent yet
-    Release();                           // the late OK of AT+IDNT= arrives
     EXPECT_EQ(second.Result(), 0) << "refused";
     EXPECT_EQ(engine.ReplyResult(), kReplyError);
     EXPECT_FALSE(engine.ReplyContains("OK"));
-    EXPECT_EQ(waitClock.nowMs(), 1000) << "the late OK ended the drain";
+    EXPECT_EQ(waitClock.nowMs(), 1000) << "the late OK ended the late window";
     EXPECT_EQ(device.Param(0), "4711");
     EXPECT_NE(device.Param(1), "13900000000");
     EXPECT_EQ(device.ReceivedCommands(),
@@ -271,7 +274,7 @@ TEST_F(EngineWithSimulator, LineVanishingMidCommandEndsTheWait)
     EXPECT_EQ(command.Text(), "");
     EXPECT_EQ(waitClock.nowMs(), 0) << "not by the time-out";
     EXPECT_TRUE(port.IsLost());
-    EXPECT_FALSE(engine.DrainPending()) << "a lost line brings no late reply";
+    EXPECT_EQ(engine.Execute(kIdAt).status, CommandStatus::LineLost) << "a lost line brings nothing more";
 }
 
 TEST_F(EngineWithSimulator, DeviceVanishesMidJob)

@@ -25,7 +25,7 @@ namespace pell::test {
 // moment on an idle machine: far beyond what a busy one needs.
 constexpr std::chrono::milliseconds kPatience{30000};
 
-// The engine's waits (for a reply, for a drain window) run one after the
+// The engine's waits (for a reply, for its late window) run one after the
 // other on one thread, so once the n-th has begun every earlier one has
 // ended: the manual clock's count of waits tells the test which one it steps.
 using SteppedClock = ManualClock;
@@ -89,6 +89,18 @@ public:
             done_.store(true);
         });
     }
+    // The command through Execute: its whole outcome is kept (Outcome()),
+    // the result is 1 when it was confirmed.
+    struct WithOutcome {};
+    AsyncSend(CommandEngine& engine, ManualClock& clock, int id, WithOutcome)
+        : engine_(engine), clock_(clock)
+    {
+        thread_ = std::thread([this, id] {
+            outcome_ = engine_.Execute(id);
+            result_ = outcome_.Confirmed() ? 1 : 0;
+            done_.store(true);
+        });
+    }
     ~AsyncSend() { finish(); }
     AsyncSend(const AsyncSend&) = delete;
     AsyncSend& operator=(const AsyncSend&) = delete;
@@ -107,6 +119,11 @@ public:
     {
         finish();
         return result_;
+    }
+    const CommandOutcome& Outcome()
+    {
+        finish();
+        return outcome_;
     }
     // The command's text buffer afterwards ("junk" before).
     const std::string& Text()
@@ -135,6 +152,7 @@ private:
     ManualClock& clock_;
     std::string text_ = "junk";
     int result_ = -1;
+    CommandOutcome outcome_;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
