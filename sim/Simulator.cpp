@@ -1,5 +1,6 @@
 #include "sim/Simulator.h"
 
+#include "common/Clock.h"
 #include "common/WorkerThread.h"
 #include "sim/BlockFrame.h"
 #include "sim/ControllerModel.h"
@@ -108,6 +109,7 @@ struct Simulator::Impl {
     uint64_t posted = 0;
     uint64_t done = 0;
     std::atomic<bool> requestPending{false};
+    Event lateCut; // set by a stop or a request: ends a wait of Faults::lateFor
 
     // Owned by the device thread (or by the caller while no thread runs).
     int master = -1;
@@ -203,6 +205,53 @@ struct Simulator::Impl {
     }
 
     bool nap(int ms) { return napUntil(Steady::now() + milliseconds(ms)); }
+
+    // A wait of Faults::lateFor on the simulator's clock; false when a stop
+    // or a request cut it short.
+    bool lateNap(int ms)
+    {
+        if (aborted())
+            return false;
+        const Clock& clock = opt.clock != nullptr ? *opt.clock : systemClock();
+        event("answer held back " + std::to_string(ms) + " ms");
+        clock.waitFor(lateCut, ms);
+        if (aborted())
+            return false;
+        lateCut.reset();
+        return true;
+    }
+
+    // The report reply (report and OK) with the report faults applied.
+    static std::string withReportFaults(const std::string& reply, const Faults& f)
+    {
+        if (f.dropReportLines <= 0 && f.damageReportLine < 0)
+            return reply;
+        // The report is "\r\n" and one line per parameter, then the OK reply.
+        std::vector<std::string> lines;
+        std::size_t at = 2;
+        const std::size_t end = reply.size() - std::string_view(kOkReply).size();
+        while (at < end) {
+            std::size_t next = reply.find("\r\n", at);
+            if (next == std::string::npos || next >= end)
+                next = end;
+            else
+                next += 2;
+            lines.push_back(reply.substr(at, next - at));
+            at = next;
+        }
+        const int total = static_cast<int>(lines.size());
+        if (f.damageReportLine >= 0 && f.damageReportLine < total && !lines[f.damageReportLine].empty())
+            lines[f.damageReportLine][0] = static_cast<char>(lines[f.damageReportLine][0] ^ 0x20);
+        std::vector<bool> dropped(lines.size(), false);
+        const int drop = std::min(f.dropReportLines, total);
+        for (int k = 0; k < drop; ++k)
+            dropped[static_cast<std::size_t>(static_cast<long>(k) * total / drop)] = true;
+        std::string out = reply.substr(0, 2);
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (!dropped[i])
+                out += lines[i];
+        return out + kOkReply;
+    }
 
     // A gap of Faults::gapsUntilReleased; false when a stop or a request
     // cut it short.
@@ -492,6 +541,7 @@ struct Simulator::Impl {
         uint64_t seq = ++posted;
         queue.emplace_back(seq, r);
         requestPending = true;
+        lateCut.set();
         wake();
         if (thread.OnThread())
             return; // from the observer: carried out after the current byte
@@ -754,9 +804,12 @@ struct Simulator::Impl {
         std::string command = l.substr(at);
         Faults f = faultsNow();
         CommandReply reply;
-        bool forcedError = std::any_of(f.errorFor.begin(), f.errorFor.end(), [&](const std::string& p) {
-            return !p.empty() && command.rfind(p, 0) == 0;
-        });
+        auto startsWithOne = [&](const std::vector<std::string>& prefixes) {
+            return std::any_of(prefixes.begin(), prefixes.end(),
+                               [&](const std::string& p) { return !p.empty() && command.rfind(p, 0) == 0; });
+        };
+        const bool forcedError = startsWithOne(f.errorFor);
+        const bool both = startsWithOne(f.bothFor);
         {
             std::lock_guard<std::mutex> lock(m);
             commands.push_back(command);
@@ -766,9 +819,22 @@ struct Simulator::Impl {
                 reply = model.Execute(command);
         }
         event("command " + command + (forcedError ? " (error by fault)" : ""));
+        if (f.echo)
+            emit(l + "\r\n", Out::Text);
         if (reply.workMs > 0 && !nap(reply.workMs))
             return;
-        emit(reply.text, Out::Reply);
+        for (const auto& [prefix, ms] : f.lateFor) {
+            if (prefix.empty() || command.rfind(prefix, 0) != 0)
+                continue;
+            if (!lateNap(ms))
+                return;
+            break;
+        }
+        if (command == "AT+SHOW" && !forcedError && !tooLong)
+            reply.text = withReportFaults(reply.text, f);
+        if (both)
+            reply.text = std::string(kErrorReply) + kOkReply;
+        emit(f.preamble + reply.text, Out::Reply);
         if (reply.restartAfter) {
             restartPending = true;
             restartAt = Steady::now() + milliseconds(opt.restartDelayMs);
@@ -1007,7 +1073,10 @@ void Simulator::Stop()
     Impl& d = *d_;
     if (!d.running.load())
         return;
-    d.thread.Stop([&d] { d.wake(); });
+    d.thread.Stop([&d] {
+        d.lateCut.set();
+        d.wake();
+    });
     {
         std::lock_guard<std::mutex> lock(d.reqM);
         d.running = false;
@@ -1243,6 +1312,18 @@ std::vector<CardRecord> Simulator::SampleRecords(int year, int month, int day, i
         out.push_back(r);
     }
     return out;
+}
+
+std::string Simulator::ReportWithFaults() const
+{
+    const Faults f = GetFaults();
+    std::string report;
+    {
+        std::lock_guard<std::mutex> lock(d_->m);
+        report = d_->model.Report();
+    }
+    const std::string reply = Impl::withReportFaults(report + kOkReply, f);
+    return reply.substr(0, reply.size() - std::string_view(kOkReply).size());
 }
 
 std::string Simulator::Report() const

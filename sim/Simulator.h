@@ -31,6 +31,10 @@
 #include <string>
 #include <vector>
 
+namespace pell {
+class Clock;
+}
+
 namespace pell::sim {
 
 // Misbehaviour switched on at run time. A copy is taken for each reply, so
@@ -51,6 +55,15 @@ struct Faults {
     int dropAckBlock = 0;                // block k gets no answer once
     int loaderErrors = 0;                // this many 'P' handshakes answered "err_..." instead of 'P'
     long closeAfterReplyBytes = -1;      // >=0: close the line after this many bytes of the next reply
+    // Controllers that keep the contract but not our habits.
+    bool echo = false;                   // every command line is written back (with CR LF) before its answer
+    std::string preamble;                // text written before every AT reply (after the echo)
+    std::vector<std::string> bothFor;    // command lines starting with one of these get ERROR and OK in one piece
+    // Command lines starting with the text are answered this many ms late,
+    // timed on the simulator's clock (Options::clock), the first match counting.
+    std::vector<std::pair<std::string, int>> lateFor;
+    int dropReportLines = 0;             // the AT+SHOW report leaves out this many of its lines, spread over it
+    int damageReportLine = -1;           // >=0: one bit of the label of this report line (0-based) is flipped
 };
 
 struct Options {
@@ -62,6 +75,9 @@ struct Options {
     int recordsPerBatch = 10;    // card records per reply of AT+RDNFCRCRD=
     int eraseMs = 300;           // time AT+INITDATAFLASH takes before its reply
     int restartDelayMs = 200;    // pause between a transfer's last answer (or AT+RESET's OK) and the restart
+    // Times the answers of Faults::lateFor (the system clock when null), so
+    // a test can make a controller late on the clock it steps the tool with.
+    const Clock* clock = nullptr;
     Faults faults;
 };
 
@@ -183,8 +199,11 @@ public:
     void SetRecords(const std::vector<CardRecord>& records);
     std::vector<CardRecord> Records() const;
     static std::vector<CardRecord> SampleRecords(int year, int month, int day, int count);
-    // The AT+SHOW report as the device would print it now (without OK).
+    // The AT+SHOW report as the device would print it now (without OK and
+    // without the report faults).
     std::string Report() const;
+    // The report as the faults of now would send it.
+    std::string ReportWithFaults() const;
 
     // ---- raw traffic source (whatever mode the device is in) ----
     // Sends `frame` now and then every `everyMs` (at least 1) until

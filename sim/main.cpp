@@ -53,6 +53,12 @@ const char* const kUsage =
     "  --drop-ack K         do not answer block K once\n"
     "  --loader-errors N    answer N handshakes with \"err_\"\n"
     "  --close-after N      close the line after N bytes of the next reply\n"
+    "  --echo               write every command line back before its answer\n"
+    "  --preamble TEXT      write TEXT before every answer\n"
+    "  --both CMD           answer commands starting with CMD with ERROR and OK at once (repeatable)\n"
+    "  --late CMD=MS        answer commands starting with CMD MS ms late (repeatable)\n"
+    "  --drop-report N      leave N lines out of the parameter report\n"
+    "  --damage-report K    flip a bit in the label of report line K (0-based)\n"
     "  --help               this text\n";
 
 const char* const kCommands =
@@ -401,6 +407,27 @@ int main(int argc, char** argv)
         } else if (a == "--close-after") {
             value(n);
             opt.faults.closeAfterReplyBytes = n;
+        } else if (a == "--echo") {
+            opt.faults.echo = true;
+        } else if (a == "--preamble" && i + 1 < argc) {
+            opt.faults.preamble = argv[++i];
+        } else if (a == "--both" && i + 1 < argc) {
+            opt.faults.bothFor.push_back(argv[++i]);
+        } else if (a == "--late" && i + 1 < argc) {
+            const std::string spec = argv[++i];
+            const std::size_t eq = spec.rfind('=');
+            long ms = 0;
+            if (eq == std::string::npos || eq == 0 || !toInt(spec.c_str() + eq + 1, ms) || ms < 0) {
+                std::fprintf(stderr, "halden-sim: --late wants CMD=MS\n%s", kUsage);
+                return 2;
+            }
+            opt.faults.lateFor.emplace_back(spec.substr(0, eq), static_cast<int>(ms));
+        } else if (a == "--drop-report") {
+            value(n);
+            opt.faults.dropReportLines = static_cast<int>(n);
+        } else if (a == "--damage-report") {
+            value(n);
+            opt.faults.damageReportLine = static_cast<int>(n);
         } else {
             std::fprintf(stderr, "halden-sim: unknown option %s\n%s", a.c_str(), kUsage);
             return 2;
