@@ -8,7 +8,7 @@ namespace pell::cli {
 namespace {
 
 // Options a subcommand takes besides the common ones.
-enum Extra : unsigned { kNoExtra = 0, kOutput = 1, kDryRun = 2, kBoot = 4, kYes = 8, kClock = 16, kOptionalValue = 32, kDates = 64 };
+enum Extra : unsigned { kNoExtra = 0, kOutput = 1, kDryRun = 2, kBoot = 4, kYes = 8, kClock = 16, kOptionalValue = 32, kDates = 64, kPartial = 128 };
 
 struct VerbInfo {
     Verb verb;
@@ -21,12 +21,15 @@ struct VerbInfo {
 };
 
 const VerbInfo kVerbs[] = {
-    {Verb::Read, "read", 0, kOutput, true, "halden read -o FILE [common options]",
+    {Verb::Read, "read", 0, kOutput | kPartial, true, "halden read -o FILE [--partial] [common options]",
      "Enters configuration mode, reads the controller's parameters back (AT+SHOW)\n"
      "and saves them as a configuration file: 155 lines \"label  value\" in\n"
      "code page 936 with CR LF, the same bytes the window's \"保存配置到文件\"\n"
      "writes after the same read-back. The file is written whole or not at all.\n"
-     "With --json the parameters are also printed as JSON on stdout.\n"},
+     "With --json the parameters are also printed as JSON on stdout.\n"
+     "A report that lacks parameters (a lost line, a damaged label) writes no\n"
+     "file and exits 5, naming what it lacked; --partial then writes the\n"
+     "parameters the report held, without the lines of those it lacked.\n"},
     {Verb::Write, "write", 1, kDryRun, false, "halden write FILE [--dry-run] [common options]",
      "Reads the controller's parameters back, loads FILE and sends, one command\n"
      "per parameter in id order, only the parameters whose file value differs\n"
@@ -261,6 +264,10 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args)
         } else if (arg == "-o" || arg == "--output") {
             if (!value(o.output) || o.output.empty())
                 return fail("-o wants a file name");
+        } else if (arg == "--partial") {
+            if (!flag())
+                return fail("--partial takes no value");
+            o.partial = true;
         } else if (arg == "--dry-run") {
             if (!flag())
                 return fail("--dry-run takes no value");
@@ -316,6 +323,8 @@ ParsedArgs ParseArgs(const std::vector<std::string>& args)
     const std::string name = verb->name;
     if (!o.output.empty() && !(verb->extras & kOutput))
         return fail("'" + name + "' takes no -o");
+    if (o.partial && !(verb->extras & kPartial))
+        return fail("'" + name + "' takes no --partial");
     if (o.dryRun && !(verb->extras & kDryRun))
         return fail("'" + name + "' takes no --dry-run");
     if (o.boot && !(verb->extras & kBoot))

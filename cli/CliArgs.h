@@ -24,6 +24,7 @@ struct CliOptions {
     std::string target;         // LABEL|ID (get, set)
     std::string value;          // VALUE (set), as typed (UTF-8)
     bool dryRun = false;        // --dry-run (write)
+    bool partial = false;       // --partial (read): save what a report that lacked parameters held
     bool boot = false;          // --boot (flash)
     bool yes = false;           // --yes: the command may change the controller
     bool clockSystem = false;   // --system (clock)

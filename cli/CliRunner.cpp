@@ -93,7 +93,6 @@ struct ConfigLink {
                      }),
           dispatcher(port)
     {
-        view.SetRefusalCheck([this] { return engine.ReplyResult() == kReplyError; });
     }
     ~ConfigLink()
     {
@@ -289,13 +288,101 @@ private:
         }
         if (int status = awaitJob(runsBefore))
             return status;
-        if (link_->view.LoadSucceeded() && link_->controller.Worker().ValuesGiven())
+        readBack_ = controller.Worker().LastResult();
+        if (const CommandOutcome* lost = lineLost(readBack_))
+            return failFor(*lost);
+        switch (readBack_.readback) {
+        case ReadbackStatus::Whole:
+            if (controller.Worker().ValuesGiven())
+                return kExitOk;
+            break;
+        case ReadbackStatus::Partial:
+            // The commands decide what a report that lacked parameters means
+            // for them; the user hears of it in any case.
+            warnPartial();
             return kExitOk;
-        if (link_->view.LoadFailed())
+        case ReadbackStatus::Failed:
             return fail(kExitSilent, "the controller answered AT but its parameter report (AT+SHOW) "
                                      "could not be read in 9 attempts");
+        case ReadbackStatus::NotRun:
+            break;
+        }
         return fail(kExitSilent, "the controller entered configuration mode but did not confirm AT "
                                  "(10 attempts)");
+    }
+
+    static const CommandOutcome* lineLost(const JobResult& result)
+    {
+        for (const CommandOutcome& c : result.commands)
+            if (c.status == CommandStatus::LineLost)
+                return &c;
+        return nullptr;
+    }
+
+    static std::string commandText(const CommandOutcome& c)
+    {
+        return GbkToUtf8(TrimLineBreaks(c.line));
+    }
+
+    // The labels of configurable parameters, UTF-8, separated by ", ".
+    static std::string labels(const std::vector<int>& ids)
+    {
+        std::string text;
+        for (int id : ids)
+            text += (text.empty() ? "" : ", ") + GbkToUtf8(parameterLabel(id));
+        return text;
+    }
+
+    // What the last read-back's report lacked, for messages.
+    std::string reportShortfall() const
+    {
+        if (!readBack_.report)
+            return "no report";
+        const ReportReading& r = *readBack_.report;
+        std::string text;
+        if (!r.missing.empty())
+            text = std::to_string(r.missing.size()) + " parameter(s) missing (" + labels(r.missing) + ")";
+        if (!r.unplaced.empty())
+            text += (text.empty() ? "" : "; ") + std::to_string(r.unplaced.size()) + " line(s) no label fits";
+        return text;
+    }
+
+    void warnPartial()
+    {
+        std::lock_guard<std::mutex> lock(errMutex_);
+        err_ << "halden: the controller's parameter report was not whole: " << reportShortfall() << "\n";
+        if (readBack_.report)
+            for (const std::string& line : readBack_.report->unplaced)
+                err_ << "  unplaced: " << GbkToUtf8(line) << "\n";
+        err_.flush();
+    }
+
+    bool known(int id) const
+    {
+        return id < kFirstParamId || id > kLastParamId || link_->controller.Worker().Known().Known(id);
+    }
+
+    // Exit status and message for a command that was not confirmed.
+    int failFor(const CommandOutcome& c)
+    {
+        const std::string line = commandText(c);
+        switch (c.status) {
+        case CommandStatus::Confirmed:
+            return kExitOk;
+        case CommandStatus::Refused:
+            return fail(kExitRefused, "the controller refused " + line);
+        case CommandStatus::AnsweredLate:
+            return fail(kExitRefused, "the controller did not confirm " + line +
+                                          " in time (its answer came after the time-out)");
+        case CommandStatus::Unanswered:
+            return fail(kExitSilent, "the controller did not confirm " + line);
+        case CommandStatus::LineLost:
+            return fail(kExitPort, "the port went away during " + line + "; check the cable and the adapter");
+        case CommandStatus::NotSent:
+        case CommandStatus::Cancelled:
+            break;
+        }
+        return fail(kExitRefused, line + " was not sent");
     }
 
     // Waits until the worker has run the job started after `runsBefore`.
@@ -319,39 +406,42 @@ private:
     // Prints each command of a job and its outcome as it ends.
     void printCommands()
     {
-        link_->view.SetCommandSink([this](const SentCommand& c) {
+        link_->view.SetCommandSink([this](const CommandOutcome& c) {
+            static constexpr const char* kWhy[] = {"", " (refused: ERROR)", " (no answer)",
+                                                   " (answered late, after the time-out)",
+                                                   " (the port went away)", " (not sent)", " (stopped)"};
             std::lock_guard<std::mutex> lock(errMutex_);
-            out_ << GbkToUtf8(TrimLineBreaks(c.line)) << "  "
-                 << GbkToUtf8(TrimLineBreaks(c.confirmed ? configtext::kSetOk : configtext::kSetFailed))
-                 << (c.confirmed ? "" : c.refused ? " (refused: ERROR)" : " (no answer)") << "\n";
+            out_ << commandText(c) << "  "
+                 << GbkToUtf8(TrimLineBreaks(c.Confirmed() ? configtext::kSetOk : configtext::kSetFailed))
+                 << kWhy[static_cast<int>(c.status)] << "\n";
             out_.flush();
         });
     }
 
     // Exit status and message for the commands a job sent.
-    int commandsOutcome(const std::vector<SentCommand>& sent)
+    int commandsOutcome(const std::vector<CommandOutcome>& sent)
     {
         std::size_t confirmed = 0;
-        const SentCommand* refused = nullptr;
-        const SentCommand* unanswered = nullptr;
-        for (const SentCommand& c : sent) {
-            if (c.confirmed)
+        const CommandOutcome* refused = nullptr;
+        const CommandOutcome* unconfirmed = nullptr;
+        for (const CommandOutcome& c : sent) {
+            if (c.Confirmed())
                 ++confirmed;
-            else if (c.refused && !refused)
+            else if (c.status == CommandStatus::Refused && !refused)
                 refused = &c;
-            else if (!c.refused && !unanswered)
-                unanswered = &c;
+            else if (c.status != CommandStatus::Refused && !unconfirmed)
+                unconfirmed = &c;
         }
+        const std::string tally = " (" + std::to_string(sent.size() - confirmed) + " of " +
+                                  std::to_string(sent.size()) + " commands not confirmed)";
+        for (const CommandOutcome& c : sent)
+            if (c.status == CommandStatus::LineLost)
+                return fail(kExitPort, "the port went away during " + commandText(c) + tally);
         if (refused)
-            return fail(kExitRefused, "the controller refused " +
-                                          GbkToUtf8(TrimLineBreaks(refused->line)) + " (" +
-                                          std::to_string(sent.size() - confirmed) + " of " +
-                                          std::to_string(sent.size()) + " commands not confirmed)");
-        if (unanswered)
-            return fail(kExitRefused, "the controller did not confirm " +
-                                          GbkToUtf8(TrimLineBreaks(unanswered->line)) + " (" +
-                                          std::to_string(sent.size() - confirmed) + " of " +
-                                          std::to_string(sent.size()) + " commands not confirmed)");
+            return fail(kExitRefused, "the controller refused " + commandText(*refused) + tally);
+        if (unconfirmed)
+            return fail(kExitRefused, "the controller did not confirm " + commandText(*unconfirmed) + " (" +
+                                          CommandStatusName(unconfirmed->status) + ")" + tally);
         return kExitOk;
     }
 
@@ -400,18 +490,31 @@ private:
     {
         if (int status = startConfig())
             return status;
-        // The same text the window saves after this read-back.
-        const std::string text = FormatConfigText();
+        const bool partial = readBack_.readback == ReadbackStatus::Partial;
+        if (partial && !o_.partial)
+            return fail(kExitRefused, "the controller's parameter report was not whole (" + reportShortfall() +
+                                          "); no file was written (--partial writes what it held)");
+        // The same text the window saves after this read-back; after a
+        // report that lacked parameters, without their lines.
+        const std::string text = FormatConfigText([this](int id) { return known(id); });
         std::string why;
         if (!WriteFileAtomically(o_.output, text, &why))
             return fail(kExitFile, "cannot save the configuration: " + why);
         if (o_.json) {
-            out_ << "{\"ok\":true,\"file\":" << JsonString(o_.output) << ",\"bytes\":" << text.size()
-                 << ",\"parameters\":[";
+            out_ << "{\"ok\":true,\"file\":" << JsonString(o_.output) << ",\"bytes\":" << text.size();
+            if (partial) {
+                out_ << ",\"partial\":true,\"missing\":[";
+                const std::vector<int>& missing = readBack_.report->missing;
+                for (std::size_t i = 0; i < missing.size(); ++i)
+                    out_ << (i ? "," : "") << "{\"id\":" << missing[i]
+                         << ",\"label\":" << JsonString(GbkToUtf8(parameterLabel(missing[i]))) << "}";
+                out_ << "]";
+            }
+            out_ << ",\"parameters\":[";
             bool first = true;
             for (int row = 0; row < ParamRowCount(); ++row) {
                 const int id = ParamRowId(row);
-                if (id == kEndRowId)
+                if (id == kEndRowId || !known(id))
                     continue;
                 out_ << (first ? "" : ",") << "{\"id\":" << id << ",\"label\":"
                      << JsonString(GbkToUtf8(ParamRowLabel(row)))
@@ -422,6 +525,8 @@ private:
         } else {
             out_ << "saved the controller's parameters to " << o_.output << " (" << text.size()
                  << " bytes)\n";
+            if (partial)
+                err_ << "the file holds only what the report held: " << reportShortfall() << "\n";
         }
         out_.flush();
         return kExitOk;
@@ -463,6 +568,13 @@ private:
             return status;
         if (int status = startConfig())
             return status;
+        std::vector<int> unknown;
+        for (const auto& [id, value] : values)
+            if (id >= kFirstParamId && id <= kLastParamId && !known(id))
+                unknown.push_back(id);
+        if (!unknown.empty())
+            return fail(kExitRefused, "the controller's parameter report lacked " + labels(unknown) +
+                                          ", which the file names; they cannot be compared");
         const std::vector<Difference> found = differences(values);
         if (o_.json) {
             out_ << "{\"ok\":true,\"equal\":" << (found.empty() ? "true" : "false") << ",\"differences\":[";
@@ -517,7 +629,7 @@ private:
             return fail(kExitFile, "the configuration file was not applied");
         if (int status = awaitJob(runsBefore))
             return status;
-        const std::vector<SentCommand> sent = link_->view.Sent();
+        const std::vector<CommandOutcome> sent = controller.Worker().LastResult().commands;
         err_ << sent.size() << " command(s) sent" << (sent.empty() ? ": the controller equals the file" : "")
              << "\n";
         return commandsOutcome(sent);
@@ -531,6 +643,9 @@ private:
             return fail(kExitUsage, why);
         if (int status = startConfig())
             return status;
+        if (!known(*id))
+            return fail(kExitRefused, "the controller's parameter report lacked " + parameterLabel(*id) +
+                                          "; its value is not known");
         const std::string value = GbkToUtf8(tableValue(*id));
         if (o_.json)
             out_ << "{\"ok\":true,\"id\":" << *id << ",\"label\":" << JsonString(GbkToUtf8(parameterLabel(*id)))
@@ -557,7 +672,7 @@ private:
                                         " bytes in code page 936; the controller keeps at most 99");
         if (int status = startConfig())
             return status;
-        if (tableValue(*id) == value) {
+        if (known(*id) && tableValue(*id) == value) {
             out_ << parameterLabel(*id) << " is already " << o_.value << "; nothing sent\n";
             return kExitOk;
         }
@@ -567,10 +682,12 @@ private:
         ConfigController& controller = link_->controller;
         const int runsBefore = controller.Worker().JobsRun();
         link_->view.Edit(*id, value);
+        // The value is the user's own, whatever the report held.
+        controller.Worker().Known().Set(*id, true);
         controller.OnJobButton(kJobWrite);
         if (int status = awaitJob(runsBefore))
             return status;
-        const std::vector<SentCommand> sent = link_->view.Sent();
+        const std::vector<CommandOutcome> sent = controller.Worker().LastResult().commands;
         if (sent.empty())
             return fail(kExitRefused, "nothing was sent");
         return commandsOutcome(sent);
@@ -578,23 +695,45 @@ private:
 
     // ---- maintenance, clock, initial values ----
 
-    static bool succeeded(const std::string& gbkMessage)
+    // The controller's answer without the OK or error reply at its end and
+    // without the command line a controller may echo in front of it.
+    static std::string answerBody(const CommandOutcome& c)
     {
-        // "...成功" (succeeded) against "...失败" (failed).
-        const std::string_view ok = "\xB3\xC9\xB9\xA6";
-        return gbkMessage.size() >= ok.size() &&
-               gbkMessage.compare(gbkMessage.size() - ok.size(), ok.size(), ok) == 0;
+        std::string body = c.reply;
+        for (bool cut = true; cut;) {
+            cut = false;
+            for (const char* tail : {"\r\nOK\r\n", "\r\nERROR\r\n"}) {
+                const std::string_view t(tail);
+                if (body.size() >= t.size() && body.compare(body.size() - t.size(), t.size(), t) == 0) {
+                    body.resize(body.size() - t.size());
+                    cut = true;
+                }
+            }
+        }
+        const std::string echo(TrimLineBreaks(c.line));
+        const std::size_t start = body.find_first_not_of("\r\n");
+        if (start != std::string::npos && !echo.empty() && body.compare(start, echo.size(), echo) == 0)
+            body.erase(0, start + echo.size());
+        return std::string(TrimLineBreaks(body));
+    }
+
+    // The boxes a job showed since `before`, on stderr.
+    void printBoxes(std::size_t before)
+    {
+        const std::vector<std::string> boxes = link_->view.Messages();
+        for (std::size_t i = before; i < boxes.size(); ++i)
+            err_ << GbkToUtf8(TrimLineBreaks(boxes[i])) << "\n";
+        err_.flush();
     }
 
     // A button of the configuration page: its job, the controller's answer
-    // as the log holds it, and the box the job shows.
+    // and the box the job shows; the exit status from the job's result.
     int maintenance(int code, bool clearButton)
     {
         if (int status = startConfig())
             return status;
         TerminalView& view = link_->view;
         view.SetYes(o_.yes);
-        const std::size_t logBefore = view.LogTexts().size();
         const std::size_t boxesBefore = view.Messages().size();
         const int runsBefore = link_->controller.Worker().JobsRun();
         if (clearButton)
@@ -605,38 +744,32 @@ private:
             return fail(kExitRefused, "the job was not started");
         if (int status = awaitJob(runsBefore))
             return status;
-        const std::vector<std::string> log = view.LogTexts();
-        std::string command, answer;
-        for (std::size_t i = logBefore; i < log.size(); ++i) {
-            if (log[i].rfind("AT+", 0) != 0)
-                continue;
-            command = log[i];
-            if (i + 1 < log.size() && log[i + 1].rfind("AT+", 0) != 0)
-                answer = log[i + 1];
-            break;
-        }
-        if (command.empty())
+        const JobResult result = link_->controller.Worker().LastResult();
+        if (result.commands.empty())
             return fail(kExitRefused, "nothing was sent");
-        std::string body = answer;
-        for (const char* tail : {"\r\nOK\r\n", "\r\nERROR\r\n"})
-            if (const std::size_t at = body.rfind(tail); at != std::string::npos)
-                body.resize(at);
-        if (!TrimLineBreaks(body).empty())
-            out_ << GbkToUtf8(TrimLineBreaks(body)) << "\n";
-        const std::vector<std::string> boxes = view.Messages();
-        for (std::size_t i = boxesBefore; i < boxes.size(); ++i)
-            err_ << GbkToUtf8(TrimLineBreaks(boxes[i])) << "\n";
-        if (code == kJobRestart && answer.find("\r\nOK\r\n") != std::string::npos)
-            err_ << GbkToUtf8(TrimLineBreaks(log.back())) << "\n";
+        // The job's own command comes first; a read-back may follow it.
+        const CommandOutcome& command = result.commands.front();
+        const std::string body = command.status == CommandStatus::Confirmed ||
+                                         command.status == CommandStatus::Refused
+                                     ? answerBody(command)
+                                     : std::string();
+        if (!body.empty())
+            out_ << GbkToUtf8(body) << "\n";
         out_.flush();
-        const std::string sent = GbkToUtf8(TrimLineBreaks(command));
-        if (answer.find("\r\nOK\r\n") == std::string::npos) {
-            if (answer.find("\r\nERROR\r\n") != std::string::npos)
-                return fail(kExitRefused, "the controller refused " + sent);
-            return fail(kExitSilent, "the controller did not confirm " + sent);
+        printBoxes(boxesBefore);
+        if (code == kJobRestart && command.Confirmed())
+            err_ << GbkToUtf8(TrimLineBreaks(configtext::kRestartNote)) << "\n";
+        if (!command.Confirmed())
+            return failFor(command);
+        if (code == kJobFactory) {
+            if (const CommandOutcome* lost = lineLost(result))
+                return failFor(*lost);
+            if (result.readback == ReadbackStatus::Partial)
+                return fail(kExitRefused, "factory settings restored, but the parameter report read back "
+                                          "was not whole");
+            if (result.readback != ReadbackStatus::Whole)
+                return fail(kExitSilent, "factory settings restored, but the parameters could not be read back");
         }
-        if (code == kJobFactory && !view.LoadSucceeded())
-            return fail(kExitSilent, "factory settings restored, but the parameters could not be read back");
         return kExitOk;
     }
 
@@ -651,15 +784,14 @@ private:
         link_->requests[static_cast<std::size_t>(slot)].Set(text);
         if (int status = awaitJob(runsBefore))
             return status;
-        const std::vector<std::string> boxes = view.Messages();
-        const std::string box = boxes.size() > boxesBefore ? boxes.back() : std::string();
-        if (read && succeeded(box))
-            out_ << GbkToUtf8(TrimLineBreaks(view.RequestAnswer())) << "\n";
-        err_ << GbkToUtf8(box) << "\n";
+        const JobResult result = link_->controller.Worker().LastResult();
+        if (read && result.answer)
+            out_ << GbkToUtf8(TrimLineBreaks(*result.answer)) << "\n";
         out_.flush();
-        if (!succeeded(box))
-            return fail(kExitRefused, "the controller did not confirm the request (" + GbkToUtf8(box) + ")");
-        return kExitOk;
+        printBoxes(boxesBefore);
+        if (result.commands.empty())
+            return fail(kExitRefused, "the request was not sent");
+        return failFor(result.commands.front());
     }
 
     int clock()
@@ -704,11 +836,9 @@ private:
     {
         if (int status = startConfig())
             return status;
-        TerminalView& view = link_->view;
         auto records = std::make_shared<HistoryRecords>();
         OfferHistoryRecords(records);
         link_->recordsRequest.store(&records->request);
-        const std::size_t boxesBefore = view.Messages().size();
         const int runsBefore = link_->controller.Worker().JobsRun();
         int status = kExitOk;
         if (!records->StartQuery(o_.from, o_.to, o_.output, o_.output))
@@ -721,20 +851,15 @@ private:
         WithdrawHistoryRecords(records.get());
         if (status != kExitOk)
             return status;
-        const std::vector<std::string> boxes = view.Messages();
-        bool ok = false;
-        std::string saveFailure;
-        for (std::size_t i = boxesBefore; i < boxes.size(); ++i) {
-            if (boxes[i] == recordtext::kQueryOk)
-                ok = true;
-            else if (boxes[i].rfind(recordtext::kSaveFailed, 0) == 0)
-                saveFailure = boxes[i];
-        }
-        if (!saveFailure.empty())
-            return fail(kExitFile, GbkToUtf8(saveFailure));
-        if (!ok)
+        const JobResult result = link_->controller.Worker().LastResult();
+        if (!result.exportFailure.empty())
+            return fail(kExitFile, GbkToUtf8(result.exportFailure));
+        if (result.records != RecordsEnd::Done) {
+            if (const CommandOutcome* lost = lineLost(result))
+                return failFor(*lost);
             return fail(kExitSilent, "the records query failed (" + GbkToUtf8(recordtext::kQueryFailed) +
                                          "); nothing was written");
+        }
         if (o_.json) {
             out_ << "{\"ok\":true,\"file\":" << JsonString(o_.output) << ",\"records\":" << records->RecordCount()
                  << ",\"rows\":[";
@@ -859,6 +984,8 @@ private:
     // Declared before the link: the port closes after everything on it stopped.
     CSerial port_;
     std::unique_ptr<ConfigLink> link_;
+    // What the read-back after entering configuration mode found.
+    JobResult readBack_;
 };
 
 } // namespace

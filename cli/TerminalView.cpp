@@ -1,38 +1,28 @@
 #include "cli/TerminalView.h"
 
-#include "config/ConfigTexts.h"
-
 namespace pell::cli {
 
 void TerminalView::AppendLog(std::string_view text)
 {
-    if (text.empty())
-        return;
-    if (logSink_)
+    if (!text.empty() && logSink_)
         logSink_(text);
-    SentCommand done;
-    bool commandEnded = false;
+}
+
+void TerminalView::SetCommandSink(CommandSink sink)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    commandSink_ = std::move(sink);
+}
+
+void TerminalView::CommandEnded(const CommandOutcome& outcome)
+{
+    CommandSink sink;
     {
         std::lock_guard<std::mutex> lock(m_);
-        log_.emplace_back(text);
-        if (text == configtext::kLoadOk) {
-            loadOk_ = true;
-            loadFailed_ = false;
-        } else if (text == configtext::kLoadFailed) {
-            loadFailed_ = true;
-        } else if (text == configtext::kSetOk || text == configtext::kSetFailed) {
-            // A job logs each command line, sends it, then logs its outcome.
-            done.line = lastLine_;
-            done.confirmed = text == configtext::kSetOk;
-            done.refused = !done.confirmed && refused_ && refused_();
-            sent_.push_back(done);
-            commandEnded = true;
-        } else if (text.substr(0, 2) == "AT") {
-            lastLine_ = std::string(text);
-        }
+        sink = commandSink_;
     }
-    if (commandEnded && commandSink_)
-        commandSink_(done);
+    if (sink)
+        sink(outcome);
 }
 
 void TerminalView::ShowControlState(int mode)
@@ -76,29 +66,13 @@ bool TerminalView::AskYesNo(const std::string&)
     return yes_;
 }
 
-void TerminalView::ShowRequestAnswer(RequestSlot, const std::string& gbkText)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    answer_ = gbkText;
-}
-
 void TerminalView::SetYes(bool yes)
 {
     std::lock_guard<std::mutex> lock(m_);
     yes_ = yes;
 }
 
-std::vector<std::string> TerminalView::LogTexts() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return log_;
-}
 
-std::string TerminalView::RequestAnswer() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return answer_;
-}
 
 void TerminalView::Edit(int id, const std::string& text)
 {
@@ -113,23 +87,8 @@ std::string TerminalView::Shown(int id) const
     return it == page_.end() ? std::string() : it->second;
 }
 
-bool TerminalView::LoadSucceeded() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return loadOk_;
-}
 
-bool TerminalView::LoadFailed() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return loadFailed_;
-}
 
-std::vector<SentCommand> TerminalView::Sent() const
-{
-    std::lock_guard<std::mutex> lock(m_);
-    return sent_;
-}
 
 std::vector<std::string> TerminalView::Messages() const
 {

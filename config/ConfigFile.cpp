@@ -17,11 +17,16 @@ constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 std::size_t FormatConfigText(char* buffer)
 {
+    return FormatConfigText(buffer, {});
+}
+
+std::size_t FormatConfigText(char* buffer, const std::function<bool(int id)>& include)
+{
     std::size_t length = 0;
     std::string value;
     for (int row = 0; row < ParamRowCount(); ++row) {
         const int id = ParamRowId(row);
-        if (id == kEndRowId)
+        if (id == kEndRowId || (include && !include(id)))
             continue;
         const char* label = ParamRowLabel(row);
         GetParamValue(id, value);
@@ -48,10 +53,10 @@ std::size_t FormatConfigText(char* buffer)
     return length;
 }
 
-std::string FormatConfigText()
+std::string FormatConfigText(const std::function<bool(int id)>& include)
 {
     std::string buffer(kConfigTextBufferSize, '\0');
-    buffer.resize(FormatConfigText(buffer.data()));
+    buffer.resize(FormatConfigText(buffer.data(), include));
     return buffer;
 }
 

@@ -6,6 +6,7 @@
 // trailer. Reading takes the report line rules of the AT+SHOW report
 // (ReportParser.h): any order, unknown labels, any blanks.
 #include <cstddef>
+#include <functional>
 #include <string>
 
 namespace pell {
@@ -22,8 +23,11 @@ constexpr std::size_t kConfigTextMax = kConfigTextBufferSize - 1;
 // would not fit is left out with all after it (with labels and values of
 // at most 99 bytes all 155 lines always fit).
 std::size_t FormatConfigText(char* buffer);
+// The same without the rows `include` says no to (the parameters whose
+// value nobody gave, after a report that lacked them).
+std::size_t FormatConfigText(char* buffer, const std::function<bool(int id)>& include);
 // The same text as a string.
-std::string FormatConfigText();
+std::string FormatConfigText(const std::function<bool(int id)>& include = {});
 
 // Whether a file of this many bytes may be a configuration file: not
 // empty and shorter than kConfigTextBufferSize.

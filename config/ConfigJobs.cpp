@@ -4,6 +4,7 @@
 #include "config/DeviceJobs.h"
 #include "config/JobControl.h"
 #include "config/RecordsJob.h"
+#include "config/ReportParser.h"
 #include "pages/ValueRules.h"
 
 #include <vector>
@@ -45,30 +46,129 @@ bool sendLogged(JobContext& ctx, int id)
     std::string line;
     ctx.Engine().FormatCommand(id, line);
     ctx.Log(line);
-    std::string text;
-    const int result = ctx.Send(id, text);
-    ctx.Log(result == 1 ? configtext::kSetOk : configtext::kSetFailed);
-    return result == 1;
+    const CommandOutcome& outcome = ctx.Send(id);
+    LogCommandOutcome(ctx, outcome);
+    return outcome.Confirmed();
+}
+
+// The controller's answer as received; a late one says so first.
+void logReply(const JobContext& ctx, const CommandOutcome& outcome)
+{
+    if (outcome.status == CommandStatus::AnsweredLate && !outcome.reply.empty())
+        ctx.Log(configtext::kLateAnswer);
+    ctx.Log(outcome.reply);
+}
+
+std::string labelList(const std::vector<int>& ids)
+{
+    std::string list;
+    for (int id : ids) {
+        const char* label = ParamLabel(id);
+        if (label == nullptr)
+            continue;
+        if (!list.empty())
+            list += ", ";
+        list += label;
+    }
+    return list;
 }
 
 } // namespace
 
-int JobContext::Send(int id, std::string& text) const
+void KnownParams::SetAll(bool known)
 {
-    if (Stopping()) {
-        text.clear();
-        return 0;
-    }
-    return engine_.SendCommand(id, text);
+    std::lock_guard<std::mutex> lock(m_);
+    if (known)
+        known_.set();
+    else
+        known_.reset();
 }
 
-int JobContext::SendWith(int id, std::string_view value, std::string& text) const
+void KnownParams::Set(int id, bool known)
+{
+    if (id < kFirstParamId || id > kLastParamId)
+        return;
+    std::lock_guard<std::mutex> lock(m_);
+    known_.set(static_cast<std::size_t>(id - kFirstParamId), known);
+}
+
+bool KnownParams::Known(int id) const
+{
+    if (id < kFirstParamId || id > kLastParamId)
+        return false;
+    std::lock_guard<std::mutex> lock(m_);
+    return known_.test(static_cast<std::size_t>(id - kFirstParamId));
+}
+
+std::vector<int> KnownParams::Unknown() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    std::vector<int> ids;
+    for (int id = kFirstParamId; id <= kLastParamId; ++id)
+        if (!known_.test(static_cast<std::size_t>(id - kFirstParamId)))
+            ids.push_back(id);
+    return ids;
+}
+
+const CommandOutcome* JobResult::Find(int id) const
+{
+    for (const CommandOutcome& c : commands)
+        if (c.id == id)
+            return &c;
+    return nullptr;
+}
+
+bool JobResult::AllConfirmed() const
+{
+    return FirstFailure() == nullptr;
+}
+
+const CommandOutcome* JobResult::FirstFailure() const
+{
+    for (const CommandOutcome& c : commands)
+        if (!c.Confirmed())
+            return &c;
+    return nullptr;
+}
+
+const CommandOutcome& JobContext::keep(CommandOutcome outcome)
+{
+    result.commands.push_back(std::move(outcome));
+    view_.CommandEnded(result.commands.back());
+    return result.commands.back();
+}
+
+const CommandOutcome& JobContext::Send(int id)
+{
+    return Send(id, CommandEngine::ReplyComplete());
+}
+
+const CommandOutcome& JobContext::Send(int id, const CommandEngine::ReplyComplete& complete)
 {
     if (Stopping()) {
-        text.clear();
-        return 0;
+        CommandOutcome none;
+        none.id = id;
+        engine_.FormatCommand(id, none.line);
+        return keep(std::move(none));
     }
-    return engine_.SendCommandWith(id, value, text);
+    return keep(engine_.Execute(id, complete));
+}
+
+const CommandOutcome& JobContext::SendWith(int id, std::string_view value)
+{
+    if (Stopping()) {
+        CommandOutcome none;
+        none.id = id;
+        return keep(std::move(none));
+    }
+    return keep(engine_.ExecuteWith(id, value));
+}
+
+void LogCommandOutcome(const JobContext& ctx, const CommandOutcome& outcome)
+{
+    if (outcome.status == CommandStatus::AnsweredLate)
+        logReply(ctx, outcome);
+    ctx.Log(outcome.Confirmed() ? configtext::kSetOk : configtext::kSetFailed);
 }
 
 bool ReadDeviceParameters(JobContext& ctx)
@@ -77,24 +177,39 @@ bool ReadDeviceParameters(JobContext& ctx)
     ctx.Engine().FormatCommand(kIdShow, line);
     ctx.Log(line);
 
-    bool loaded = false;
-    std::string reply;
+    const CommandOutcome* report = nullptr;
     for (int attempt = 0; attempt < kReadAttempts && !ctx.Stopping(); ++attempt) {
-        std::string text;
-        const int result = ctx.Send(kIdShow, text);
-        reply = ctx.Engine().GetReplyText();
-        if (result == 1 && reply.size() > kReportMinBytes) {
-            loaded = true;
+        const CommandOutcome& outcome = ctx.Send(kIdShow);
+        if (outcome.Confirmed() && outcome.reply.size() > kReportMinBytes) {
+            report = &outcome;
             break;
         }
     }
-    if (!loaded) {
+    if (report == nullptr) {
         ctx.SetValuesGiven(false);
+        ctx.result.readback = ReadbackStatus::Failed;
         ctx.Log(configtext::kLoadFailed);
         return false;
     }
-    ctx.Log(reply);
-    ctx.Log(configtext::kLoadOk);
+    const ReportReading reading = ReadReport(report->reply.data(), report->reply.size(), kFirstParamId, kLastParamId);
+    ctx.Log(report->reply);
+    if (reading.Whole()) {
+        ctx.Log(configtext::kLoadOk);
+    } else {
+        // Not the controller's whole parameter set: said as it is, and what
+        // it lacked keeps what the table and the pages held.
+        ctx.Log(configtext::kLoadPartial);
+        if (!reading.missing.empty())
+            ctx.Log(configtext::kReportLacks + labelList(reading.missing) + "\r\n");
+        if (!reading.unplaced.empty()) {
+            std::string lines = configtext::kReportUnplaced + std::string("\r\n");
+            for (const std::string& l : reading.unplaced)
+                lines += l + "\r\n";
+            ctx.Log(lines);
+        }
+    }
+    ctx.result.readback = reading.Whole() ? ReadbackStatus::Whole : ReadbackStatus::Partial;
+    ctx.result.report = reading;
 
     // Every value goes to the pages in one call into the interface thread,
     // which touches only the controls that show something else, so a value
@@ -102,11 +217,13 @@ bool ReadDeviceParameters(JobContext& ctx)
     bool shown = false;
     if (!ctx.Stopping()) {
         std::vector<PageValue> values;
-        values.reserve(paramIds().size());
-        for (int id : paramIds())
+        values.reserve(reading.held.size());
+        for (int id : reading.held)
             values.push_back({id, tableValue(id)});
         shown = ctx.View().SetPageValues(values);
     }
+    for (int id : reading.held)
+        ctx.SetKnown(id, true);
     // A read-back cut short by a shutdown has not brought every page in line.
     ctx.SetValuesGiven(shown && !ctx.Stopping());
     return true;
@@ -118,10 +235,9 @@ void ConnectAndReadParameters(JobContext& ctx)
         std::string line;
         ctx.Engine().FormatCommand(kIdAt, line);
         ctx.Log(line);
-        std::string text;
-        const int result = ctx.Send(kIdAt, text);
-        ctx.Log(ctx.Engine().GetReplyText());
-        if (result == 1) {
+        const CommandOutcome& outcome = ctx.Send(kIdAt);
+        logReply(ctx, outcome);
+        if (outcome.Confirmed()) {
             for (int run = 0; run < kReadbackRuns && !ctx.Stopping(); ++run)
                 if (ReadDeviceParameters(ctx))
                     break;
@@ -133,6 +249,7 @@ void ConnectAndReadParameters(JobContext& ctx)
 void WriteChangedParameters(JobContext& ctx)
 {
     if (!ctx.ValuesGiven()) {
+        ctx.result.refusal = configtext::kNoValuesLoaded;
         ctx.Log(configtext::kNoValuesLoaded);
         return;
     }
@@ -148,13 +265,15 @@ void WriteChangedParameters(JobContext& ctx)
         // holds no value for the parameter, so there is nothing to write.
         if (!readings[i])
             continue;
+        // A parameter the controller's report lacked (and no file gave)
+        // holds no value anybody gave: whatever its page shows is not sent.
+        if (!ctx.Known(id))
+            continue;
         std::string shown = *readings[i];
         // One command line per value, whatever the page handed over; what
         // would be stored and sent is the first 99 bytes, and comparing that
         // keeps an overlong edit from going out again with every save.
-        shown.resize(CutAtLineBreak(shown).size());
-        if (shown.size() > static_cast<std::size_t>(kParamValueMax))
-            shown.resize(static_cast<std::size_t>(kParamValueMax));
+        shown.resize(CutToValueLength(CutAtLineBreak(shown)).size());
         const std::string before = tableValue(id);
         if (shown == before)
             continue;
@@ -192,8 +311,10 @@ void ApplyLoadedParameters(JobContext& ctx)
         const std::string before = readings[i] ? *readings[i]
                                    : at < ctx.tableBeforeLoad.size() ? ctx.tableBeforeLoad[at]
                                                                      : std::string();
-        if (before != value)
+        if (before != value) {
+            ctx.SetKnown(id, true); // the file gave it
             changed.push_back({id, std::move(value)});
+        }
     }
     // The pages show the file's values before they go out, in one call into
     // the interface thread; then the commands, one by one in id order.
@@ -236,7 +357,6 @@ void RunConfigJob(int code, JobContext& ctx)
         ExchangeInitialValue(code, ctx);
         break;
     default:
-        // The record job is not part of this tool yet.
         break;
     }
 }

@@ -37,6 +37,28 @@ inline constexpr char kLoadOk[] = "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\
 inline constexpr char kLoadFailed[] =
     "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xCA\xA7\xB0\xDC...\r\n\r\n";
 
+// "超时后才收到应答，不计为成功：\r\n": a reply that came after the
+// command's time-out; the reply follows as its own log entry.
+inline constexpr char kLateAnswer[] =
+    "\xB3\xAC\xCA\xB1\xBA\xF3\xB2\xC5\xCA\xD5\xB5\xBD\xD3\xA6\xB4\xF0\xA3\xAC\xB2\xBB"
+    "\xBC\xC6\xCE\xAA\xB3\xC9\xB9\xA6\xA3\xBA\r\n";
+// "载入设备参数不完整 ...\r\n": a report that lacked parameters or held
+// lines no label fits; what it lacked follows.
+inline constexpr char kLoadPartial[] =
+    "\xD4\xD8\xC8\xEB\xC9\xE8\xB1\xB8\xB2\xCE\xCA\xFD\xB2\xBB\xCD\xEA\xD5\xFB ...\r\n";
+// "报告中缺少以下参数：" followed by the labels, one line.
+inline constexpr char kReportLacks[] =
+    "\xB1\xA8\xB8\xE6\xD6\xD0\xC8\xB1\xC9\xD9\xD2\xD4\xCF\xC2\xB2\xCE\xCA\xFD\xA3\xBA";
+// "报告中有无法识别的行：" followed by the lines.
+inline constexpr char kReportUnplaced[] =
+    "\xB1\xA8\xB8\xE6\xD6\xD0\xD3\xD0\xCE\xDE\xB7\xA8\xCA\xB6\xB1\xF0\xB5\xC4\xD0\xD0\xA3\xBA";
+// "以下参数未保存（设备报告中缺少，其值未知）：" after "保存成功" when
+// parameters whose value nobody gave were left out of the file.
+inline constexpr char kNotSaved[] =
+    "\xD2\xD4\xCF\xC2\xB2\xCE\xCA\xFD\xCE\xB4\xB1\xA3\xB4\xE6\xA3\xA8\xC9\xE8\xB1\xB8"
+    "\xB1\xA8\xB8\xE6\xD6\xD0\xC8\xB1\xC9\xD9\xA3\xAC\xC6\xE4\xD6\xB5\xCE\xB4\xD6\xAA"
+    "\xA3\xA9\xA3\xBA";
+
 // "设备参数未载入，请先载入设备参数或从配置文件配置...\r\n\r\n": a save
 // refused while the table and the pages hold no values that the controller
 // or a configuration file gave (before a read-back, after a failed one).

@@ -78,7 +78,8 @@ void ConfigWorker::runJob()
 {
     const int code = jobs_.Code();
     waitNoted_.store(false);
-    JobContext ctx(view_, engine_, thread_.StopFlag(), &valuesGiven_);
+    JobContext ctx(view_, engine_, thread_.StopFlag(), &valuesGiven_, &known_);
+    ctx.result.code = code;
     if (code == kJobApplyLoaded) {
         std::lock_guard<std::mutex> lock(tableBeforeLoadMutex_);
         ctx.tableBeforeLoad = std::move(tableBeforeLoad_);
@@ -97,6 +98,13 @@ void ConfigWorker::runJob()
     // dropped with it.
     if (request != nullptr)
         request->Clear();
+    ctx.result.stopped = thread_.Stopping();
+    if (jobEnded_)
+        jobEnded_(ctx.result);
+    {
+        std::lock_guard<std::mutex> lock(resultMutex_);
+        lastResult_ = std::move(ctx.result);
+    }
     {
         auto lock = jobs_.Transition();
         if (setControlState_)
@@ -104,6 +112,12 @@ void ConfigWorker::runJob()
         jobs_.FinishLocked();
     }
     jobsRun_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+JobResult ConfigWorker::LastResult() const
+{
+    std::lock_guard<std::mutex> lock(resultMutex_);
+    return lastResult_;
 }
 
 void ConfigWorker::takeRequest()

@@ -40,6 +40,12 @@ public:
 
     // Jobs run so far (tests wait on it).
     int JobsRun() const { return jobsRun_.load(std::memory_order_acquire); }
+    // What the job that ended last did; kept before JobsRun() counts it.
+    JobResult LastResult() const;
+    // Called on the worker with each job's result as the job ends, before
+    // the page is set idle. Set before Start.
+    using JobEnded = std::function<void(const JobResult& result)>;
+    void SetJobEnded(JobEnded observer) { jobEnded_ = std::move(observer); }
     // Times the worker went to sleep for lack of work (tests).
     int Sleeps() const { return sleeps_.load(std::memory_order_acquire); }
 
@@ -50,6 +56,11 @@ public:
     // while it is false. The jobs keep it; tests may set it.
     bool ValuesGiven() const { return valuesGiven_.load(); }
     void SetValuesGiven(bool given) { valuesGiven_.store(given); }
+    // Which parameters the controller or a file gave a value (a report
+    // that lacked some leaves them unknown): a save passes over the others,
+    // and a file saved from the table leaves them out.
+    KnownParams& Known() { return known_; }
+    const KnownParams& Known() const { return known_; }
 
     // Whether another page (the download page) holds the line with the
     // controller; page requests are refused meanwhile. The check is called
@@ -77,6 +88,10 @@ private:
     CommandEngine& engine_;
     std::function<void(int)> setControlState_;
     JobStarted jobStarted_;
+    JobEnded jobEnded_;
+    mutable std::mutex resultMutex_;
+    JobResult lastResult_;
+    KnownParams known_;
     std::atomic<int> jobsRun_{0};
     std::atomic<int> sleeps_{0};
     std::atomic<bool> valuesGiven_{false};

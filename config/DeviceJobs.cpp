@@ -107,14 +107,16 @@ void RunMaintenanceJob(int code, JobContext& ctx)
     std::string line;
     ctx.Engine().FormatCommand(row->commandId, line);
     ctx.Log(line);
-    std::string text;
-    const bool ok = ctx.Send(row->commandId, text) == 1;
+    const CommandOutcome& outcome = ctx.Send(row->commandId);
+    const bool ok = outcome.Confirmed();
     // The answer as received, the OK or error reply included; nothing when
     // the controller was silent (and nothing of an earlier command when the
     // worker stops before this one went out).
     if (ctx.Stopping())
         return;
-    ctx.Log(ctx.Engine().GetReplyText());
+    if (outcome.status == CommandStatus::AnsweredLate && !outcome.reply.empty())
+        ctx.Log(configtext::kLateAnswer);
+    ctx.Log(outcome.reply);
 
     if (code == kJobFactory && ok) {
         for (int run = 0; run < kReadbackRuns && !ctx.Stopping(); ++run)
@@ -140,8 +142,7 @@ void SetDeviceClock(JobContext& ctx)
     bool ok = false;
     if (const std::optional<std::string> value = requestValue(request)) {
         SetParamValue(kIdClock, *value);
-        std::string text;
-        ok = ctx.SendWith(kIdClock, *value, text) == 1;
+        ok = ctx.SendWith(kIdClock, *value).Confirmed();
     }
     view.EnableClockControls(true);
     if (!ctx.Stopping())
@@ -156,10 +157,12 @@ void ExchangeInitialValue(int code, JobContext& ctx)
     const std::optional<std::string> value = requestValue(ctx.request);
     const bool read = CutAtLineBreak(ctx.request) == "?";
     bool ok = false;
+    std::string reply;
     if (value) {
         SetParamValue(row->commandId, *value);
-        std::string text;
-        ok = ctx.SendWith(row->commandId, *value, text) == 1;
+        const CommandOutcome& outcome = ctx.SendWith(row->commandId, *value);
+        ok = outcome.Confirmed();
+        reply = outcome.reply;
     }
     if (ctx.Stopping())
         return;
@@ -171,7 +174,8 @@ void ExchangeInitialValue(int code, JobContext& ctx)
         ctx.View().MessageBox(row->setOk);
         return;
     }
-    ctx.View().ShowRequestAnswer(row->slot, answerValue(ctx.Engine().GetReplyText(), row->prefix));
+    ctx.result.answer = answerValue(reply, row->prefix);
+    ctx.View().ShowRequestAnswer(row->slot, *ctx.result.answer);
     ctx.View().MessageBox(row->readOk);
 }
 

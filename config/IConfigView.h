@@ -3,6 +3,7 @@
 // buttons, the parameter pages' controls and message boxes. The Qt page
 // implements it; tests implement it without a window.
 #include "pages/RequestText.h"
+#include "protocol/CommandOutcome.h"
 
 #include <optional>
 #include <string>
@@ -55,6 +56,9 @@ public:
     // read from the controller in the value edit of the request's page
     // (jobs 9 to 12, 14 to 17), unchanged.
     virtual void ShowRequestAnswer(RequestSlot /*slot*/, const std::string& /*gbkText*/) {}
+    // Worker thread, never waits for the interface: a command of the
+    // running job has ended (the job logs it too).
+    virtual void CommandEnded(const CommandOutcome& /*outcome*/) {}
     // Interface thread: a question with the caption "提示" and the buttons
     // yes and no; true for yes. A view that cannot ask says no.
     virtual bool AskYesNo(const std::string& /*text*/) { return false; }

@@ -27,12 +27,11 @@ bool completeNext(std::string_view reply)
 std::string sendAndCollect(JobContext& ctx, bool first, bool& answered)
 {
     CommandEngine& engine = ctx.Engine();
-    std::string line;
     answered = false;
     if (ctx.Stopping())
         return {};
     const CommandEngine::ReplyComplete complete = first ? completeFirst : completeNext;
-    answered = engine.SendCommand(kIdRecords, line, complete) == 1;
+    answered = ctx.Send(kIdRecords, complete).Confirmed();
     if (answered && !ctx.Stopping()) {
         const AtCommandRow* row = FindAtRow(kIdRecords);
         const int rest = (row != nullptr ? row->timeoutMs : 5000) - CommandEngine::kPauseMs;
@@ -76,10 +75,14 @@ void ReadHistoryRecords(JobContext& ctx)
         }
     }
 
+    ctx.result.records = result == 1 ? RecordsEnd::Done : RecordsEnd::Failed;
+    ctx.result.recordCount = records->RecordCount();
     if (result == 1) {
         std::string message;
-        if (!records->WriteExport(message))
+        if (!records->WriteExport(message)) {
+            ctx.result.exportFailure = message;
             ctx.View().MessageBox(message);
+        }
     }
     ctx.Log(recordtext::kCountPrefix + std::to_string(records->RecordCount()) + recordtext::kCountSuffix);
     ctx.View().MessageBox(result == 1 ? recordtext::kQueryOk : recordtext::kQueryFailed);

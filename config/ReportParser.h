@@ -6,12 +6,14 @@
 // with "." or CR is the empty value. A value is taken only when its end lies
 // inside its line, so a line ended by a bare LF right after the value stores
 // nothing.
+#include "config/JobResult.h"
+
 #include <cstddef>
 
 namespace pell {
 
-// Lines are judged on their first kReportLineMax bytes; values keep their
-// first kReportValueMax bytes.
+// Lines are judged on their first kReportLineMax bytes; values keep at most
+// kReportValueMax bytes, cut at a character boundary.
 constexpr int kReportLineMax = 254;
 constexpr int kReportValueMax = 99;
 
@@ -19,6 +21,13 @@ constexpr int kReportValueMax = 99;
 // True when at least one value was stored. `text` need not be
 // zero-terminated; bytes after the last LF are not examined.
 bool ParseReportText(const char* text, std::size_t length);
+
+// Reads a report without storing anything: which parameters of the ids
+// firstId..lastId it gives a value, which it lacks, and the lines after its
+// first parameter line that no label fits (the closing OK aside). Text
+// before the first parameter line (an echoed command, line noise) is no
+// part of the report.
+ReportReading ReadReport(const char* text, std::size_t length, int firstId = 0, int lastId = 144);
 
 // The reply handler of AT+SHOW: 1 when the report stored a value, else 0.
 int ReportReplyHandler(const char* reply, int length);
