@@ -9,15 +9,6 @@
 
 namespace pell::cli {
 
-namespace {
-
-bool endsWith(const std::string& text, std::string_view tail)
-{
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-} // namespace
-
 std::string FlashView::BarText(int position, int blocks, const TransferRate& rate)
 {
     constexpr int kWidth = 30;
@@ -68,19 +59,29 @@ void FlashView::EndBar()
 
 void FlashView::LogAppended(const std::string& line, bool)
 {
-    if (endsWith(line, downloadtext::kLogSuccess)) {
-        succeeded_.store(true);
-        progress_.set();
-    }
-    const bool failedBlock = endsWith(line, " block error\r\n") || endsWith(line, " block timeout error\r\n");
-    if (failedBlock)
-        restarts_.fetch_add(1);
+    const bool failedBlock = failedLineNext_.exchange(false);
     if (verbose_ || failedBlock) {
         // Without the time stamp: "<Time:YYYY-MM-DD hh:mm:ss>:".
         const std::size_t start = line.find(">:");
         say(GbkToUtf8(TrimLineBreaks(start == std::string::npos ? line : line.substr(start + 2))) +
             (failedBlock ? "; the image starts again at block 1" : ""));
     }
+}
+
+void FlashView::BlockFailed(int, BlockFailure)
+{
+    restarts_.fetch_add(1);
+    failedLineNext_.store(true);
+}
+
+void FlashView::DownloadEnded(const DownloadResult& result)
+{
+    blocks_.store(result.blocks);
+    imageBytes_.store(result.imageBytes);
+    restarts_.store(static_cast<int>(result.restarts.size()));
+    // Last: a caller that sees the success reads the counts above.
+    succeeded_.store(result.Succeeded());
+    progress_.set();
 }
 
 void FlashView::SetProgressRange(int blocks)

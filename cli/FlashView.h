@@ -2,7 +2,8 @@
 // The download page of the command-line tool: the download session's view
 // on a terminal. The power-cycle prompt and the log's news go to stderr; the
 // progress bar (blocks, bytes/s, time left) is redrawn there after every
-// accepted block.
+// accepted block. Success, blocks and restarts come from the session's
+// typed notifications, never from the log's texts.
 #include "common/Clock.h"
 #include "download/DownloadSession.h"
 
@@ -28,14 +29,18 @@ public:
     void ShowIdleLook() override;
     void ShowThroughput(const TransferRate& rate) override;
     void ClosePowerCyclePrompt() override;
+    void BlockFailed(int block, BlockFailure kind) override;
+    void DownloadEnded(const DownloadResult& result) override;
     void ShowPowerCyclePrompt() override;
     void MessageBox(const std::string& text, const std::string& caption) override;
     void ShowFileError(const std::string& path, int error) override;
 
     // Set on every accepted block, on the boot loader's answer and at the end.
     Event& Progress() { return progress_; }
+    // The boot loader confirmed the last block.
     bool Succeeded() const { return succeeded_.load(); }
     bool LoaderAnswered() const { return loaderAnswered_.load(); }
+    // Blocks confirmed in the pass under way; once ended, in the last pass.
     int Blocks() const { return blocks_.load(); }
     uint32_t ImageBytes() const { return imageBytes_.load(); }
     // Passes that ended in a rejected or unanswered block.
@@ -60,6 +65,8 @@ private:
     std::atomic<int> blocks_{0};
     std::atomic<int> range_{0};
     std::atomic<int> restarts_{0};
+    // BlockFailed came: the block's log line, next, carries the note.
+    std::atomic<bool> failedLineNext_{false};
     std::atomic<uint32_t> imageBytes_{0};
     std::mutex rateMutex_;
     TransferRate rate_;

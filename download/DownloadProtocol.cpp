@@ -62,6 +62,10 @@ DownloadActions DownloadProtocol::Start(uint32_t imageLength, bool bootProgram, 
     imageLength_ = imageLength;
     ack_ = kAckNone;
     blocksDone_ = 0;
+    result_ = DownloadResult{};
+    result_.imageBytes = imageLength;
+    result_.blockCount = BlockCount(imageLength);
+    ended_ = false;
     DownloadAction begin = Act(DownloadAction::Kind::Log, pass_);
     begin.text = dt::kLogBegin;
     out.push_back(std::move(begin));
@@ -74,7 +78,7 @@ DownloadActions DownloadProtocol::Start(uint32_t imageLength, bool bootProgram, 
     return out;
 }
 
-DownloadActions DownloadProtocol::Cancel()
+DownloadActions DownloadProtocol::Cancel(DownloadEnd why)
 {
     DownloadActions out;
     if (!Active())
@@ -83,10 +87,34 @@ DownloadActions DownloadProtocol::Cancel()
     reset();
     out.push_back(Act(DownloadAction::Kind::IdleLook, pass_));
     // The block whose answer was awaited counts as rejected; the reset has
-    // already put the offset back, so the line names block 1.
+    // already put the offset back, so the line names block 1. The image
+    // does not start again, so it is no restart.
     if (awaiting)
         log(out, dt::kLogBlockError, sentOffset_);
+    if (!ended_) // a cancel between the last block and its reset changes nothing
+        end(out, why);
     return out;
+}
+
+void DownloadProtocol::end(DownloadActions& out, DownloadEnd how)
+{
+    result_.end = how;
+    last_ = result_;
+    ended_ = true;
+    out.push_back(Act(DownloadAction::Kind::Ended, pass_));
+}
+
+void DownloadProtocol::blockFailed(DownloadActions& out, BlockFailure kind, int64_t nowMs)
+{
+    const int block = static_cast<int>(sentOffset_ / kBlockSize + 1);
+    DownloadAction failed = Act(DownloadAction::Kind::BlockFailed, pass_);
+    failed.value = block;
+    failed.failure = kind;
+    out.push_back(failed);
+    result_.restarts.push_back({block, kind});
+    result_.blocks = 0; // nothing stands confirmed until block 1 is again
+    log(out, kind == BlockFailure::NoAnswer ? dt::kLogBlockTimeout : dt::kLogBlockError, sentOffset_);
+    enterHandshake(out, nowMs);
 }
 
 void DownloadProtocol::enterHandshake(DownloadActions&, int64_t nowMs)
@@ -117,8 +145,7 @@ void DownloadProtocol::onAnswer(DownloadActions& out, bool accepted, int64_t now
     ack_ = accepted ? kAckAccepted : kAckRejected;
     reply_.Clear();
     if (!accepted) {
-        log(out, dt::kLogBlockError, sentOffset_);
-        enterHandshake(out, nowMs);
+        blockFailed(out, BlockFailure::Rejected, nowMs);
         return;
     }
     const uint32_t offset = sentOffset_;
@@ -132,6 +159,7 @@ void DownloadProtocol::onAnswer(DownloadActions& out, bool accepted, int64_t now
     }
     sentOffset_ = offset + static_cast<uint32_t>(span.length);
     ++blocksDone_;
+    result_.blocks = blocksDone_;
     DownloadAction progress = Act(DownloadAction::Kind::Progress, pass_);
     progress.value = blocksDone_;
     out.push_back(progress);
@@ -140,10 +168,12 @@ void DownloadProtocol::onAnswer(DownloadActions& out, bool accepted, int64_t now
     rate.length = imageLength_;
     out.push_back(rate);
     written_ = false;
-    if (span.last)
+    if (span.last) {
         answerAt_ = nowMs; // the reset is due at once
-    else
+        end(out, DownloadEnd::Succeeded);
+    } else {
         sendBlock(out);
+    }
 }
 
 DownloadActions DownloadProtocol::OnBytes(const char* bytes, int length, int64_t nowMs)
@@ -162,6 +192,7 @@ DownloadActions DownloadProtocol::OnBytes(const char* bytes, int length, int64_t
         if (LoaderAnswerEnd(bytes, length) > 0) {
             state_ = DownloadState::LoaderReady;
             handshakeAt_ = kNever;
+            result_.loaderAnswered = true;
             out.push_back(Act(DownloadAction::Kind::ClosePrompt, pass_));
             DownloadAction go = Act(DownloadAction::Kind::Write, pass_);
             go.byte = kTransferGo;
@@ -213,8 +244,7 @@ DownloadActions DownloadProtocol::OnTick(int64_t nowMs)
             reset();
             out.push_back(Act(DownloadAction::Kind::IdleLook, pass_));
         } else if (AwaitingAnswer()) {
-            log(out, dt::kLogBlockTimeout, sentOffset_);
-            enterHandshake(out, nowMs);
+            blockFailed(out, BlockFailure::NoAnswer, nowMs);
         } else {
             answerAt_ = kNever;
         }

@@ -13,6 +13,7 @@
 // sends the next block, anything else or no answer goes back to the 'P'
 // handshake and the image starts again at block 1, without a retry limit.
 #include "download/DownloadFrame.h"
+#include "download/DownloadResult.h"
 #include "download/ReplyWindow.h"
 
 #include <cstdint>
@@ -46,12 +47,17 @@ struct DownloadAction {
         ActiveLook,    // the page shows a running download
         IdleLook,      // the page is reset
         ClosePrompt,   // the boot loader answered: the power-cycle prompt closes
+        BlockFailed,   // block `value` failed (`failure`); the image starts again.
+                       // Comes right before that block's log line.
+        Ended,         // the download is over: LastResult() tells how. Last
+                       // of its actions.
     };
     Kind kind = Kind::Log;
     char byte = 0;
     uint32_t offset = 0;
     uint32_t length = 0;
     int value = 0;
+    BlockFailure failure = BlockFailure::Rejected;
     // The pass the action belongs to. A write whose pass is over (reset,
     // error, time-out) is dropped by the runner instead of being written.
     uint32_t pass = 0;
@@ -72,7 +78,8 @@ public:
     DownloadActions Start(uint32_t imageLength, bool bootProgram, int64_t nowMs);
     // Resets an active download (cancel, port closed): the idle look, and
     // the error line of the block whose answer was awaited, if one was.
-    DownloadActions Cancel();
+    // `why` is how the download ended, unless it had succeeded already.
+    DownloadActions Cancel(DownloadEnd why = DownloadEnd::Cancelled);
     // A chunk of the boot loader's output.
     DownloadActions OnBytes(const char* bytes, int length, int64_t nowMs);
     DownloadActions OnBytes(std::string_view bytes, int64_t nowMs)
@@ -104,6 +111,8 @@ public:
     // The block frame the machine wants on the wire now, if any.
     bool BlockPending(uint32_t pass, uint32_t offset) const;
     std::string_view ReplyText() const { return reply_.Text(); }
+    // How the last download ended, as of its Ended action.
+    const DownloadResult& LastResult() const { return last_; }
 
 private:
     void enterHandshake(DownloadActions& out, int64_t nowMs);
@@ -111,6 +120,8 @@ private:
     void sendBlock(DownloadActions& out);
     void log(DownloadActions& out, const char* format, uint32_t offset) const;
     void onAnswer(DownloadActions& out, bool accepted, int64_t nowMs);
+    void blockFailed(DownloadActions& out, BlockFailure kind, int64_t nowMs);
+    void end(DownloadActions& out, DownloadEnd how);
 
     DownloadState state_ = DownloadState::Idle;
     uint32_t imageLength_ = 0;
@@ -122,6 +133,9 @@ private:
     int64_t handshakeAt_ = kNever;
     int64_t answerAt_ = kNever;
     ReplyWindow reply_;
+    DownloadResult result_; // of the download under way
+    bool ended_ = true;     // result_ is final (no download, or Done)
+    DownloadResult last_;
 };
 
 } // namespace pell

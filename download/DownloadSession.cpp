@@ -64,9 +64,13 @@ DownloadSession::Toggle DownloadSession::ToggleDownload(const std::string& image
 
 void DownloadSession::cancel()
 {
+    // The owner resets the page after it closed a port, or one whose device
+    // vanished; anything else is the user's cancel.
+    const DownloadEnd why =
+        port_.IsOpen() && !port_.IsLost() ? DownloadEnd::Cancelled : DownloadEnd::LineGone;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        apply(machine_.Cancel());
+        apply(machine_.Cancel(why));
         image_.Clear();
         outbox_.clear();
     }
@@ -82,11 +86,11 @@ DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
 {
     if (!port_.IsOpen()) {
         view_.MessageBox(dt::kOpenPortFirst, dt::kNoteCaption);
-        return Toggle::NoPort;
+        return refuse(Toggle::NoPort, DownloadEnd::NoPort);
     }
     if (imagePath.empty()) {
         view_.MessageBox(dt::kSelectFileFirst, dt::kNoteCaption);
-        return Toggle::NoFile;
+        return refuse(Toggle::NoFile, DownloadEnd::NoImage);
     }
     DownloadImage::Result loaded;
     {
@@ -96,11 +100,11 @@ DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
     }
     if (loaded.status == DownloadImage::Status::BadLength) {
         view_.MessageBox(dt::kSelectFileFirst, dt::kFileLengthCaption);
-        return Toggle::BadLength;
+        return refuse(Toggle::BadLength, DownloadEnd::BadLength);
     }
     if (loaded.status != DownloadImage::Status::Loaded) {
         view_.ShowFileError(imagePath, loaded.error);
-        return Toggle::FileError;
+        return refuse(Toggle::FileError, DownloadEnd::ImageUnreadable, loaded.error);
     }
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -111,6 +115,22 @@ DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
     // and the boot loader's 'P' closes it.
     view_.ShowPowerCyclePrompt();
     return Toggle::Started;
+}
+
+DownloadSession::Toggle DownloadSession::refuse(Toggle toggle, DownloadEnd why, int fileError)
+{
+    DownloadResult result;
+    result.end = why;
+    result.fileError = fileError;
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastResult_ = result;
+    return toggle;
+}
+
+std::optional<DownloadResult> DownloadSession::LastResult() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastResult_;
 }
 
 // ---------------------------------------------------------------- the log
@@ -168,6 +188,13 @@ void DownloadSession::apply(DownloadActions actions, Outbox* writes)
             break;
         case Kind::ClosePrompt:
             view_.ClosePowerCyclePrompt();
+            break;
+        case Kind::BlockFailed:
+            view_.BlockFailed(a.value, a.failure);
+            break;
+        case Kind::Ended:
+            lastResult_ = machine_.LastResult();
+            view_.DownloadEnded(*lastResult_);
             break;
         }
     }

@@ -12,13 +12,15 @@
 // the machine asked for them. While no download is under way the worker
 // blocks until a start, a cancel or the end of the session: idle costs
 // nothing. A download ends only with success, with a cancel or with the
-// port being closed (the owner then calls ToggleDownload).
+// port being closed (the owner then calls ToggleDownload); how it ended is
+// a DownloadResult, handed to the view and kept for LastResult().
 #include "serial/ReceiveDispatcher.h"
 #include "common/Clock.h"
 #include "common/PageLog.h"
 #include "common/WorkerThread.h"
 #include "download/DownloadImage.h"
 #include "download/DownloadProtocol.h"
+#include "download/DownloadResult.h"
 #include "serial/CSerial.h"
 
 #include <atomic>
@@ -26,6 +28,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -65,6 +68,15 @@ public:
     virtual void ShowThroughput(const TransferRate& rate) = 0;
     // Any thread. The boot loader answered: the power-cycle prompt closes.
     virtual void ClosePowerCyclePrompt() = 0;
+    // Any thread. Block `block` was rejected or got no answer; the image
+    // starts again at block 1 after a new 'P' handshake. Comes right before
+    // that block's log line.
+    virtual void BlockFailed(int /*block*/, BlockFailure /*kind*/) {}
+    // Any thread. A download that started is over, however it ended; once
+    // per download (a session shut down in the middle of one reports
+    // nothing). On a success it comes with the last block's confirmation,
+    // before the page is reset. Must not call back into the session.
+    virtual void DownloadEnded(const DownloadResult& /*result*/) {}
 
     // The thread that called ToggleDownload (the page's); may be modal.
     // The prompt "请将设备重新上电", caption "提示".
@@ -133,12 +145,16 @@ public:
     // True while the worker blocks until a start, a cancel or the end of
     // the session, with no wait on any clock under way.
     bool WorkerParked() const { return parked_.load(); }
+    // How the last download ended, or why the last start was refused;
+    // empty before the first ToggleDownload that tried to start one.
+    std::optional<DownloadResult> LastResult() const;
 
 private:
     // A write the machine asked for, in the order it asked.
     using Outbox = std::deque<DownloadAction>;
 
     Toggle start(const std::string& imagePath, const std::string& programType);
+    Toggle refuse(Toggle toggle, DownloadEnd why, int fileError = 0);
     void cancel();
     // Carries out the machine's actions under mutex_: view calls and log
     // lines at once, writes into `writes` (the worker's outbox unless
@@ -182,6 +198,7 @@ private:
     DownloadProtocol machine_;
     DownloadImage image_;
     Outbox outbox_;
+    std::optional<DownloadResult> lastResult_;
     // The session's time in the machine's milliseconds: the deadline the
     // last wait ran out at. Every wait lasts from its start to the
     // deadline, so the periods count from when they were armed.

@@ -44,6 +44,8 @@ std::vector<std::string> Trace(const DownloadActions& actions)
         case Kind::ProgressRange:
         case Kind::BlockAccepted:
         case Kind::ActiveLook:
+        case Kind::BlockFailed:
+        case Kind::Ended:
             break;
         }
     }

@@ -380,4 +380,85 @@ TEST(DownloadSim, LineVanishingDuringTransfer)
     EXPECT_FALSE(rig.view.activeLook.load());
 }
 
+// ---------------------------------------------------------------- results
+
+// However a download ends, the session hands over how as a value, once.
+TEST(DownloadSim, EndsAreReportedAsResults)
+{
+    using B = BlockRestart;
+    struct Case {
+        const char* name;
+        int rejectBlock, dropAckBlock; // the simulator's faults
+        std::function<void(SimRig&)> drive; // from the start to the end
+        DownloadEnd end;
+        int blocks;
+        std::vector<BlockRestart> restarts;
+    };
+    const auto atBlock2 = [](SimRig& r) {
+        ASSERT_TRUE(Eventually([&] { return r.sim.Blocks().size() == 2 && r.session->AwaitingAnswer(); }));
+    };
+    const Case cases[] = {
+        {"clean", 0, 0, [](SimRig&) {}, DownloadEnd::Succeeded, 4, {}},
+        {"rejected", 2, 0, [](SimRig&) {}, DownloadEnd::Succeeded, 4, {B{2, BlockFailure::Rejected}}},
+        {"unanswered", 0, 2, [&](SimRig& r) { atBlock2(r); r.TimeOutTheBlock(); },
+         DownloadEnd::Succeeded, 4, {B{2, BlockFailure::NoAnswer}}},
+        {"cancelled", 0, 2, [&](SimRig& r) { atBlock2(r); r.session->OnDownloadButton({}, {}); },
+         DownloadEnd::Cancelled, 1, {}},
+        // The unanswered block restarts the image; a reset while the port is
+        // still open but lost is no user's cancel.
+        {"line vanished", 0, 2, [&](SimRig& r) {
+             atBlock2(r);
+             r.sim.CloseLine();
+             ASSERT_TRUE(Eventually([&] { return r.port.IsLost(); }));
+             r.TimeOutTheBlock();
+             ASSERT_TRUE(Eventually([&] { return r.view.Failures().size() == 1; }));
+             r.session->ToggleDownload();
+         }, DownloadEnd::LineGone, 0, {B{2, BlockFailure::NoAnswer}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimRig rig;
+        rig.sim.UpdateFaults([&](sim::Faults& f) {
+            f.rejectBlock = c.rejectBlock;
+            f.dropAckBlock = c.dropAckBlock;
+        });
+        TempImage image(3 * 4096 + 10);
+        ASSERT_EQ(rig.session->OnDownloadButton(image.Path(), ""), DownloadSession::Toggle::Started);
+        c.drive(rig);
+        ASSERT_TRUE(rig.WaitIdle());
+        ASSERT_TRUE(Eventually([&] { return rig.session->WorkerParked(); }));
+        const std::vector<DownloadResult> results = rig.view.Results();
+        ASSERT_EQ(results.size(), 1u);
+        const DownloadResult& r = results[0];
+        EXPECT_EQ(r.end, c.end);
+        EXPECT_EQ(r.blocks, c.blocks);
+        EXPECT_EQ(r.blockCount, 4);
+        EXPECT_EQ(r.imageBytes, 3u * 4096 + 10);
+        EXPECT_TRUE(r.loaderAnswered);
+        EXPECT_EQ(r.restarts, c.restarts);
+        EXPECT_EQ(rig.view.Failures(), c.restarts);
+        ASSERT_TRUE(rig.session->LastResult());
+        EXPECT_EQ(rig.session->LastResult()->end, c.end);
+    }
+}
+
+// A start that is refused is no download: no end is reported, only kept.
+TEST(DownloadSim, RefusedStartsAreKeptAsResults)
+{
+    SimRig rig;
+    TempImage empty(0);
+    const std::pair<std::string, DownloadEnd> cases[] = {
+        {"", DownloadEnd::NoImage},
+        {empty.Dir() + "/missing.bin", DownloadEnd::ImageUnreadable},
+        {empty.Path(), DownloadEnd::BadLength},
+    };
+    for (const auto& [path, end] : cases) {
+        EXPECT_NE(rig.session->OnDownloadButton(path, ""), DownloadSession::Toggle::Started);
+        ASSERT_TRUE(rig.session->LastResult()) << path;
+        EXPECT_EQ(rig.session->LastResult()->end, end) << path;
+        EXPECT_EQ(rig.session->LastResult()->fileError != 0, end == DownloadEnd::ImageUnreadable) << path;
+    }
+    EXPECT_TRUE(rig.view.Results().empty());
+}
+
 } // namespace

@@ -139,4 +139,28 @@ TransferRate FakeDownloadView::LastRate() const
     return lastRate_;
 }
 
+void FakeDownloadView::BlockFailed(int block, BlockFailure kind)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    failures_.push_back({block, kind});
+}
+
+void FakeDownloadView::DownloadEnded(const DownloadResult& result)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    results_.push_back(result);
+}
+
+std::vector<BlockRestart> FakeDownloadView::Failures() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return failures_;
+}
+
+std::vector<DownloadResult> FakeDownloadView::Results() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return results_;
+}
+
 } // namespace pell::test

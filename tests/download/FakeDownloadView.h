@@ -31,6 +31,8 @@ public:
     void ShowPowerCyclePrompt() override;
     void MessageBox(const std::string& text, const std::string& caption) override;
     void ShowFileError(const std::string& path, int error) override;
+    void BlockFailed(int block, BlockFailure kind) override;
+    void DownloadEnded(const DownloadResult& result) override;
 
     // What the page shows of its log (built from the calls above).
     std::string Log() const;
@@ -41,6 +43,9 @@ public:
     bool HasMessage(const std::string& message) const;
     int CountMessage(const std::string& message) const;
     TransferRate LastRate() const;
+    // BlockFailed and DownloadEnded, in order.
+    std::vector<BlockRestart> Failures() const;
+    std::vector<DownloadResult> Results() const;
 
     std::atomic<int> progressRange{-1};
     std::atomic<int> progress{0};
@@ -62,6 +67,8 @@ private:
     std::vector<Box> boxes_;
     std::vector<int> progressHistory_;
     TransferRate lastRate_;
+    std::vector<BlockRestart> failures_;
+    std::vector<DownloadResult> results_;
 };
 
 } // namespace pell::test
