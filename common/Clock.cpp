@@ -50,7 +50,7 @@ bool ManualClock::waitFor(Event& event, int ms) const
         std::lock_guard<std::mutex> lock(m_);
         deadline = nowMs() + ms;
         ++begun_;
-        waits_.push_back(&event);
+        waits_.push_back({&event, deadline});
     }
     waitingChanged_.notify_all();
     // The give-up check reads only the atomic time, so advance() may hold
@@ -59,7 +59,7 @@ bool ManualClock::waitFor(Event& event, int ms) const
     {
         std::lock_guard<std::mutex> lock(m_);
         for (auto it = waits_.begin(); it != waits_.end(); ++it) {
-            if (*it == &event) {
+            if (it->event == &event) {
                 waits_.erase(it);
                 break;
             }
@@ -80,14 +80,24 @@ void ManualClock::advance(int ms)
     std::lock_guard<std::mutex> lock(m_);
     now_.fetch_add(ms, std::memory_order_acq_rel);
     // Under m_ a waiter cannot leave, so no event is poked after its wait.
-    for (Event* e : waits_)
-        e->poke();
+    for (const Wait& w : waits_)
+        w.event->poke();
 }
 
 int ManualClock::waiting() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return static_cast<int>(waits_.size());
+}
+
+bool ManualClock::settled() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    const int64_t now = nowMs();
+    for (const Wait& w : waits_)
+        if (w.deadline <= now || w.event->isSet())
+            return false;
+    return true;
 }
 
 int ManualClock::waitsBegun() const

@@ -58,6 +58,10 @@ public:
     int64_t nowMs() const { return now_.load(std::memory_order_acquire); }
     // How many waits are under way now.
     int waiting() const;
+    // True when every wait under way is still before its deadline and its
+    // event is not set: no waiter is about to leave, so waiting() tells
+    // who really waits.
+    bool settled() const;
     // How many waits (sleeps included) have begun since the clock was made.
     // Each one's deadline is fixed against the clock when it is counted, so
     // once a test has seen the count reach n, an advance() counts against
@@ -76,7 +80,11 @@ private:
     std::atomic<int64_t> now_{0};
     mutable std::mutex m_;
     mutable std::condition_variable waitingChanged_;
-    mutable std::vector<Event*> waits_;
+    struct Wait {
+        Event* event;
+        int64_t deadline;
+    };
+    mutable std::vector<Wait> waits_;
     mutable int begun_ = 0;
 };
 

@@ -1,9 +1,12 @@
 #include "config/CPellCfgDlg.h"
 
+#include <algorithm>
+
 #include "ui/UiThread.h"
 #include "config/ConfigTexts.h"
 #include "common/FileIo.h"
 #include "config/ConfigFile.h"
+#include "protocol/CommandTable.h"
 #include "pages/CPellCfgCntDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/CPellCfgUartDlg.h"
@@ -17,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include <algorithm>
 #include <atomic>
 
 namespace pell::ui {
@@ -295,8 +299,14 @@ void CPellCfgDlg::OnBnClickedBrowse()
 void CPellCfgDlg::OnBnClickedSaveToFile()
 {
     // The parameter table, not the pages: edits not yet saved to the
-    // controller are not in the file.
-    const std::string text = FormatConfigText();
+    // controller are not in the file. A parameter whose value nobody gave
+    // (the controller's report lacked it) is left out rather than saved
+    // with whatever the table happens to hold.
+    const KnownParams& known = controller_.Worker().Known();
+    const std::vector<int> unknown = controller_.Worker().ValuesGiven() ? known.Unknown() : std::vector<int>();
+    const std::string text = FormatConfigText([&](int id) {
+        return std::find(unknown.begin(), unknown.end(), id) == unknown.end();
+    });
     if (text.empty())
         return;
     const QString path = saveChooser_(this);
@@ -308,7 +318,16 @@ void CPellCfgDlg::OnBnClickedSaveToFile()
         ShowMessage(this, configtext::kSaveFailed + ToGbk(QString::fromLocal8Bit(error)));
         return;
     }
-    ShowMessage(this, configtext::kSaved);
+    std::string saved = configtext::kSaved;
+    if (!unknown.empty()) {
+        saved += "\r\n";
+        saved += configtext::kNotSaved;
+        for (std::size_t i = 0; i < unknown.size(); ++i) {
+            const char* label = ParamLabel(unknown[i]);
+            saved += (i ? ", " : "") + std::string(label != nullptr ? label : "");
+        }
+    }
+    ShowMessage(this, saved);
 }
 
 void CPellCfgDlg::OnBnClickedConfigureFromFile()

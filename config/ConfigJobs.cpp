@@ -288,6 +288,11 @@ void WriteChangedParameters(JobContext& ctx)
 void ApplyLoadedParameters(JobContext& ctx)
 {
     IConfigView& view = ctx.View();
+    // Without a read-back before it, the table is the file's (and what it
+    // held before): every value counts as given, as a file gives them.
+    if (!ctx.ValuesGiven())
+        for (int id = kFirstParamId; id <= kLastParamId; ++id)
+            ctx.SetKnown(id, true);
     const std::vector<int>& ids = paramIds();
     const PageReadings readings = view.GetPageValues(ids);
     if (readings.size() != ids.size()) {
@@ -324,7 +329,14 @@ void ApplyLoadedParameters(JobContext& ctx)
     for (const PageValue& v : changed) {
         if (ctx.Stopping())
             break;
-        sendLogged(ctx, v.id);
+        // What the controller did not confirm goes back to what the table
+        // held before the file, while the page keeps showing the file's
+        // value: the next save sends it again, and nothing looks written.
+        if (!sendLogged(ctx, v.id)) {
+            const std::size_t at = static_cast<std::size_t>(v.id - kFirstParamId);
+            if (at < ctx.tableBeforeLoad.size())
+                SetParamValue(v.id, ctx.tableBeforeLoad[at]);
+        }
     }
     // The pages now show the file's values: a save sends what is edited since.
     ctx.SetValuesGiven(pagesShow && !ctx.Stopping());

@@ -1,7 +1,8 @@
 // The report parser on arbitrary text: the AT+SHOW report the controller
 // prints and, in the same format, the lines of a configuration file. Every
 // value it stores must be a value the parameter table can hold and the
-// parser's line rules allow.
+// parser's line rules allow; and what the reading of a report says it held
+// and lacked must agree with what the parser stored.
 #include "config/ReportParser.h"
 #include "fuzz/FuzzCheck.h"
 #include "protocol/CommandTable.h"
@@ -41,5 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     }
     // Nothing changes without the parser saying so.
     FUZZ_CHECK(!changed || stored);
+
+    // Held and missing split the configurable ids; a held id got a value.
+    const ReportReading reading = ReadReport(text.data(), text.size());
+    FUZZ_CHECK(reading.held.size() + reading.missing.size() == 145);
+    for (int id : reading.held) {
+        FUZZ_CHECK(GetParamValue(id, value));
+        FUZZ_CHECK(value != "#" || whole.find('#') != std::string::npos);
+    }
+    for (const std::string& line : reading.unplaced)
+        FUZZ_CHECK(!line.empty() && line.size() <= static_cast<std::size_t>(kReportLineMax));
     return 0;
 }

@@ -210,15 +210,15 @@ struct Simulator::Impl {
     // or a request cut it short.
     bool lateNap(int ms)
     {
+        // Reset before the look at the requests: a stop or a request that
+        // comes later sets it again and ends the wait.
+        lateCut.reset();
         if (aborted())
             return false;
         const Clock& clock = opt.clock != nullptr ? *opt.clock : systemClock();
         event("answer held back " + std::to_string(ms) + " ms");
         clock.waitFor(lateCut, ms);
-        if (aborted())
-            return false;
-        lateCut.reset();
-        return true;
+        return !aborted();
     }
 
     // The report reply (report and OK) with the report faults applied.

@@ -5,6 +5,7 @@
 // moves itself; only the 1000 ms pause after a reply runs faster.
 #include "cli/CliRunner.h"
 #include "config/ConfigFile.h"
+#include "config/ReportParser.h"
 #include "protocol/CommandTable.h"
 #include "serial/CSerial.h"
 #include "sim/Simulator.h"
@@ -13,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <fstream>
+#include <thread>
 #include <future>
 #include <random>
 #include <sstream>
@@ -60,6 +64,7 @@ protected:
         ClearParamTable();
         sim::Options o = ConfigDeviceOptions();
         o.autoPowerUp = true; // the 'S' or 'P' switches it on
+        o.clock = &replyClock; // a late answer is late on the clock of the time-outs
         device = std::make_unique<sim::Simulator>(o);
         ASSERT_TRUE(device->Start());
         char pattern[] = "/tmp/halden-cli-sim-XXXXXX";
@@ -107,6 +112,26 @@ protected:
     }
 
     std::string file(const std::string& name) const { return dir + "/" + name; }
+
+    // run() while the clock of the time-outs moves on whenever both the
+    // tool (waiting for an answer) and the device (holding a late answer
+    // back) wait on it, and only then: then nothing else can happen first.
+    int runPumped(std::vector<std::string> args)
+    {
+        std::atomic<bool> done{false};
+        std::thread pump([&] {
+            while (!done.load()) {
+                if (replyClock.waiting() >= 2 && replyClock.settled())
+                    replyClock.advance(100);
+                else
+                    std::this_thread::sleep_for(1ms);
+            }
+        });
+        const int status = run(std::move(args));
+        done = true;
+        pump.join();
+        return status;
+    }
 
     std::unique_ptr<sim::Simulator> device;
     ManualClock replyClock;         // reply time-outs end only when the test says
@@ -374,6 +399,133 @@ TEST_F(CliWithSimulator, FlashSendsTheImageByteForByte)
         << out.str();
     put(path, "");
     EXPECT_EQ(run({"flash", path}), kExitFile);
+}
+
+// A controller that answers late: whatever its answer says, a command
+// answered after its time-out is not confirmed, and the late answer never
+// passes for the answer of the command after it (AT+HRTTIME=, answered at
+// once). Late by less than the time-out is simply slow.
+TEST_F(CliWithSimulator, LateAnswersAreNotConfirmedAndNotCreditedToTheNextCommand)
+{
+    const std::string reference = file("ref.cfg");
+    ASSERT_EQ(run({"read", "-o", reference}), kExitOk) << err.str();
+    const std::string phone = ParamLabel(1);
+    struct Case {
+        int lateMs;
+        bool refused;
+        int status;
+        std::string phoneOutcome;
+    } const cases[] = {
+        {500, false, kExitOk, "设置成功"},
+        {500, true, kExitRefused, "设置失败 (refused: ERROR)"},
+        {1500, false, kExitRefused, "设置失败 (answered late, after the time-out)"},
+        {1500, true, kExitRefused, "设置失败 (answered late, after the time-out)"},
+        {2500, false, kExitRefused, "设置失败 (answered late, after the time-out)"},
+        {2500, true, kExitRefused, "设置失败 (answered late, after the time-out)"},
+        {4500, false, kExitRefused, "设置失败 (answered late, after the time-out)"},
+        {4500, true, kExitRefused, "设置失败 (answered late, after the time-out)"},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.lateMs) + (c.refused ? " ms, refused" : " ms, taken"));
+        const std::string number = "1390000000" + std::to_string(n++);
+        const std::string heart = std::to_string(30 + n);
+        const std::string edited = file("late.cfg");
+        put(edited, withValue(withValue(slurp(reference), phone, number), "Heart time:", heart));
+        device->UpdateFaults([&](sim::Faults& f) {
+            f.lateFor = {{"AT+PHON=", c.lateMs}};
+            f.errorFor = c.refused ? std::vector<std::string>{"AT+PHON="} : std::vector<std::string>{};
+        });
+        const std::string before = device->Param(1).value_or("");
+        EXPECT_EQ(runPumped({"write", edited}), c.status) << err.str();
+        EXPECT_EQ(commandsAfterReadBack(), (std::vector<std::string>{"AT+PHON=" + number, "AT+HRTTIME=" + heart}));
+        EXPECT_NE(out.str().find("AT+PHON=" + number + "  " + c.phoneOutcome + "\n"), std::string::npos) << out.str();
+        EXPECT_NE(out.str().find("AT+HRTTIME=" + heart + "  设置成功\n"), std::string::npos) << out.str();
+        EXPECT_EQ(GetParamValue(1).value_or(""), c.status == kExitOk ? number : before)
+            << "nothing looks written that was not confirmed (the table keeps the controller's value)";
+        EXPECT_EQ(device->Param(kHeartTime), heart);
+    }
+}
+
+// The six maintenance commands against a controller that confirms, refuses,
+// answers both ways at once, or writes each command back before its answer:
+// the exit status is the controller's answer, never a guess from texts.
+TEST_F(CliWithSimulator, MaintenanceOutcomesAreTheControllersAnswer)
+{
+    struct Command {
+        std::vector<std::string> args;
+        std::string line;    // as the controller receives it
+        std::string okBox;   // the box of the outcome, if any
+        std::string failBox;
+    } const commands[] = {
+        {{"version"}, "AT+VER", "", ""},
+        {{"signal"}, "AT+CSQ", "", ""},
+        {{"restart", "--yes"}, "AT+RESET", "", ""},
+        {{"factory", "--yes"}, "AT+FACTORY", "", ""},
+        {{"clear-cache", "--yes"}, "AT+INITDATAFLASH", "清除缓存成功", "清除缓存失败"},
+        {{"clear-meter", "--yes"}, "AT+INITSENSOR", "清除仪表成功", "清除仪表失败"},
+    };
+    enum Answer { Ok, Error, Both, Echo };
+    for (const Command& c : commands) {
+        for (Answer a : {Ok, Error, Both, Echo}) {
+            SCOPED_TRACE(c.line + " " + std::to_string(a));
+            device->UpdateFaults([&](sim::Faults& f) {
+                f = sim::Faults();
+                f.errorFor = a == Error ? std::vector<std::string>{c.line} : std::vector<std::string>{};
+                f.bothFor = a == Both ? std::vector<std::string>{c.line} : std::vector<std::string>{};
+                f.echo = a == Echo;
+            });
+            const bool confirmed = a == Ok || a == Echo;
+            EXPECT_EQ(run(c.args), confirmed ? kExitOk : kExitRefused) << err.str();
+            EXPECT_EQ(commandsAfterReadBack().at(0), c.line);
+            if (!c.okBox.empty())
+                EXPECT_NE(err.str().find(confirmed ? c.okBox : c.failBox), std::string::npos) << err.str();
+            if (!confirmed)
+                EXPECT_NE(err.str().find("the controller refused " + c.line), std::string::npos) << err.str();
+            EXPECT_EQ(out.str().find(c.line), std::string::npos) << "an echo is no answer: " << out.str();
+        }
+    }
+    device->UpdateFaults([](sim::Faults& f) { f = sim::Faults(); });
+}
+
+// A report with lost lines or a damaged label is not the controller's
+// parameter set: read writes nothing (or, with --partial, what it held),
+// get of a parameter it lacked has no value to give.
+TEST_F(CliWithSimulator, ReportThatLacksParametersIsNotTakenAsWhole)
+{
+    struct Case {
+        int dropped;
+        int damaged;
+    } const cases[] = {{1, -1}, {75, -1}, {0, 3}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.dropped) + " lost, line " + std::to_string(c.damaged) + " damaged");
+        ClearParamTable();
+        device->UpdateFaults([&](sim::Faults& f) {
+            f.dropReportLines = c.dropped;
+            f.damageReportLine = c.damaged;
+        });
+        const std::string sent = device->ReportWithFaults();
+        const ReportReading reading = ReadReport(sent.data(), sent.size());
+        ASSERT_FALSE(reading.missing.empty());
+        const std::string path = file("partial" + std::to_string(c.dropped) + ".cfg");
+        EXPECT_EQ(run({"read", "-o", path}), kExitRefused);
+        EXPECT_NE(err.str().find("was not whole (" + std::to_string(reading.missing.size()) + " parameter(s) missing"),
+                  std::string::npos) << err.str();
+        EXPECT_NE(access(path.c_str(), F_OK), 0) << "no file from a report that was not whole";
+
+        ASSERT_EQ(run({"read", "-o", path, "--partial"}), kExitOk) << err.str();
+        const std::string saved = slurp(path);
+        for (int id = 0; id <= 144; ++id) {
+            const bool lacked = std::find(reading.missing.begin(), reading.missing.end(), id) != reading.missing.end();
+            const std::string head = "\r\n" + std::string(ParamLabel(id)) + "  ";
+            EXPECT_EQ(("\r\n" + saved).find(head) == std::string::npos, lacked) << "id " << id;
+        }
+        const int lacked = reading.missing.front();
+        EXPECT_EQ(run({"get", std::to_string(lacked)}), kExitRefused);
+        EXPECT_NE(err.str().find("its value is not known"), std::string::npos) << err.str();
+        EXPECT_EQ(out.str(), "");
+    }
+    device->UpdateFaults([](sim::Faults& f) { f = sim::Faults(); });
 }
 
 } // namespace

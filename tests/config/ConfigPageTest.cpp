@@ -14,6 +14,7 @@
 #include "pages/CPellCfgCntDlg.h"
 #include "pages/CPellCfgDevDlg.h"
 #include "config/ConfigFile.h"
+#include "config/ReportParser.h"
 #include "pages/PageMap.h"
 #include "pages/CPellCfgRcdDlg.h"
 #include "pages/PageRouter.h"
@@ -545,6 +546,46 @@ TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
     ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kDeadline));
     EXPECT_EQ(alone->Controller().Worker().JobsRun(), 0);
     EXPECT_TRUE(returnsWithoutTheClock([&] { alone.reset(); }));
+}
+
+// A report that lacked parameters (two lines lost on the way): the log
+// says so and names them, a save sends nothing for them, and the file
+// saved from the table leaves them out and the box names them.
+TEST_F(ConfigPage, AReportThatLacksParametersIsToldAndItsGapsAreNeitherSentNorSaved)
+{
+    open();
+    device.UpdateFaults([](sim::Faults& f) { f.dropReportLines = 2; });
+    const std::string report = device.ReportWithFaults();
+    const ReportReading reading = ReadReport(report.data(), report.size());
+    ASSERT_FALSE(reading.missing.empty());
+    // Whatever the table held for them before differs from what their
+    // pages show: still nothing may go out for them.
+    for (int id : reading.missing)
+        SetParamValue(id, "stale");
+    const int jobs = page->Controller().Worker().JobsRun();
+    page->Button(1030)->click();
+    device.PowerOn();
+    ASSERT_TRUE(idleAfter(jobs + 1));
+    const std::string log = page->Log().Text();
+    EXPECT_EQ(log.find(configtext::kLoadOk), std::string::npos) << "not a plain success";
+    EXPECT_NE(log.find(configtext::kLoadPartial), std::string::npos);
+    const std::string lacked = ParamLabel(reading.missing.front());
+    EXPECT_NE(log.find(configtext::kReportLacks + lacked), std::string::npos);
+    EXPECT_TRUE(save().empty()) << "what the report lacked is not sent";
+
+    TempDir dir;
+    const QString saved = QString::fromStdString(dir.File("gaps.cfg"));
+    page->SetSaveFileChooser([&](QWidget*) { return saved; });
+    const std::size_t boxes = messages().size();
+    page->Button(1039)->click();
+    ASSERT_EQ(messages().size(), boxes + 1);
+    EXPECT_TRUE(messages().back().text.startsWith(QStringLiteral("保存成功\r\n以下参数未保存")))
+        << messages().back().text.toStdString();
+    EXPECT_TRUE(messages().back().text.contains(FromGbk(lacked)));
+    const std::string text = dir.Read("gaps.cfg");
+    EXPECT_EQ(("\r\n" + text).find("\r\n" + lacked + "  "), std::string::npos);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 155 - static_cast<long>(reading.missing.size()));
+    device.UpdateFaults([](sim::Faults& f) { f.dropReportLines = 0; });
 }
 
 // Saving and loading configuration files through the two buttons: the

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 using namespace pell;
 
@@ -206,4 +208,59 @@ TEST_F(ReportParser, ReplyHandlerReportsWhetherAValueWasStored)
     InstallReportParser();
     EXPECT_EQ(ReportHandler(), &ReportReplyHandler);
     SetReportHandler(nullptr);
+}
+
+// What a report held and lacked, read without storing anything: a lost
+// line, a damaged label, text before the report and the closing OK.
+TEST(ReadReport, NamesWhatTheReportLacksAndWhatNoLabelFits)
+{
+    // A whole report as the controller prints it: every row, then OK.
+    std::vector<std::pair<int, std::string>> lines; // id, line
+    for (int row = 0; row < ParamRowCount(); ++row) {
+        const int id = ParamRowId(row);
+        if (id != kEndRowId && id != kIdRecords)
+            lines.emplace_back(id, std::string(ParamRowLabel(row)) + "   v" + std::to_string(id) + "\r\n");
+    }
+    const auto line = [&](int id) {
+        return std::find_if(lines.begin(), lines.end(), [&](const auto& l) { return l.first == id; })->second;
+    };
+    const auto report = [&](const std::string& before, const std::vector<int>& dropped, int damaged) {
+        std::string text = before + "\r\n";
+        for (auto [id, l] : lines) {
+            if (std::find(dropped.begin(), dropped.end(), id) != dropped.end())
+                continue;
+            if (id == damaged)
+                l[0] = static_cast<char>(l[0] ^ 0x20);
+            text += l;
+        }
+        return text + "\r\nOK\r\n";
+    };
+    const int kNone = -1;
+    const std::string apn = line(kApn);
+    struct Case {
+        const char* what;
+        std::string text;
+        std::vector<int> missing;
+        std::vector<std::string> unplaced;
+    } const cases[] = {
+        {"whole", report("", {}, kNone), {}, {}},
+        {"echo and noise before it", report("AT+SHOW\r\r\n" + std::string("\0\0\xff#~", 5), {}, kNone), {}, {}},
+        {"one line lost", report("", {kHeartTime}, kNone), {kHeartTime}, {}},
+        {"a label with a flipped bit", report("", {}, kApn),
+         {kApn}, {std::string(1, static_cast<char>('M' ^ 0x20)) + apn.substr(1, apn.size() - 3)}},
+        {"lines of the end lost", report("", {140, 141, 142, 143, 144}, kNone), {140, 141, 142, 143, 144}, {}},
+        {"no report at all", "\r\nOK\r\n", {}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ReportReading r = ReadReport(c.text.data(), c.text.size());
+        std::vector<int> missing = c.missing;
+        if (std::string(c.what) == "no report at all")
+            for (int id = 0; id <= 144; ++id)
+                missing.push_back(id);
+        EXPECT_EQ(r.missing, missing);
+        EXPECT_EQ(r.unplaced, c.unplaced);
+        EXPECT_EQ(r.held.size() + r.missing.size(), 145u);
+        EXPECT_EQ(r.Whole(), missing.empty() && c.unplaced.empty());
+    }
 }
