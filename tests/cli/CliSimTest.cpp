@@ -478,10 +478,12 @@ TEST_F(CliWithSimulator, MaintenanceOutcomesAreTheControllersAnswer)
             const bool confirmed = a == Ok || a == Echo;
             EXPECT_EQ(run(c.args), confirmed ? kExitOk : kExitRefused) << err.str();
             EXPECT_EQ(commandsAfterReadBack().at(0), c.line);
-            if (!c.okBox.empty())
+            if (!c.okBox.empty()) {
                 EXPECT_NE(err.str().find(confirmed ? c.okBox : c.failBox), std::string::npos) << err.str();
-            if (!confirmed)
+            }
+            if (!confirmed) {
                 EXPECT_NE(err.str().find("the controller refused " + c.line), std::string::npos) << err.str();
+            }
             EXPECT_EQ(out.str().find(c.line), std::string::npos) << "an echo is no answer: " << out.str();
         }
     }
