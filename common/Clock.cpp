@@ -24,6 +24,14 @@ void Clock::sleep(int ms) const
     std::this_thread::sleep_for(duration(ms));
 }
 
+int64_t Clock::nowMs() const
+{
+    // Real milliseconds scaled back into the clock's own.
+    const int64_t us = monotonicUs();
+    const int64_t perMs = duration(1000).count();
+    return perMs > 0 ? us / perMs * 1000 + us % perMs * 1000 / perMs : us / 1000;
+}
+
 const Clock& systemClock()
 {
     static const SystemClock clock;

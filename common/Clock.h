@@ -25,6 +25,9 @@ public:
     virtual bool waitFor(Event& event, int ms) const;
     // Sleeps for a system delay of `ms` milliseconds.
     virtual void sleep(int ms) const;
+    // The clock's time in its milliseconds, from an arbitrary start: what
+    // a deadline that moves (a reply still arriving) is measured on.
+    virtual int64_t nowMs() const;
 };
 
 // The production clock: one system millisecond is one real millisecond.
@@ -55,7 +58,7 @@ public:
 
     // Moves the clock on and wakes every wait whose deadline has come.
     void advance(int ms);
-    int64_t nowMs() const { return now_.load(std::memory_order_acquire); }
+    int64_t nowMs() const override { return now_.load(std::memory_order_acquire); }
     // How many waits are under way now.
     int waiting() const;
     // True when every wait under way is still before its deadline and its

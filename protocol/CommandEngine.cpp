@@ -136,7 +136,7 @@ CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::str
         return outcome;
     }
 
-    clock_.waitFor(replyEvent_, row->timeoutMs);
+    waitForReply(row->timeoutMs);
 
     bool late = false;
     int code;
@@ -184,6 +184,28 @@ CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::str
     return outcome;
 }
 
+void CommandEngine::waitForReply(int timeoutMs)
+{
+    // The time-out runs from the command, or from the last byte received
+    // while the reply keeps arriving (a long report on a slow line), but
+    // never beyond kArrivingStretch time-outs in all.
+    const int64_t start = clock_.nowMs();
+    const int64_t limit = start + static_cast<int64_t>(timeoutMs) * kArrivingStretch;
+    for (;;) {
+        int64_t deadline;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (result_.load(std::memory_order_relaxed) != kReplyNone || cancelled_ || lineGone_)
+                return;
+            deadline = std::min(limit, std::max(start, bytesSince_ ? lastByteMs_ : start) + timeoutMs);
+        }
+        const int64_t now = clock_.nowMs();
+        if (now >= deadline)
+            return;
+        clock_.waitFor(replyEvent_, static_cast<int>(deadline - now));
+    }
+}
+
 bool CommandEngine::WaitForReplyEnd(const ReplyComplete& complete, int ms)
 {
     {
@@ -219,6 +241,7 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
     errorSeen_ = false;
     cancelled_ = false;
     lineGone_ = false;
+    bytesSince_ = false;
     result_.store(kReplyNone, std::memory_order_release);
     pendingId_.store(id, std::memory_order_release);
     pendingRow_ = row;
@@ -229,6 +252,8 @@ void CommandEngine::resetLocked(int id, const AtCommandRow* row)
 
 void CommandEngine::appendLocked(int length, const char* bytes)
 {
+    lastByteMs_ = clock_.nowMs();
+    bytesSince_ = true;
     char* text = reply_.get();
     int start;
     if (length_ + length <= kReplyTextMax) {

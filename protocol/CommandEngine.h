@@ -9,8 +9,11 @@
 // handling, no retries (the jobs retry where they need to).
 //
 // After every answered command the engine pauses one second, whatever the
-// answer, to pace the controller; a command that is not answered costs its
-// time-out and returns at once.
+// answer, to pace the controller. The row's time-out counts from the
+// command and again from every byte of a reply still arriving, so a long
+// report on a slow line is not cut off while the controller is talking (up
+// to kArrivingStretch time-outs in all); a line with nothing on it times out
+// as the row says.
 //
 // A late answer never counts for a later command. When a command times out
 // the engine keeps listening, before it returns and before anything else
@@ -51,6 +54,7 @@ public:
     static constexpr int kPauseMs = 1000;             // after every answered command
     static constexpr int kLineBufferSize = 255;       // a command line is shorter
     static constexpr int kLateWindowMs = 5000;        // listening for a late reply after a time-out
+    static constexpr int kArrivingStretch = 10;       // time-outs a reply still arriving may take at most
 
     // `clock` times the waits for replies; `pauseClock`, when given, times
     // the pause after a reply instead (tests and benchmarks shorten the
@@ -130,6 +134,9 @@ public:
 private:
     // The port's line went away (device lost or port closing).
     void OnLineGone() override;
+    // Waits for the pending command's reply: the row's time-out, counted
+    // again from each byte that arrives (at most kArrivingStretch of them).
+    void waitForReply(int timeoutMs);
     // Sends the built line of the row and waits for its answer (the send
     // lock held).
     CommandOutcome sendLine(int id, const AtCommandRow* row, std::string line, ReplyComplete complete);
@@ -161,6 +168,10 @@ private:
     bool cancelled_ = false;
     // The line went away since the pending command was prepared.
     bool lineGone_ = false;
+    // Bytes arrived since the pending command was prepared, the last at
+    // lastByteMs_ on the engine's clock.
+    bool bytesSince_ = false;
+    int64_t lastByteMs_ = 0;
 
     std::atomic<int> result_{kReplyNone};
     std::atomic<int> pendingId_{-1};

@@ -387,6 +387,58 @@ TEST_F(EngineOnLine, ChatteringLineEndsTheLateWindowOnTime)
     EXPECT_EQ(controller.Lines().size(), 2u);
 }
 
+// A reply that keeps arriving is no silent controller: the time-out counts
+// again from its last byte, up to ten time-outs in all. A report on a slow
+// line (9600 baud: about 6 s for AT+SHOW's 5000 ms) is read whole.
+TEST_F(EngineOnLine, TimeOutCountsFromTheLastByteOfAReplyStillArriving)
+{
+    controller.Start([](const std::string&) { return std::vector<std::string>{}; }); // the test answers
+    struct Case {
+        const char* what;
+        int chunkEveryMs; // a byte every so often, from the command on
+        int chunkUntilMs; // the last one
+        bool okAtEnd;     // the OK reply right after the last byte
+        CommandStatus status;
+        int64_t endedAt;  // on the clock, from the command
+    } const cases[] = {
+        {"a report trickling in, then OK", 4000, 12000, true, CommandStatus::Confirmed, 12000},
+        {"a whole time-out after the last byte", 4000, 4000, false, CommandStatus::Unanswered,
+         4000 + 5000 + CommandEngine::kLateWindowMs},
+        {"chatter beyond ten time-outs", 4000, 60000, false, CommandStatus::Unanswered,
+         10 * 5000 + CommandEngine::kLateWindowMs},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int64_t start = waitClock.nowMs();
+        AsyncSend show(engine, waitClock, kIdShow, AsyncSend::WithOutcome{});
+        int received = 0;
+        int64_t endedAt = -1;
+        // One second at a time, each once the engine is waiting and no
+        // wait is about to end.
+        for (int64_t t = 0; t <= 80000 && endedAt < 0; t += 1000) {
+            if (t > 0) {
+                ASSERT_TRUE(WaitUntil([&] {
+                    return show.Done() || (waitClock.waiting() == 1 && waitClock.settled());
+                }, kPatience));
+                if (show.Done()) {
+                    endedAt = waitClock.nowMs() - start;
+                    break;
+                }
+                waitClock.advance(1000);
+            }
+            if (t % c.chunkEveryMs == 0 && t > 0 && t <= c.chunkUntilMs) {
+                ++received;
+                pty.send(t == c.chunkUntilMs && c.okAtEnd ? "x" + kOk : "x");
+                ASSERT_TRUE(WaitUntil([&] { return engine.ReplyLength() >= received; }, kPatience));
+            }
+        }
+        if (endedAt < 0)
+            endedAt = waitClock.nowMs() - start;
+        EXPECT_EQ(show.Outcome().status, c.status);
+        EXPECT_EQ(endedAt, c.endedAt);
+    }
+}
+
 TEST_F(EngineOnLine, WrongAnswerIsNoAnswer)
 {
     controller.Start([](const std::string&) {
