@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <ostream>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 
@@ -114,6 +115,31 @@ struct ConfigLink {
     ConfigController controller;
     ReceiveDispatcher dispatcher;
 };
+
+// "YYYY/MM/DD hh:mm:ss" (month, day and hour may have one digit) naming a
+// date of the calendar and a time of the day, and nothing else: the date
+// and the time texts, or nothing.
+std::optional<std::pair<std::string, std::string>> RealClockText(const std::string& text)
+{
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, used = 0;
+    if (std::sscanf(text.c_str(), "%4d/%2d/%2d %2d:%2d:%2d%n", &year, &month, &day, &hour, &minute, &second,
+                    &used) != 6 ||
+        static_cast<std::size_t>(used) != text.size())
+        return std::nullopt;
+    // Only digits where numbers stand (sscanf would take signs and blanks).
+    for (char c : text)
+        if (!(c >= '0' && c <= '9') && c != '/' && c != ':' && c != ' ')
+            return std::nullopt;
+    if (text.find("  ") != std::string::npos || text.front() == ' ')
+        return std::nullopt;
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 1970 || year > 2099 || month < 1 || month > 12 || day < 1 ||
+        day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    const std::size_t blank = text.find(' ');
+    return std::make_pair(text.substr(0, blank), text.substr(blank + 1));
+}
 
 std::string parameterLabel(int id)
 {
@@ -798,15 +824,14 @@ private:
     {
         std::string text = SystemClockRequest(LocalCivilTimeNow());
         if (!o_.clockText.empty()) {
-            const std::size_t blank = o_.clockText.find(' ');
-            const std::string date = o_.clockText.substr(0, blank);
-            const std::string time = blank == std::string::npos ? std::string() : o_.clockText.substr(blank + 1);
-            const std::optional<int> weekday = LocalWeekday(ParsePickedDateTime(date, time));
-            const bool shaped = blank != std::string::npos && std::count(date.begin(), date.end(), '/') == 2 &&
-                                std::count(time.begin(), time.end(), ':') == 2;
-            if (!shaped || !weekday)
-                return fail(kExitUsage, "--set wants a local time \"YYYY/MM/DD hh:mm:ss\"");
-            text = ManualClockRequest(date, time, *weekday);
+            const std::optional<std::pair<std::string, std::string>> parts = RealClockText(o_.clockText);
+            if (!parts)
+                return fail(kExitUsage, "--set wants a real local time \"YYYY/MM/DD hh:mm:ss\" (got \"" +
+                                            o_.clockText + "\")");
+            const std::optional<int> weekday = LocalWeekday(ParsePickedDateTime(parts->first, parts->second));
+            if (!weekday)
+                return fail(kExitUsage, "--set names a time this computer cannot place: " + o_.clockText);
+            text = ManualClockRequest(parts->first, parts->second, *weekday);
         }
         return request(RequestSlot::Clock, text, false);
     }
@@ -942,10 +967,22 @@ private:
         return kExitOk;
     }
 
+    // Wakes a wait when the port's line goes away.
+    struct LineGoneAlarm : ILineWatcher {
+        LineGoneAlarm(CSerial& port, Event& wake) : port_(port), wake_(wake) { port_.AddLineWatcher(this); }
+        ~LineGoneAlarm() override { port_.RemoveLineWatcher(this); }
+        LineGoneAlarm(const LineGoneAlarm&) = delete;
+        LineGoneAlarm& operator=(const LineGoneAlarm&) = delete;
+        void OnLineGone() override { wake_.set(); }
+        CSerial& port_;
+        Event& wake_;
+    };
+
     int awaitDownload(DownloadSession& session, FlashView& view)
     {
         Event& progress = view.Progress();
         Watching watch(env_.interrupt, progress);
+        LineGoneAlarm alarm(port_, progress);
         // The last block's confirmation ends the download; the session
         // resets its page on its own a moment later.
         while (session.IsDownloadActive() && !view.Succeeded()) {
@@ -959,6 +996,13 @@ private:
                 if (session.IsDownloadActive())
                     session.OnDownloadButton({}, {}); // the page's "取消"
                 return interruptedExit();
+            }
+            if (port_.IsLost() && !view.Succeeded()) {
+                if (session.IsDownloadActive())
+                    session.OnDownloadButton({}, {});
+                return fail(kExitPort, "the port went away during the download (block " +
+                                           std::to_string(view.Blocks()) +
+                                           " confirmed); check the cable and flash again");
             }
             if (!moved && session.IsDownloadActive() && !view.Succeeded()) {
                 session.OnDownloadButton({}, {});

@@ -169,6 +169,13 @@ void LogCommandOutcome(const JobContext& ctx, const CommandOutcome& outcome)
     if (outcome.status == CommandStatus::AnsweredLate)
         logReply(ctx, outcome);
     ctx.Log(outcome.Confirmed() ? configtext::kSetOk : configtext::kSetFailed);
+    if (outcome.status == CommandStatus::LineLost)
+        ctx.Log(configtext::kLineGone);
+}
+
+bool JobContext::LineLost() const
+{
+    return !result.commands.empty() && result.commands.back().status == CommandStatus::LineLost;
 }
 
 bool ReadDeviceParameters(JobContext& ctx)
@@ -184,11 +191,15 @@ bool ReadDeviceParameters(JobContext& ctx)
             report = &outcome;
             break;
         }
+        if (outcome.status == CommandStatus::LineLost)
+            break;
     }
     if (report == nullptr) {
         ctx.SetValuesGiven(false);
         ctx.result.readback = ReadbackStatus::Failed;
         ctx.Log(configtext::kLoadFailed);
+        if (ctx.LineLost())
+            ctx.Log(configtext::kLineGone);
         return false;
     }
     const ReportReading reading = ReadReport(report->reply.data(), report->reply.size(), kFirstParamId, kLastParamId);
@@ -237,8 +248,12 @@ void ConnectAndReadParameters(JobContext& ctx)
         ctx.Log(line);
         const CommandOutcome& outcome = ctx.Send(kIdAt);
         logReply(ctx, outcome);
+        if (outcome.status == CommandStatus::LineLost) {
+            ctx.Log(configtext::kLineGone);
+            return;
+        }
         if (outcome.Confirmed()) {
-            for (int run = 0; run < kReadbackRuns && !ctx.Stopping(); ++run)
+            for (int run = 0; run < kReadbackRuns && !ctx.Stopping() && !ctx.LineLost(); ++run)
                 if (ReadDeviceParameters(ctx))
                     break;
             return;
@@ -282,6 +297,8 @@ void WriteChangedParameters(JobContext& ctx)
         SetParamValue(id, shown);
         if (!sendLogged(ctx, id))
             SetParamValue(id, before);
+        if (ctx.LineLost())
+            break; // nothing more can go out
     }
 }
 
@@ -337,6 +354,8 @@ void ApplyLoadedParameters(JobContext& ctx)
             if (at < ctx.tableBeforeLoad.size())
                 SetParamValue(v.id, ctx.tableBeforeLoad[at]);
         }
+        if (ctx.LineLost())
+            break; // nothing more can go out
     }
     // The pages now show the file's values: a save sends what is edited since.
     ctx.SetValuesGiven(pagesShow && !ctx.Stopping());

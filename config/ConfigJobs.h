@@ -66,6 +66,8 @@ public:
             valuesGiven_->store(given);
     }
     bool Known(int id) const { return known_ == nullptr || known_->Known(id); }
+    // The last command sent found the port gone: nothing more can go out.
+    bool LineLost() const;
     void SetKnown(int id, bool known) const
     {
         if (known_ != nullptr)

@@ -59,6 +59,10 @@ inline constexpr char kNotSaved[] =
     "\xB1\xA8\xB8\xE6\xD6\xD0\xC8\xB1\xC9\xD9\xA3\xAC\xC6\xE4\xD6\xB5\xCE\xB4\xD6\xAA"
     "\xA3\xA9\xA3\xBA";
 
+// "串口已断开\r\n\r\n": the port went away (adapter pulled, device lost)
+// while a job talked to the controller; the job ends there.
+inline constexpr char kLineGone[] = "\xB4\xAE\xBF\xDA\xD2\xD1\xB6\xCF\xBF\xAA\r\n\r\n";
+
 // "设备参数未载入，请先载入设备参数或从配置文件配置...\r\n\r\n": a save
 // refused while the table and the pages hold no values that the controller
 // or a configuration file gave (before a read-back, after a failed one).

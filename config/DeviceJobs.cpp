@@ -117,6 +117,8 @@ void RunMaintenanceJob(int code, JobContext& ctx)
     if (outcome.status == CommandStatus::AnsweredLate && !outcome.reply.empty())
         ctx.Log(configtext::kLateAnswer);
     ctx.Log(outcome.reply);
+    if (outcome.status == CommandStatus::LineLost)
+        ctx.Log(configtext::kLineGone);
 
     if (code == kJobFactory && ok) {
         for (int run = 0; run < kReadbackRuns && !ctx.Stopping(); ++run)

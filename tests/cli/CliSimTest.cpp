@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <future>
 #include <random>
@@ -249,7 +250,7 @@ TEST_F(CliWithSimulator, MaintenanceClockAndInitialValues)
         {{"counter", "1"}, kExitOk, {"AT+CNTRVAL01?"}, "123\n", "获取计数器值成功"},
         {{"meter", "3", "500"}, kExitOk, {"AT+COMVAL03=500"}, "", "设置串口初值成功"},
         {{"clock", "--set", "2026/01/04 00:00:00"}, kExitOk, {"AT+EXCCLK=\"2026/01/04,00:00:00\",0"}, "", "设置时间成功"},
-        {{"clock", "--set", "tomorrow"}, kExitUsage, {}, "", "--set wants a local time"},
+        {{"clock", "--set", "tomorrow"}, kExitUsage, {}, "", "--set wants a real local time"},
         {{"counter", "5"}, kExitUsage, {}, "", "counter wants N from 1 to 4"},
         {{"restart", "--yes"}, kExitOk, {"AT+RESET"}, "", ""},
     };
@@ -528,6 +529,94 @@ TEST_F(CliWithSimulator, ReportThatLacksParametersIsNotTakenAsWhole)
         EXPECT_EQ(out.str(), "");
     }
     device->UpdateFaults([](sim::Faults& f) { f = sim::Faults(); });
+}
+
+// At 9600 baud the report takes longer than AT+SHOW's 5000 ms to arrive:
+// a reply still arriving is waited for, and the read succeeds (real time:
+// the line's own pace).
+TEST_F(CliWithSimulator, ReportPacedAt9600BaudIsReadWhole)
+{
+    device->SetBaud(9600);
+    const std::string path = file("slow.cfg");
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_EQ(run({"read", "-o", path, "--baud", "9600"}, &systemClock()), kExitOk) << err.str();
+    EXPECT_GT(std::chrono::steady_clock::now() - began, 5s) << "the report took less than the time-out";
+    EXPECT_EQ(slurp(path), FormatConfigText());
+    device->SetBaud(0);
+}
+
+// The adapter pulled while a command waits for its answer, or mid-download:
+// told as a port that went away (exit 3), at once, not as a silent
+// controller after its time-outs (the clocks of the time-outs stand still).
+TEST_F(CliWithSimulator, VanishedPortIsToldAsSuchAtOnce)
+{
+    const std::string image = file("fw.bin");
+    put(image, std::string(3 * 4096, 'i'));
+    struct Case {
+        std::vector<std::string> args;
+        std::function<bool()> underWay; // the moment to pull the cable
+        std::string errHas;
+    } const cases[] = {
+        {{"version"}, [&] { return device->CommandCount() > 0 && device->ReceivedCommands().back() == "AT+VER"; },
+         "the port went away during AT+VER"},
+        {{"set", "23", "77"},
+         [&] { return device->CommandCount() > 0 && device->ReceivedCommands().back() == "AT+HRTTIME=77"; },
+         "the port went away during AT+HRTTIME=77"},
+        {{"flash", image}, [&] { return device->Blocks().size() >= 2; }, "the port went away during the download"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        // Answers to the job's own command, and to the second block, are
+        // held back.
+        device->UpdateFaults([](sim::Faults& f) {
+            f.lateFor = {{"AT+VER", 1 << 30}, {"AT+HRTTIME=", 1 << 30}};
+            f.dropAckBlock = 2;
+        });
+        auto running = std::async(std::launch::async, [&] {
+            return run(c.args, c.args[0] == "flash" ? &systemClock() : nullptr);
+        });
+        ASSERT_TRUE(WaitUntil(c.underWay, 60s));
+        device->CloseLine();
+        ASSERT_EQ(running.wait_for(60s), std::future_status::ready);
+        EXPECT_EQ(running.get(), kExitPort) << err.str();
+        EXPECT_NE(err.str().find(c.errHas), std::string::npos) << err.str();
+        EXPECT_EQ(replyClock.nowMs(), 0) << "not by a time-out";
+        // A new line for the next case.
+        device->Stop();
+        device->UpdateFaults([](sim::Faults& f) { f = sim::Faults(); });
+        ASSERT_TRUE(device->Start());
+    }
+}
+
+// halden clock --set takes real dates and times only; anything else is
+// refused before the port is opened, and nothing reaches the controller.
+TEST_F(CliWithSimulator, ClockSetTakesOnlyRealTimes)
+{
+    struct Case {
+        const char* text;
+        int status;
+        const char* sent; // what the controller receives, when accepted
+    } const cases[] = {
+        {"2024/13/45 99:99:99", kExitUsage, nullptr},
+        {"2024/02/30 00:00:00", kExitUsage, nullptr},
+        {"2023/02/29 12:00:00", kExitUsage, nullptr},
+        {"2026/01/04 24:00:00", kExitUsage, nullptr},
+        {"2026/01/04 00:00:00 tomorrow", kExitUsage, nullptr},
+        {"2026/01/04  00:00:00", kExitUsage, nullptr},
+        {"2026/-1/04 00:00:00", kExitUsage, nullptr},
+        {"2026-01-04 00:00:00", kExitUsage, nullptr},
+        {"2024/02/29 23:59:59", kExitOk, "AT+EXCCLK=\"2024/02/29,23:59:59\",4"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(run({"clock", "--set", c.text}), c.status) << err.str();
+        if (c.sent == nullptr) {
+            EXPECT_EQ(device->CommandCount(), 0u);
+            EXPECT_NE(err.str().find("--set wants a real local time"), std::string::npos) << err.str();
+        } else {
+            EXPECT_EQ(commandsAfterReadBack(), std::vector<std::string>{c.sent});
+        }
+    }
 }
 
 } // namespace
