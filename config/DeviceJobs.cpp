@@ -79,19 +79,16 @@ std::optional<std::string> requestValue(const std::string& request)
     return value;
 }
 
-// The answer of a read: after the first prefix, before the first "OK",
-// line breaks and blanks kept.
-std::string answerValue(std::string reply, const char* prefix)
+} // namespace
+
+std::string InitialValueAnswer(std::string reply, std::string_view prefix)
 {
-    const std::string_view p(prefix);
-    if (const std::size_t at = reply.find(p); at != std::string::npos)
-        reply.erase(0, at + p.size());
+    if (const std::size_t at = reply.find(prefix); at != std::string::npos)
+        reply.erase(0, at + prefix.size());
     if (const std::size_t ok = reply.find("OK"); ok != std::string::npos)
         reply.resize(ok);
     return reply;
 }
-
-} // namespace
 
 const char* MaintenanceQuestion(int code)
 {
@@ -176,7 +173,7 @@ void ExchangeInitialValue(int code, JobContext& ctx)
         ctx.View().MessageBox(row->setOk);
         return;
     }
-    ctx.result.answer = answerValue(reply, row->prefix);
+    ctx.result.answer = InitialValueAnswer(reply, row->prefix);
     ctx.View().ShowRequestAnswer(row->slot, *ctx.result.answer);
     ctx.View().MessageBox(row->readOk);
 }

@@ -32,6 +32,11 @@ void SetDeviceClock(JobContext& ctx);
 // is refused unsent, with the failure box of its kind.
 void ExchangeInitialValue(int code, JobContext& ctx);
 
+// The answer of an initial-value read as the value edit shows it: what
+// follows the first `prefix` ("CNTRVAL01:", "COMVAL01:", ...; the whole
+// reply without one) up to the first "OK", line breaks and blanks kept.
+std::string InitialValueAnswer(std::string reply, std::string_view prefix);
+
 // The confirmation a maintenance button asks for before its job is
 // queued (factory settings, restart, clear cache, clear meter), or
 // nullptr when it asks none.
