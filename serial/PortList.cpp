@@ -7,6 +7,7 @@
 #include <fstream>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <system_error>
 
 #ifdef _WIN32
@@ -17,6 +18,7 @@
 #include <setupapi.h>
 #include <devguid.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -85,53 +87,115 @@ namespace {
 
 constexpr char kLockSuffix[] = ".lock";
 
-bool isLockName(const std::string& name)
+bool isLockName(std::string_view name)
 {
     const std::size_t n = sizeof kLockSuffix - 1;
     return name.size() > n && name.compare(name.size() - n, n, kLockSuffix) == 0;
 }
 
-std::string readLink(const std::string& link)
+// Everything in the folder is reached through the folder's descriptor, so
+// what was checked is what is used, whatever happens to the path meanwhile.
+// An entry counts only when this user owns it: anything of another user's
+// (root may find such entries) is neither listed, replaced nor removed.
+bool ownEntry(int dir, const std::string& name, struct stat* st = nullptr)
 {
+    struct stat own {};
+    struct stat& s = st ? *st : own;
+    return ::fstatat(dir, name.c_str(), &s, AT_SYMLINK_NOFOLLOW) == 0 && s.st_uid == ::geteuid();
+}
+
+bool entryExists(int dir, const std::string& name)
+{
+    struct stat st {};
+    return ::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// Where our link `name` leads; empty when it is no link of ours.
+std::string ownLinkTarget(int dir, const std::string& name)
+{
+    struct stat st {};
+    if (!ownEntry(dir, name, &st) || !S_ISLNK(st.st_mode))
+        return {};
     char buf[4096];
-    ssize_t n = ::readlink(link.c_str(), buf, sizeof buf);
+    ssize_t n = ::readlinkat(dir, name.c_str(), buf, sizeof buf);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf)
         return {};
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-// The terminal a lock file names (its first line); empty when unreadable.
-std::string lockedTarget(int fd)
+// The lock file `name` opened, when it is a plain file of ours; else -1.
+int openOwnLock(int dir, const std::string& name, int flags)
 {
-    char buf[4096];
-    ssize_t n = ::pread(fd, buf, sizeof buf, 0);
-    if (n <= 0)
-        return {};
-    std::string text(buf, static_cast<std::size_t>(n));
-    std::size_t eol = text.find('\n');
-    return eol == std::string::npos ? std::string() : text.substr(0, eol);
+    int fd = ::openat(dir, name.c_str(), flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
 }
 
-// True when `path` still names the file open on `fd`.
-bool sameFile(int fd, const std::string& path)
+// True when `name` in the folder still is the file open on `fd`.
+bool sameFile(int dir, int fd, const std::string& name)
 {
     struct stat a {}, b {};
-    return ::fstat(fd, &a) == 0 && ::lstat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-           a.st_ino == b.st_ino;
+    return ::fstat(fd, &a) == 0 && ::fstatat(dir, name.c_str(), &b, AT_SYMLINK_NOFOLLOW) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+// Opens the simulator folder, making it first (private) with `create`.
+// -1, with `why` set, unless it is a real folder (no link) of this user's
+// that nobody else may write.
+int openSimulatorFolder(const std::string& folder, bool create, std::string* why)
+{
+    auto fail = [&](const std::string& text) {
+        if (why)
+            *why = folder + ": " + text;
+        return -1;
+    };
+    if (folder.empty())
+        return fail("no folder");
+    if (create && ::mkdir(folder.c_str(), 0700) != 0 && errno == ENOENT) {
+        std::error_code ec;
+        fs::create_directories(fs::path(folder).parent_path(), ec);
+        ::mkdir(folder.c_str(), 0700);
+    }
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dir < 0)
+        return fail(errno == ELOOP ? "a link, not a folder" : std::strerror(errno));
+    struct stat st {};
+    const char* wrong = nullptr;
+    if (::fstat(dir, &st) != 0)
+        wrong = "cannot be examined";
+    else if (st.st_uid != ::geteuid())
+        wrong = "belongs to another user";
+    else if (st.st_mode & (S_IWGRP | S_IWOTH))
+        wrong = "others may write it";
+    if (wrong) {
+        ::close(dir);
+        return fail(wrong);
+    }
+    return dir;
 }
 
 enum class LinkCheck { Live, Busy, Stale };
 
-// Whether the simulator behind `link` is alive and owns the terminal the
-// link leads to. A stale link and its lock file are removed.
-LinkCheck checkSimulatorLink(const std::string& link)
+// Whether the simulator behind our link `name` is alive and owns the
+// terminal the link leads to. A stale link and its lock file are removed.
+LinkCheck checkSimulatorLink(int dir, const std::string& name)
 {
-    const std::string lockPath = link + kLockSuffix;
-    int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const std::string target = ownLinkTarget(dir, name);
+    if (target.empty())
+        return LinkCheck::Busy; // not ours, or not readable: leave it
+    const std::string lockName = name + kLockSuffix;
+    int fd = openOwnLock(dir, lockName, O_RDONLY);
     if (fd < 0) {
-        if (errno != ENOENT)
+        if (errno != ENOENT || entryExists(dir, lockName))
             return LinkCheck::Busy; // cannot tell: neither list nor remove it
-        ::unlink(link.c_str()); // no simulator ever vouched for it
+        ::unlinkat(dir, name.c_str(), 0); // no simulator ever vouched for it
         return LinkCheck::Stale;
     }
     // A shared lock: two port lists looking at once do not take each other
@@ -140,37 +204,62 @@ LinkCheck checkSimulatorLink(const std::string& link)
         // Nobody holds the lock: its simulator is gone. Removed while we hold
         // it, so a simulator starting under this name meanwhile either finds
         // the name taken or, after the removal, makes a new lock file.
-        if (sameFile(fd, lockPath)) {
-            ::unlink(link.c_str());
-            ::unlink(lockPath.c_str());
+        if (sameFile(dir, fd, lockName)) {
+            ::unlinkat(dir, name.c_str(), 0);
+            ::unlinkat(dir, lockName.c_str(), 0);
         }
         ::close(fd);
         return LinkCheck::Stale;
     }
     const bool held = errno == EWOULDBLOCK;
-    const std::string target = held ? lockedTarget(fd) : std::string();
+    std::string locked;
+    if (held) {
+        char buf[4096];
+        ssize_t n = ::pread(fd, buf, sizeof buf, 0);
+        if (n > 0)
+            locked = LockedTerminal(std::string_view(buf, static_cast<std::size_t>(n)));
+    }
     ::close(fd);
-    if (!held || target.empty() || readLink(link) != target)
+    if (locked.empty() || locked != target)
         return LinkCheck::Busy; // being published or withdrawn right now
     struct stat st {};
     return ::stat(target.c_str(), &st) == 0 ? LinkCheck::Live : LinkCheck::Busy;
 }
 
-// A lock file whose link is gone and whose lock nobody holds.
-void removeOrphanLock(const std::string& lockPath)
+// A lock file of ours whose link is gone and whose lock nobody holds.
+void removeOrphanLock(int dir, const std::string& lockName)
 {
-    int fd = ::open(lockPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    int fd = openOwnLock(dir, lockName, O_RDONLY);
     if (fd < 0)
         return;
-    const std::string link = lockPath.substr(0, lockPath.size() - (sizeof kLockSuffix - 1));
-    struct stat st {};
-    if (::flock(fd, LOCK_SH | LOCK_NB) == 0 && ::lstat(link.c_str(), &st) != 0 &&
-        sameFile(fd, lockPath))
-        ::unlink(lockPath.c_str());
+    const std::string link = lockName.substr(0, lockName.size() - (sizeof kLockSuffix - 1));
+    if (::flock(fd, LOCK_SH | LOCK_NB) == 0 && !entryExists(dir, link) && sameFile(dir, fd, lockName))
+        ::unlinkat(dir, lockName.c_str(), 0);
     ::close(fd);
 }
 
 } // namespace
+
+std::string LockedTerminal(std::string_view lockText)
+{
+    // A lock file being written has no line end yet.
+    const std::size_t eol = lockText.find('\n');
+    if (eol == std::string_view::npos || eol == 0 || lockText[0] != '/')
+        return {};
+    const std::string_view line = lockText.substr(0, eol);
+    if (line.find('\0') != std::string_view::npos)
+        return {};
+    return std::string(line);
+}
+
+bool UsableSimulatorFolder(const std::string& folder, bool create, std::string* why)
+{
+    int dir = openSimulatorFolder(folder, create, why);
+    if (dir < 0)
+        return false;
+    ::close(dir);
+    return true;
+}
 
 SimulatorPortLink::~SimulatorPortLink()
 {
@@ -186,55 +275,69 @@ bool SimulatorPortLink::Publish(const std::string& folder, const std::string& na
             *error = why;
         return false;
     };
-    if (name.empty() || name.find('/') != std::string::npos || name[0] == '.' || isLockName(name))
+    if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
+        name[0] == '.' || isLockName(name))
         return fail("not a plain link name: " + name);
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec)
-        return fail("cannot create " + folder + ": " + ec.message());
+    std::string why;
+    int dir = openSimulatorFolder(folder, true, &why);
+    if (dir < 0)
+        return fail(why);
     const std::string link = folder + "/" + name;
-    const std::string lockPath = link + kLockSuffix;
+    const std::string lockName = name + kLockSuffix;
+    auto failIn = [&](int fd, bool dropLock, const std::string& reason) {
+        if (dropLock && sameFile(dir, fd, lockName))
+            ::unlinkat(dir, lockName.c_str(), 0);
+        if (fd >= 0)
+            ::close(fd);
+        ::close(dir);
+        return fail(reason);
+    };
     int fd = -1;
     // A lister may remove a stale lock file between our open and our lock;
     // then the lock is on a file nobody finds: take a new one.
     for (int attempt = 0; attempt < 10 && fd < 0; ++attempt) {
-        fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        fd = openOwnLock(dir, lockName, O_RDWR | O_CREAT);
         if (fd < 0)
-            return fail("cannot open " + lockPath + ": " + std::strerror(errno));
+            return failIn(-1, false,
+                          errno == EPERM ? link + kLockSuffix + " is not a lock file of this user's"
+                                         : "cannot open " + link + kLockSuffix + ": " + std::strerror(errno));
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int e = errno;
-            ::close(fd);
-            return fail(e == EWOULDBLOCK ? link + " belongs to a running simulator"
-                                         : "cannot lock " + lockPath + ": " + std::strerror(e));
+            return failIn(fd, false, e == EWOULDBLOCK ? link + " belongs to a running simulator"
+                                                      : "cannot lock " + link + kLockSuffix + ": " +
+                                                            std::strerror(e));
         }
-        if (!sameFile(fd, lockPath)) {
+        if (!sameFile(dir, fd, lockName)) {
             ::close(fd);
             fd = -1;
         }
     }
     if (fd < 0)
-        return fail("cannot lock " + lockPath);
+        return failIn(-1, false, "cannot lock " + link + kLockSuffix);
+    // Only a stale link of ours is replaced: never a file, nor anything of
+    // another user's.
+    struct stat old {};
+    if (entryExists(dir, name) && (!ownEntry(dir, name, &old) || !S_ISLNK(old.st_mode)))
+        return failIn(fd, true, link + " is not a simulator link of this user's; left alone");
     const std::string line = target + "\n";
     if (::ftruncate(fd, 0) != 0 ||
-        ::pwrite(fd, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size())) {
-        const int e = errno;
-        ::unlink(lockPath.c_str());
-        ::close(fd);
-        return fail("cannot write " + lockPath + ": " + std::strerror(e));
-    }
+        ::pwrite(fd, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()))
+        return failIn(fd, true, "cannot write " + link + kLockSuffix + ": " + std::strerror(errno));
     // A new link replaces a stale one of the same name in one step.
-    const std::string temp = folder + "/." + name + "." + std::to_string(::getpid()) + ".new";
-    ::unlink(temp.c_str());
-    if (::symlink(target.c_str(), temp.c_str()) != 0 || ::rename(temp.c_str(), link.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(temp.c_str());
-        ::unlink(lockPath.c_str());
-        ::close(fd);
-        return fail("cannot link " + link + ": " + std::strerror(e));
+    const std::string temp = "." + name + "." + std::to_string(::getpid()) + ".new";
+    if (ownEntry(dir, temp))
+        ::unlinkat(dir, temp.c_str(), 0);
+    if (::symlinkat(target.c_str(), dir, temp.c_str()) != 0 ||
+        ::renameat(dir, temp.c_str(), dir, name.c_str()) != 0) {
+        const std::string reason = "cannot link " + link + ": " + std::strerror(errno);
+        if (ownEntry(dir, temp))
+            ::unlinkat(dir, temp.c_str(), 0);
+        return failIn(fd, true, reason);
     }
+    dirFd_ = dir;
     lockFd_ = fd;
     link_ = link;
-    lockPath_ = lockPath;
+    name_ = name;
     target_ = target;
     return true;
 }
@@ -244,37 +347,42 @@ void SimulatorPortLink::Withdraw()
     if (lockFd_ < 0)
         return;
     // The link first: without its lock file a link is never listed.
-    if (readLink(link_) == target_)
-        ::unlink(link_.c_str());
-    if (sameFile(lockFd_, lockPath_))
-        ::unlink(lockPath_.c_str());
+    if (ownLinkTarget(dirFd_, name_) == target_)
+        ::unlinkat(dirFd_, name_.c_str(), 0);
+    const std::string lockName = name_ + kLockSuffix;
+    if (sameFile(dirFd_, lockFd_, lockName))
+        ::unlinkat(dirFd_, lockName.c_str(), 0);
     ::close(lockFd_);
-    lockFd_ = -1;
+    ::close(dirFd_);
+    lockFd_ = dirFd_ = -1;
     link_.clear();
-    lockPath_.clear();
+    name_.clear();
     target_.clear();
 }
 
 std::vector<std::string> ListSerialPorts(const std::string& sysDir, const std::string& simDir)
 {
     std::vector<std::string> sims, real, locks;
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(simDir, ec)) {
-        const std::string name = e.path().filename().string();
-        if (name.empty() || name[0] == '.')
-            continue; // a link being made
-        if (isLockName(name)) {
-            locks.push_back(e.path().string());
-            continue;
+    if (int dir = openSimulatorFolder(simDir, false, nullptr); dir >= 0) {
+        std::vector<std::string> names;
+        if (DIR* d = ::fdopendir(::dup(dir))) {
+            while (const dirent* e = ::readdir(d))
+                names.emplace_back(e->d_name);
+            ::closedir(d);
         }
-        std::error_code ec2;
-        if (!fs::is_symlink(e.symlink_status(ec2)))
-            continue; // not a simulator's link
-        if (checkSimulatorLink(e.path().string()) == LinkCheck::Live)
-            sims.push_back(e.path().string());
+        for (const std::string& name : names) {
+            if (name.empty() || name[0] == '.')
+                continue; // ".", "..", a link being made
+            if (isLockName(name))
+                locks.push_back(name);
+            else if (checkSimulatorLink(dir, name) == LinkCheck::Live)
+                sims.push_back(simDir + "/" + name);
+        }
+        for (const auto& lock : locks)
+            removeOrphanLock(dir, lock);
+        ::close(dir);
     }
-    for (const auto& lock : locks)
-        removeOrphanLock(lock);
+    std::error_code ec;
     for (const auto& e : fs::directory_iterator(sysDir, ec)) {
         if (hasHardware(e.path()))
             real.push_back(e.path().filename().string());

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -22,6 +23,7 @@
 
 #ifdef __linux__
 #include <linux/serial.h>
+#include <sys/sysmacros.h>
 #endif
 
 namespace pell {
@@ -80,6 +82,80 @@ speed_t standardSpeed(unsigned baud)
     }
 }
 
+// Whether `dev` is a terminal this process runs in: the one /dev/tty leads
+// to (its controlling terminal) or one on standard input, output or error.
+bool isOwnTerminal(dev_t dev)
+{
+#if defined(TIOCGDEV) && defined(__linux__)
+    int tty = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (tty >= 0) {
+        unsigned int code = 0;
+        const bool known = ::ioctl(tty, TIOCGDEV, &code) == 0;
+        ::close(tty);
+        // The kernel's encoding: minor in bits 0-7 and 20-31, major in 8-19.
+        if (known && makedev((code >> 8) & 0xfff, (code & 0xff) | ((code >> 12) & 0xfff00)) == dev)
+            return true;
+    }
+#endif
+    for (int fd = 0; fd <= 2; ++fd) {
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == dev && ::isatty(fd) == 1)
+            return true;
+    }
+    return false;
+}
+
+#ifdef __linux__
+// A character device that the kernel files under another class than tty is
+// no terminal, which is known without opening it (opening some devices
+// acts: a watchdog starts, a tape rewinds). Pseudo-terminals are not filed:
+// for them, and without /sys, the open decides.
+bool filedAsNoTerminal(dev_t dev)
+{
+    const std::string link = "/sys/dev/char/" + std::to_string(major(dev)) + ":" +
+                             std::to_string(minor(dev)) + "/subsystem";
+    char target[4096];
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof target))
+        return false;
+    const std::string_view cls(target, static_cast<std::size_t>(n));
+    return cls != "tty" && !cls.ends_with("/tty");
+}
+#endif
+
+// Why the file `st` describes is no serial line, or null when it may be one.
+// Before the file is opened its kind and device number tell; once it is
+// open it must also answer as a terminal.
+const char* whyNoSerialLine(const struct stat& st, bool opened, bool terminal)
+{
+    if (S_ISREG(st.st_mode))
+        return "a regular file";
+    if (S_ISDIR(st.st_mode))
+        return "a folder";
+    if (S_ISFIFO(st.st_mode))
+        return "a pipe";
+    if (S_ISSOCK(st.st_mode))
+        return "a socket";
+    if (!S_ISCHR(st.st_mode))
+        return "a device that is not a terminal";
+    struct stat tty {};
+    if ((::stat("/dev/tty", &tty) == 0 && S_ISCHR(tty.st_mode) && tty.st_rdev == st.st_rdev) ||
+        isOwnTerminal(st.st_rdev))
+        return "the terminal this program runs in";
+#ifdef __linux__
+    // /dev/console, /dev/ptmx (each open makes a new pseudo-terminal) and
+    // /dev/tty0 (whichever virtual console is in front).
+    const unsigned maj = major(st.st_rdev), min = minor(st.st_rdev);
+    if ((maj == 5 && min <= 2) || (maj == 4 && min == 0))
+        return "a stand-in for another terminal";
+    if (filedAsNoTerminal(st.st_rdev))
+        return "a device that is not a terminal";
+#endif
+    if (opened && !terminal)
+        return "a device that is not a terminal";
+    return nullptr;
+}
+
 class PosixSerialBackend : public SerialBackend {
 public:
     ~PosixSerialBackend() override { close(); }
@@ -91,50 +167,28 @@ public:
             detail = "no port name";
             return OpenError::InvalidName;
         }
-        int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            int e = errno;
-            detail = path + ": " + std::strerror(e);
-            if (e == EACCES || e == EPERM) {
-                struct stat st {};
-                std::string group = "dialout";
-                if (::stat(path.c_str(), &st) == 0) {
-                    if (struct group* g = ::getgrgid(st.st_gid))
-                        group = g->gr_name;
-                }
-                detail = group;
-                return OpenError::PermissionDenied;
+        // What the name leads to is looked at before anything is opened: a
+        // pipe, a file or the user's own terminal is refused untouched.
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            if (const char* why = whyNoSerialLine(st, false, false)) {
+                detail = path + ": not a serial line (" + why + ")";
+                return OpenError::NotASerialLine;
             }
-            if (e == EBUSY)
-                return OpenError::Busy;
-            if (e == ENOENT || e == ENODEV || e == ENXIO || e == ENOTDIR)
-                return OpenError::NotFound;
-            return OpenError::Other;
         }
-        if (!::isatty(fd)) {
-            ::close(fd);
-            detail = path + ": not a serial device";
-            return OpenError::InvalidName;
-        }
-        // Exclusive: no second opener, in this process or another.
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(fd);
-            detail = path + ": in use";
-            return OpenError::Busy;
-        }
-        ::ioctl(fd, TIOCEXCL);
+        // The wake-ups before the device: once it is held exclusively
+        // nothing can fail any more, so no failure leaves the flag behind.
         wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         interruptFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (wakeFd_ < 0 || interruptFd_ < 0) {
             detail = std::strerror(errno);
-            ::close(fd);
             close();
             return OpenError::Other;
         }
-        fd_ = fd;
-        detail = path;
-        installInterruptHandler();
-        return OpenError::None;
+        const OpenError err = openDevice(path, detail);
+        if (err != OpenError::None)
+            close();
+        return err;
     }
 
     bool prepare() override
@@ -367,6 +421,11 @@ public:
     void close() override
     {
         if (fd_ >= 0) {
+            // Exclusive use ends with our use, however it ends; on a device
+            // that vanished this fails, and there is nothing left to free.
+            if (exclusive_)
+                ::ioctl(fd_, TIOCNXCL);
+            exclusive_ = false;
             ::close(fd_);
             fd_ = -1;
         }
@@ -381,6 +440,57 @@ public:
     }
 
 private:
+    OpenError openDevice(const std::string& path, std::string& detail)
+    {
+        int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            int e = errno;
+            detail = path + ": " + std::strerror(e);
+            if (e == EACCES || e == EPERM) {
+                struct stat st {};
+                std::string group = "dialout";
+                if (::stat(path.c_str(), &st) == 0) {
+                    if (struct group* g = ::getgrgid(st.st_gid))
+                        group = g->gr_name;
+                }
+                detail = group;
+                return OpenError::PermissionDenied;
+            }
+            if (e == EBUSY)
+                return OpenError::Busy;
+            if (e == EISDIR) {
+                detail = path + ": not a serial line (a folder)";
+                return OpenError::NotASerialLine;
+            }
+            if (e == ENOENT || e == ENODEV || e == ENXIO || e == ENOTDIR)
+                return OpenError::NotFound;
+            return OpenError::Other;
+        }
+        // The name may have changed since it was looked at: what was opened
+        // decides, still before a setting is changed or a byte written.
+        struct stat st {};
+        const char* why = ::fstat(fd, &st) != 0 ? "cannot be examined"
+                                                : whyNoSerialLine(st, true, ::isatty(fd) == 1);
+        if (why) {
+            ::close(fd);
+            detail = path + ": not a serial line (" + why + ")";
+            return OpenError::NotASerialLine;
+        }
+        // Exclusive: no second opener, in this process or another.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            detail = path + ": in use";
+            return OpenError::Busy;
+        }
+        // Kept by the terminal beyond our descriptor (a pseudo-terminal
+        // whose other end stays open keeps it for good): close() clears it.
+        exclusive_ = ::ioctl(fd, TIOCEXCL) == 0;
+        fd_ = fd;
+        detail = path;
+        installInterruptHandler();
+        return OpenError::None;
+    }
+
     void collectEvents(uint32_t& events, uint32_t& lineErrors)
     {
         int bits = 0;
@@ -402,6 +512,7 @@ private:
     }
 
     int fd_ = -1;
+    bool exclusive_ = false; // TIOCEXCL set by us on fd_
     int wakeFd_ = -1;      // set for good when the port closes
     int interruptFd_ = -1; // one read at a time: the receive thread's stop
     bool icountSupported_ = false;

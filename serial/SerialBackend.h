@@ -15,7 +15,10 @@ struct LineSettings {
     int stopBits = 0; // 0 one, 1 one and a half, 2 two
 };
 
-enum class OpenError { None, InvalidName, NotFound, Busy, PermissionDenied, Other };
+// NotASerialLine: the name leads to something that is not a serial line (a
+// file, a pipe, a folder, a device that is no terminal, the terminal the
+// program runs in); it was refused untouched.
+enum class OpenError { None, InvalidName, NotFound, Busy, PermissionDenied, Other, NotASerialLine };
 
 // Line error flags, as reported with a line-error notification.
 enum LineErrorFlag : uint32_t {
@@ -40,7 +43,9 @@ class SerialBackend {
 public:
     virtual ~SerialBackend() = default;
 
-    // Opens the device exclusively. On failure `detail` names the cause.
+    // Opens the device exclusively, for as long as it is open (close() ends
+    // that however the use ends). What is no serial line is refused before
+    // any setting is changed on it. On failure `detail` names the cause.
     virtual OpenError open(const std::string& portText, std::string& detail) = 0;
     // Queues, time-outs, purge: the steps between opening and line settings.
     virtual bool prepare() = 0;
@@ -73,7 +78,8 @@ public:
 std::unique_ptr<SerialBackend> MakePlatformSerialBackend();
 
 // The device a port text names on POSIX: "ttyUSB0" means /dev/ttyUSB0, a path
-// beginning with '/' is taken as is. Empty text gives an empty result.
+// beginning with '/' is taken as is. Empty text, and text with a zero byte
+// (which would name another file than it shows), give an empty result.
 std::string PosixDevicePath(const std::string& portText);
 // The device a port text names on Windows: "COMn" with n from 1 to 1024 gives
 // "\\.\COMn"; anything else gives an empty result.

@@ -7,7 +7,7 @@ namespace pell {
 // Both platforms' names are here, so either platform's tests check both.
 std::string PosixDevicePath(const std::string& portText)
 {
-    if (portText.empty())
+    if (portText.empty() || portText.find('\0') != std::string::npos)
         return {};
     if (portText[0] == '/')
         return portText;

@@ -168,6 +168,12 @@ struct PortLink {
         std::lock_guard<std::mutex> lock(m);
         const std::string folder = pell::SimulatorPortFolder();
         std::string error;
+        // A folder someone else made (or a link they planted) is not ours
+        // to write into: the port still works, by its path.
+        if (!pell::UsableSimulatorFolder(folder, true, &error)) {
+            say("halden-sim: " + error + "; the port is not linked");
+            return false;
+        }
         if (link.Publish(folder, name, path, &error))
             return true;
         std::string second;

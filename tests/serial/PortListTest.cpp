@@ -5,6 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+
+#include <unistd.h>
 
 using namespace pell;
 using pell::test::PtyPair;
@@ -119,6 +122,73 @@ TEST(PortList, ALiveSimulatorKeepsItsNameAndADeadOnesNameIsTakenOver)
     EXPECT_EQ(ListSerialPorts("/nonexistent/sys", sim.path.string()),
               std::vector<std::string>{(sim.path / "sim").string()});
     EXPECT_FALSE(b.Publish(sim.path.string(), "../x", second.slavePath()));
+}
+
+TEST(PortList, AFolderSomeoneElseCouldHaveMadeIsNeitherUsedNorCleanedUp)
+{
+    struct Plant {
+        const char* name;
+        bool needsRoot; // to give a folder to another user
+        std::function<fs::path(const fs::path&)> make;
+    } plants[] = {
+        {"a link to a folder", false, [](const fs::path& real) {
+             fs::create_directory_symlink(real, real.parent_path() / "planted");
+             return real.parent_path() / "planted";
+         }},
+        {"group-writable", false, [](const fs::path& real) {
+             fs::permissions(real, fs::perms::group_write, fs::perm_options::add);
+             return real;
+         }},
+        {"another user's", true, [](const fs::path& real) {
+             EXPECT_EQ(::chown(real.c_str(), 1000, 1000), 0);
+             return real;
+         }},
+    };
+    for (const Plant& plant : plants) {
+        if (plant.needsRoot && ::geteuid() != 0)
+            continue; // only root can make it
+        TempDir top;
+        const fs::path real = top.path / "halden-sim";
+        PtyPair live;
+        SimulatorPortLink sim, other;
+        ASSERT_TRUE(sim.Publish(real.string(), "sim", live.slavePath()));
+        leaveDeadSimulator(real, "dead", live.slavePath());
+        const fs::path folder = plant.make(real);
+        EXPECT_TRUE(ListSerialPorts("/nonexistent/sys", folder.string()).empty()) << plant.name;
+        EXPECT_TRUE(present(real / "dead") && present(real / "dead.lock")) << plant.name;
+        EXPECT_FALSE(other.Publish(folder.string(), "sim2", live.slavePath())) << plant.name;
+        EXPECT_FALSE(present(real / "sim2")) << plant.name;
+    }
+}
+
+TEST(PortList, EntriesOfAnotherUserAreNeitherListedReplacedNorRemoved)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    TempDir top;
+    const fs::path sim = top.path / "new" / "halden-sim";
+    PtyPair a, b;
+    SimulatorPortLink live, theirs, taker;
+    ASSERT_TRUE(live.Publish(sim.string(), "live", a.slavePath()));
+    EXPECT_EQ(fs::status(sim).permissions(), fs::perms::owner_all) << "made private";
+    ASSERT_TRUE(theirs.Publish(sim.string(), "theirs", b.slavePath()));
+    leaveDeadSimulator(sim, "dead-link", a.slavePath());
+    leaveDeadSimulator(sim, "dead-lock", a.slavePath());
+    std::ofstream(sim / "orphan.lock") << "/dev/pts/999\n";
+    fs::create_symlink(a.slavePath(), sim / "nolock");
+    const char* foreign[] = {"theirs.lock", "dead-link", "dead-lock.lock", "orphan.lock", "nolock"};
+    for (const char* name : foreign)
+        ASSERT_EQ(::lchown((sim / name).c_str(), 65534, 65534), 0);
+    std::ofstream(sim / "file") << "mine"; // ours, but no link
+
+    EXPECT_EQ(ListSerialPorts("/nonexistent/sys", sim.string()),
+              std::vector<std::string>{(sim / "live").string()});
+    for (const char* name : {"dead-link", "dead-lock", "file"})
+        EXPECT_FALSE(taker.Publish(sim.string(), name, b.slavePath())) << name;
+    for (const char* name : foreign)
+        EXPECT_TRUE(present(sim / name)) << name;
+    EXPECT_TRUE(present(sim / "dead-lock"));
+    EXPECT_EQ(fs::file_size(sim / "file"), 4u);
 }
 
 TEST(PortList, MissingFoldersGiveNoPorts)

@@ -1,6 +1,7 @@
 // The serial port over pseudo-terminal pairs, the way a controller is attached.
 #include "serial/CSerial.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,16 @@
 #include <thread>
 #include <vector>
 
+#include <cstring>
+#include <functional>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
+#include <unistd.h>
 
 using namespace pell;
 using namespace pell::test;
@@ -60,6 +70,47 @@ struct termios lineOf(const PtyPair& pty)
     struct termios t {};
     tcgetattr(pty.slave(), &t);
     return t;
+}
+
+// Runs `body` in a child process, as user `uid` when this one is root, so
+// that the kernel treats it as it treats a technician. The child's answer:
+// what went wrong, empty when nothing did; "skip" when the privileges could
+// not be dropped.
+std::string inChild(const std::function<std::string()>& body, uid_t uid = 0)
+{
+    int out[2];
+    if (::pipe(out) != 0)
+        return "no pipe";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(out[0]);
+        const bool drop = uid != 0 && ::geteuid() == 0;
+        const std::string answer = drop && (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 ||
+                                            ::setuid(uid) != 0)
+                                       ? "skip"
+                                       : body();
+        [[maybe_unused]] ssize_t n = ::write(out[1], answer.data(), answer.size());
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string answer;
+    char buf[512];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        answer.append(buf, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? answer : "the child died: " + answer;
+}
+
+// An open(2) of the device as another program would do it; its errno, 0 when it opened.
+int rawOpenError(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    return 0;
 }
 
 } // namespace
@@ -310,5 +361,95 @@ TEST(SerialPort, CloseWhileAnotherThreadReadsAndWrites)
         reader.join();
         writer.join();
         drain.join();
+    }
+}
+
+TEST(SerialPort, ExclusiveUseEndsWithTheUseForAnUnprivilegedUser)
+{
+    // Root passes over the exclusive flag: the checks run as nobody, on a
+    // pseudo-terminal whose other end stays open, which keeps the flag.
+    struct Ending {
+        const char* name;
+        int stopBits; // one and a half: the settings are refused, the port stays open
+        std::function<void(std::unique_ptr<CSerial>&)> end;
+    } endings[] = {
+        {"closed", ONESTOPBIT, [](auto& port) { port->ClosePort(); }},
+        {"destroyed", ONESTOPBIT, [](auto& port) { port.reset(); }},
+        {"closed after refused settings", ONE5STOPBITS, [](auto& port) { port->ClosePort(); }},
+    };
+    for (const auto& ending : endings) {
+        const std::string answer = inChild([&]() -> std::string {
+            if (::geteuid() == 0)
+                return "skip";
+            PtyPair pty;
+            auto port = std::make_unique<CSerial>();
+            port->OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ending.stopBits);
+            if (!port->IsOpen() || rawOpenError(pty.slavePath()) != EBUSY)
+                return "not held exclusively while open: " + port->LastOpenDetail();
+            ending.end(port);
+            if (int e = rawOpenError(pty.slavePath()))
+                return std::string("still exclusive: ") + std::strerror(e);
+            CSerial again;
+            return again.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT)
+                       ? std::string()
+                       : "cannot be opened again: " + again.LastOpenDetail();
+        }, 65534);
+        if (answer == "skip")
+            GTEST_SKIP() << "cannot run as an unprivileged user";
+        EXPECT_EQ(answer, "") << ending.name;
+    }
+}
+
+TEST(SerialPort, RefusesWhatIsNoSerialLineAndLeavesTheUsersTerminalAlone)
+{
+    // The child's controlling terminal is one pseudo-terminal, its standard
+    // error another: neither is a line to a controller, and no refusal may
+    // change a setting, take the exclusive flag or write a byte.
+    TempDir dir;
+    ASSERT_TRUE(dir.Write("file", "x"));
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    PtyPair own, onStderr;
+    const std::vector<std::string> ports = {own.slavePath(), "tty", "/proc/self/fd/" + std::to_string(own.slave()),
+                                            onStderr.slavePath(), "/proc/self/fd/2", dir.File("file"),
+                                            dir.File("fifo"), dir.Path(), "/dev/null"};
+    const std::string answer = inChild([&]() -> std::string {
+        if (::setsid() < 0 || ::ioctl(own.slave(), TIOCSCTTY, 0) != 0 || ::dup2(onStderr.slave(), 2) != 2)
+            return "no terminal of its own";
+        std::string wrong;
+        for (const std::string& name : ports) {
+            struct termios before[2] {}, after[2] {};
+            ::tcgetattr(own.slave(), &before[0]);
+            ::tcgetattr(onStderr.slave(), &before[1]);
+            CSerial port;
+            const bool opened = port.OpenPort(name, 9600, EVENPARITY, 7, TWOSTOPBITS);
+            ::tcgetattr(own.slave(), &after[0]);
+            ::tcgetattr(onStderr.slave(), &after[1]);
+            int exclusive[2] = {1, 1};
+            ::ioctl(own.slave(), TIOCGEXCL, &exclusive[0]);
+            ::ioctl(onStderr.slave(), TIOCGEXCL, &exclusive[1]);
+            if (opened || port.LastOpenError() != OpenError::NotASerialLine ||
+                port.LastOpenDetail().find("not a serial line") == std::string::npos)
+                wrong += name + " not refused (" + port.LastOpenDetail() + "); ";
+            if (std::memcmp(before, after, sizeof before) != 0 || exclusive[0] || exclusive[1])
+                wrong += name + " touched a terminal; ";
+        }
+        return wrong;
+    });
+    EXPECT_EQ(answer, "");
+    EXPECT_EQ(own.receive(), "");
+    EXPECT_EQ(onStderr.receive(), "");
+    EXPECT_EQ(dir.Read("file"), "x");
+
+    // The terminal the test itself runs in, when it runs in one.
+    for (int fd = 0; fd <= 2; ++fd) {
+        struct termios before {}, after {};
+        const char* name = ::ttyname(fd);
+        if (!name || ::tcgetattr(fd, &before) != 0)
+            continue;
+        CSerial port;
+        EXPECT_FALSE(port.OpenPort(name, 9600, EVENPARITY, 7, TWOSTOPBITS));
+        EXPECT_EQ(port.LastOpenError(), OpenError::NotASerialLine) << port.LastOpenDetail();
+        ::tcgetattr(fd, &after);
+        EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
     }
 }

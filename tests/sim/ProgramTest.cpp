@@ -332,6 +332,34 @@ TEST(HaldenSimProgram, SecondSimulatorGetsItsOwnLink)
     EXPECT_EQ(first.waitExit(), 0);
 }
 
+TEST(HaldenSimProgram, AFolderSomeoneElseCouldHaveMadeGetsNoLinkButThePortServes)
+{
+    struct Plant {
+        const char* name;
+        bool needsRoot;
+        const char* shell; // makes $F (the simulator folder) from $V, a folder holding a file "sim"
+    } plants[] = {
+        {"a link to another folder", false, "ln -s \"$V\" \"$F\""},
+        {"group-writable", false, "mkdir -m 0770 \"$F\""},
+        {"another user's", true, "mkdir -m 0700 \"$F\" && chown 1000:1000 \"$F\""},
+    };
+    for (const Plant& plant : plants) {
+        if (plant.needsRoot && ::geteuid() != 0)
+            continue; // only root can make it
+        TempDir dir;
+        const std::string victim = dir.path + "/victim", folder = dir.path + "/halden-sim";
+        const std::string make = "V='" + victim + "' F='" + folder + "'; mkdir \"$V\" && echo notes > \"$V/sim\" && " +
+                                 plant.shell;
+        ASSERT_EQ(std::system(make.c_str()), 0) << plant.name;
+        Program prog({}, dir.path, false);
+        EXPECT_FALSE(prog.portPath().empty()) << plant.name << prog.output;
+        EXPECT_TRUE(prog.waitOutput("the port is not linked")) << plant.name << prog.output;
+        EXPECT_EQ(fs::file_size(victim + "/sim"), 6u) << plant.name;
+        EXPECT_FALSE(fs::is_symlink(fs::symlink_status(folder + "/sim"))) << plant.name;
+        EXPECT_FALSE(fs::exists(victim + "/sim.lock")) << plant.name;
+    }
+}
+
 TEST(HaldenSimProgram, HelpAndBadOptions)
 {
     TempDir dir;
