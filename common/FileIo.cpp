@@ -26,20 +26,47 @@ std::filesystem::path NativePath(const std::string& text)
 
 namespace {
 
+std::string errnoText(int err)
+{
+    const char* reason = ::strerrordesc_np(err);
+    return reason != nullptr ? std::string(reason) : "error " + std::to_string(err);
+}
+
 void fail(std::string* error, const std::string& path, int err)
 {
     if (error == nullptr)
         return;
     // The untranslated text: messages are shown as GBK whatever the locale
     // of the process (a window's process runs in the user's locale).
-    const char* reason = ::strerrordesc_np(err);
-    *error = path + ": " + (reason != nullptr ? std::string(reason) : "error " + std::to_string(err));
+    *error = path + ": " + errnoText(err);
 }
 
-void fail(std::string* error, const std::string& path, const char* reason)
+void fail(std::string* error, const std::string& path, const std::string& reason)
 {
     if (error != nullptr)
         *error = path + ": " + reason;
+}
+
+// "is not a regular file (a named pipe)": what the name turned out to be.
+std::string notRegular(mode_t mode)
+{
+    const char* kind = S_ISDIR(mode)                     ? "a folder"
+                       : S_ISFIFO(mode)                  ? "a named pipe"
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device"
+                       : S_ISSOCK(mode)                  ? "a socket"
+                                                         : "of another kind";
+    return std::string(kNotRegularReason) + " (" + kind + ")";
+}
+
+// Whether the effective user may change the existing file. The system
+// answers for an ordinary user (groups and access lists included); root it
+// lets write anything, so for root a file that nobody may write counts as
+// made read-only on purpose.
+bool mayReplace(const std::string& path, const struct stat& st)
+{
+    if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+        return errno != EACCES && errno != EPERM && errno != EROFS;
+    return ::geteuid() != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
 // Writes all of `bytes`, carrying on after short writes and signals.
@@ -93,7 +120,13 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
     struct stat old {};
     const bool replacing = ::stat(path.c_str(), &old) == 0;
     if (replacing && !S_ISREG(old.st_mode)) {
-        fail(error, path, "not a regular file");
+        fail(error, path, notRegular(old.st_mode));
+        return false;
+    }
+    // The rename would need only the folder's permission: a reference file
+    // the user made read-only stays as it is (another name can be chosen).
+    if (replacing && !mayReplace(path, old)) {
+        fail(error, path, kReadOnlyReason);
         return false;
     }
 
@@ -140,30 +173,60 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
     return true;
 }
 
-FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string* error,
-                       std::size_t maxBytes)
+namespace {
+
+// Opens a file the user named, for reading, without ever waiting: a named
+// pipe without a writer, or a device, would hold a plain open until someone
+// else acts. Only a regular file gives a descriptor (in blocking mode again,
+// which for a regular file never waits anyway); -1 otherwise.
+int openRegular(const std::string& path, struct stat& st, FileFailure& failure)
 {
-    bytes.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        fail(error, path, errno);
-        return FileRead::Failed;
+    // Known from its name already: not even opened, since opening a device
+    // can do something of its own (a serial port raises its control lines).
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        failure = {S_ISDIR(st.st_mode) ? EISDIR : EINVAL, notRegular(st.st_mode)};
+        return -1;
     }
-    struct stat st {};
+    int fd;
+    do {
+        fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        failure = {errno, errnoText(errno)};
+        return -1;
+    }
+    // The name may have changed hands since: what counts is what was opened.
     if (::fstat(fd, &st) != 0) {
-        fail(error, path, errno);
+        failure = {errno, errnoText(errno)};
         ::close(fd);
-        return FileRead::Failed;
+        return -1;
     }
     if (!S_ISREG(st.st_mode)) {
-        fail(error, path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
+        failure = {S_ISDIR(st.st_mode) ? EISDIR : EINVAL, notRegular(st.st_mode)};
         ::close(fd);
-        return FileRead::Failed;
+        return -1;
     }
-    const auto length = static_cast<unsigned long long>(st.st_size);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+FileRead readFile(const std::string& path, std::string& bytes, std::size_t maxBytes, bool whole,
+                  FileFailure& failure)
+{
+    bytes.clear();
+    struct stat st {};
+    const int fd = openRegular(path, st, failure);
+    if (fd < 0)
+        return FileRead::Failed;
+    auto length = static_cast<unsigned long long>(st.st_size);
     if (length > maxBytes) {
-        ::close(fd);
-        return FileRead::TooLarge;
+        if (whole) {
+            ::close(fd);
+            return FileRead::TooLarge;
+        }
+        length = maxBytes;
     }
     std::string buffer(static_cast<std::size_t>(length), '\0');
     std::size_t got = 0;
@@ -182,16 +245,18 @@ FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string*
     }
     ::close(fd);
     if (err != 0) {
-        fail(error, path, err);
+        failure = {err, errnoText(err)};
         return FileRead::Failed;
     }
     if (got != buffer.size()) {
-        fail(error, path, "the file ended before its length (it changed while being read)");
+        failure = {EIO, "the file ended before its length (it changed while being read)"};
         return FileRead::Failed;
     }
     bytes = std::move(buffer);
     return FileRead::Done;
 }
+
+} // namespace
 
 #else // Windows: the wide file functions, on the name NativePath gives
 
@@ -211,10 +276,8 @@ std::filesystem::path NativePath(const std::string& text)
 
 namespace {
 
-void fail(std::string* error, const std::string& path, DWORD err)
+std::string systemText(DWORD err)
 {
-    if (error == nullptr)
-        return;
     char* text = nullptr;
     DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -224,13 +287,41 @@ void fail(std::string* error, const std::string& path, DWORD err)
         ::LocalFree(text);
     while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' '))
         reason.pop_back();
-    *error = path + ": " + reason;
+    return reason;
 }
 
-void fail(std::string* error, const std::string& path, const char* reason)
+// The C library's number for a system error, for callers that speak errno.
+int errnoOf(DWORD err)
+{
+    switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EACCES;
+    default:
+        return EIO;
+    }
+}
+
+void fail(std::string* error, const std::string& path, DWORD err)
+{
+    if (error != nullptr)
+        *error = path + ": " + systemText(err);
+}
+
+void fail(std::string* error, const std::string& path, const std::string& reason)
 {
     if (error != nullptr)
         *error = path + ": " + reason;
+}
+
+std::string notRegular(const char* kind)
+{
+    return std::string(kNotRegularReason) + " (" + kind + ")";
 }
 
 std::atomic<unsigned> g_tempSerial{0};
@@ -246,7 +337,13 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
     const std::filesystem::path name = NativePath(path);
     const DWORD attributes = ::GetFileAttributesW(name.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        fail(error, path, "not a regular file");
+        fail(error, path, notRegular("a folder"));
+        return false;
+    }
+    // A reference file marked read-only stays as it is; another name can
+    // be chosen.
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        fail(error, path, kReadOnlyReason);
         return false;
     }
     // The new file lives beside the old one and takes its name in one step.
@@ -295,32 +392,40 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::s
     return true;
 }
 
-FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string* error,
-                       std::size_t maxBytes)
+namespace {
+
+FileRead readFile(const std::string& path, std::string& bytes, std::size_t maxBytes, bool whole,
+                  FileFailure& failure)
 {
     bytes.clear();
     const std::filesystem::path name = NativePath(path);
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        failure = {EISDIR, notRegular("a folder")};
+        return FileRead::Failed;
+    }
+    // Opening a pipe or a device does not wait; only reading from one would.
     HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD err = ::GetLastError();
-        const DWORD attributes = ::GetFileAttributesW(name.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            fail(error, path, "is a directory");
-        else
-            fail(error, path, err);
+        failure = {errnoOf(err), systemText(err)};
         return FileRead::Failed;
     }
+    const DWORD type = ::GetFileType(file);
     LARGE_INTEGER size{};
-    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
-        fail(error, path, "not a regular file");
+    if (type != FILE_TYPE_DISK || !::GetFileSizeEx(file, &size)) {
+        failure = {EINVAL, notRegular(type == FILE_TYPE_PIPE ? "a named pipe" : "a device")};
         ::CloseHandle(file);
         return FileRead::Failed;
     }
-    const auto length = static_cast<unsigned long long>(size.QuadPart);
+    auto length = static_cast<unsigned long long>(size.QuadPart);
     if (length > maxBytes) {
-        ::CloseHandle(file);
-        return FileRead::TooLarge;
+        if (whole) {
+            ::CloseHandle(file);
+            return FileRead::TooLarge;
+        }
+        length = maxBytes;
     }
     std::string buffer(static_cast<std::size_t>(length), '\0');
     std::size_t got = 0;
@@ -339,17 +444,45 @@ FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string*
     }
     ::CloseHandle(file);
     if (err != 0) {
-        fail(error, path, err);
+        failure = {errnoOf(err), systemText(err)};
         return FileRead::Failed;
     }
     if (got != buffer.size()) {
-        fail(error, path, "the file ended before its length (it changed while being read)");
+        failure = {EIO, "the file ended before its length (it changed while being read)"};
         return FileRead::Failed;
     }
     bytes = std::move(buffer);
     return FileRead::Done;
 }
 
+} // namespace
+
 #endif
+
+FileRead ReadWholeFile(const std::string& path, std::string& bytes, FileFailure& failure,
+                       std::size_t maxBytes)
+{
+    failure = {};
+    return readFile(path, bytes, maxBytes, true, failure);
+}
+
+FileRead ReadWholeFile(const std::string& path, std::string& bytes, std::string* error,
+                       std::size_t maxBytes)
+{
+    FileFailure failure;
+    const FileRead result = readFile(path, bytes, maxBytes, true, failure);
+    if (result == FileRead::Failed && error != nullptr)
+        *error = path + ": " + failure.reason;
+    return result;
+}
+
+FileRead ReadFileStart(const std::string& path, std::string& bytes, std::string* error, std::size_t maxBytes)
+{
+    FileFailure failure;
+    const FileRead result = readFile(path, bytes, maxBytes, false, failure);
+    if (result == FileRead::Failed && error != nullptr)
+        *error = path + ": " + failure.reason;
+    return result;
+}
 
 } // namespace pell

@@ -49,7 +49,8 @@ namespace pell {
 enum class ConfigFileRead {
     Read,    // `bytes` holds the whole file
     Refused, // empty, or kConfigTextBufferSize bytes or more: no configuration file
-    Failed,  // could not be opened or read whole; `error` names the path and the reason
+    Failed,  // could not be opened or read whole, or is no regular file (a named pipe,
+             // a device or a folder is refused at once); `error` names the path and the reason
 };
 
 // Reads a configuration file whole (a larger file is not read at all). The

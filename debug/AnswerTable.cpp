@@ -1,5 +1,6 @@
 #include "debug/AnswerTable.h"
 
+#include "common/FileIo.h"
 #include "debug/HexText.h"
 #include "debug/TerminalTexts.h"
 
@@ -71,6 +72,12 @@ uint8_t MultiplierByte(std::string_view field)
     for (; i < field.size() && field[i] >= '0' && field[i] <= '9'; ++i)
         value = (value * 10 + static_cast<unsigned>(field[i] - '0')) & 0xFF;
     return static_cast<uint8_t>(negative ? (256 - value) & 0xFF : value);
+}
+
+bool ReadAnswerFile(const std::string& path, std::string& bytes, std::string& error)
+{
+    error.clear();
+    return ReadFileStart(path, bytes, &error, AnswerTable::kMaxFileBytes) == FileRead::Done;
 }
 
 std::vector<std::string> SplitAnswerLine(std::string_view rest)

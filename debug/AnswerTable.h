@@ -51,6 +51,11 @@ private:
     std::size_t longest_ = 0;
 };
 
+// Reads an answer table file the user chose: its first kMaxFileBytes, from
+// a regular file only (a named pipe, a device or a folder is refused at
+// once). False with `error` ("<path>: <reason>") when it cannot be read.
+bool ReadAnswerFile(const std::string& path, std::string& bytes, std::string& error);
+
 // Splits one line into at most 8 fields: at every comma that is not the
 // first character of what is left; a comma at the start of the rest ends
 // the splitting, so "A,,B" gives "A" and ",B". No quoting.

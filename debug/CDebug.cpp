@@ -1,16 +1,16 @@
 #include "debug/CDebug.h"
 
+#include "common/FileIo.h"
+#include "debug/AnswerTable.h"
 #include "debug/TerminalTexts.h"
 #include "ui/Gbk.h"
 
 #include <QCheckBox>
-#include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextCursor>
 
@@ -234,13 +234,11 @@ void CDebug::OnBnClickedSaveLog()
     if (path.isEmpty())
         return;
     const std::string bytes = terminal_.Store().Contents();
-    QSaveFile file(path);
-    const bool ok = file.open(QIODevice::WriteOnly) &&
-                    file.write(bytes.data(), static_cast<qint64>(bytes.size())) ==
-                        static_cast<qint64>(bytes.size()) &&
-                    file.commit();
-    if (!ok)
-        note(this, std::string(terminaltext::kCannotWrite) + "\n" + ToGbk(path));
+    // Replaced whole or not at all; a pipe, a device, a folder or a file
+    // the user made read-only is refused, with the reason.
+    std::string error;
+    if (!WriteFileAtomically(CorePath(path), bytes, &error))
+        note(this, std::string(terminaltext::kCannotWrite) + "\n" + ToGbk(FromCorePath(error)));
 }
 
 // ---------------------------------------------------------------- sending
@@ -333,15 +331,14 @@ void CDebug::OnBnClickedLoadAnswers()
     const QString path = openChooser_ ? openChooser_(this) : QString();
     if (path.isEmpty())
         return;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        note(this, std::string(terminaltext::kCannotRead) + "\n" + ToGbk(path));
+    // Never waits on the name: a named pipe or a device is refused at once.
+    std::string bytes, error;
+    if (!ReadAnswerFile(CorePath(path), bytes, error)) {
+        note(this, std::string(terminaltext::kCannotRead) + "\n" + ToGbk(FromCorePath(error)));
         return;
     }
-    const QByteArray bytes = file.read(static_cast<qint64>(AnswerTable::kMaxFileBytes));
     answerPath_->setText(path);
-    const std::vector<AnswerProblem> problems =
-        terminal_.LoadAnswers(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    const std::vector<AnswerProblem> problems = terminal_.LoadAnswers(bytes);
     autoAnswer_->setChecked(true);
     terminal_.SetAutoAnswer(true);
     if (problems.empty())

@@ -2,9 +2,7 @@
 
 #include "common/FileIo.h"
 
-#include <cerrno>
-#include <filesystem>
-#include <fstream>
+#include <cstring>
 
 namespace pell {
 
@@ -12,38 +10,27 @@ DownloadImage::Result DownloadImage::Load(const std::string& path)
 {
     Result result;
     length_ = 0;
-    // Only plain files: a directory or a device has no length to trust.
-    std::error_code ec;
-    const std::filesystem::path name = NativePath(path);
-    auto status = std::filesystem::status(name, ec);
-    if (!ec && status.type() != std::filesystem::file_type::regular) {
-        result.error = status.type() == std::filesystem::file_type::directory ? EISDIR : EINVAL;
+    // A file longer than an image may be is refused for its length
+    // without being read.
+    std::string bytes;
+    FileFailure failure;
+    switch (ReadWholeFile(path, bytes, failure, kImageCapacity - 1)) {
+    case FileRead::Done:
+        break;
+    case FileRead::TooLarge:
+        result.status = Status::BadLength;
+        return result;
+    case FileRead::Failed:
+        result.error = failure.code;
+        result.reason = failure.reason;
         return result;
     }
-    std::ifstream file(name, std::ios::in | std::ios::binary);
-    if (!file) {
-        result.error = errno ? errno : ENOENT;
-        return result;
-    }
-    errno = 0;
-    file.seekg(0, std::ios::end);
-    std::streamoff length = file.tellg();
-    if (!file || length < 0) {
-        result.error = errno ? errno : EIO;
-        return result;
-    }
-    if (length == 0 || length >= static_cast<std::streamoff>(kImageCapacity)) {
+    if (bytes.empty()) {
         result.status = Status::BadLength;
         return result;
     }
-    file.seekg(0, std::ios::beg);
-    file.read(reinterpret_cast<char*>(bytes_.get()), length);
-    if (file.gcount() != length) {
-        // A file that shrank or failed while being read.
-        result.error = errno ? errno : EIO;
-        return result;
-    }
-    length_ = static_cast<uint32_t>(length);
+    std::memcpy(bytes_.get(), bytes.data(), bytes.size());
+    length_ = static_cast<uint32_t>(bytes.size());
     result.status = Status::Loaded;
     result.length = length_;
     return result;

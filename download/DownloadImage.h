@@ -3,6 +3,8 @@
 // one fixed buffer. Load either fills the buffer with the complete file or
 // leaves no image at all: a file that cannot be opened, is not a plain file,
 // has a length out of range or shrinks while it is read is never half-sent.
+// The file is read with the core's reader of the user's files (FileIo.h):
+// a named pipe, a device or a folder is refused at once, without waiting.
 #include "download/DownloadFrame.h"
 
 #include <cstdint>
@@ -15,12 +17,14 @@ class DownloadImage {
 public:
     enum class Status {
         Loaded,
-        FileError, // `error` tells why (an errno value)
+        FileError, // `error` and `reason` tell why
         BadLength, // empty, or kImageCapacity bytes or more
     };
     struct Result {
         Status status = Status::FileError;
-        int error = 0;
+        int error = 0;      // an errno value (EINVAL: no regular file, EISDIR: a folder)
+        std::string reason; // the same untranslated, more precisely ("is not a regular
+                            // file (a named pipe)"), without the path
         uint32_t length = 0;
     };
 

@@ -1,6 +1,7 @@
 // Configuration files as halden compares them with a controller: the
 // length limits, a byte-order mark, files that name nothing, and values
 // read by the file parser without touching the parameter table.
+#include "cli/CliRunner.h"
 #include "cli/ConfigFileIo.h"
 #include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
@@ -9,9 +10,11 @@
 
 #include <cstdio>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <string>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +100,25 @@ TEST(CliFiles, NamedEmptyValuesAreValues)
     ASSERT_EQ(values.size(), 2u);
     EXPECT_EQ(values.at(19), "");
     EXPECT_EQ(values.at(23), "60");
+}
+
+// A named pipe that nobody writes is refused before any port is opened.
+TEST(CliFiles, DiffOfANamedPipeEndsAtOnceWithTheFileStatus)
+{
+    TempDir dir;
+    const std::string fifo = dir.file("pipe.cfg");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::ostringstream out, err;
+    CliEnv env;
+    env.out = &out;
+    env.err = &err;
+    auto status = std::async(std::launch::async, [&] { return RunCli({"diff", fifo, "--port", dir.file("no")}, env); });
+    if (status.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+        ADD_FAILURE() << "halden diff blocked on the pipe";
+        ::close(::open(fifo.c_str(), O_RDWR | O_NONBLOCK)); // frees it
+    }
+    EXPECT_EQ(status.get(), kExitFile);
+    EXPECT_NE(err.str().find(fifo + ": is not a regular file (a named pipe)"), std::string::npos) << err.str();
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The Windows side of the whole-file reads and writes: names with blanks,
 // in UTF-8 or the system's code page, replacing a file in one step, and failures that leave the
-// old file and name the path.
+// old file and name the path, and a read-only file that stays as it is.
 #include "common/FileIo.h"
 
 #include <gtest/gtest.h>
@@ -113,9 +113,16 @@ TEST(WinFileIo, FailuresLeaveTheOldFileAndNameThePath)
         EXPECT_NE(ReadWholeFile(path, read, &error), FileRead::Done);
         EXPECT_TRUE(read.empty());
     }
+    EXPECT_NE(ReadWholeFile(dir.File("folder"), read, &error), FileRead::Done);
+    EXPECT_EQ(error, dir.File("folder") + ": " + kNotRegularReason + " (a folder)");
+    // A file marked read-only is not replaced, though the folder allows it.
+    ASSERT_TRUE(::SetFileAttributesA(dir.File("old.cfg").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(WriteFileAtomically(dir.File("old.cfg"), "new", &error));
+    EXPECT_EQ(error, dir.File("old.cfg") + ": " + kReadOnlyReason);
     ASSERT_EQ(ReadWholeFile(dir.File("old.cfg"), read, &error), FileRead::Done);
     EXPECT_EQ(read, "old\r\n");
     EXPECT_EQ(dir.Count(), 2) << "no temporary file is left";
+    ::SetFileAttributesA(dir.File("old.cfg").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 } // namespace
