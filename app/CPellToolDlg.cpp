@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
@@ -44,6 +45,41 @@ constexpr const char* kConfigChildren[] = {"基本设置", "网络设置", "水�
 
 const char* const kOpenFailed = ">>> 请先以正确参数打开串口...";
 const char* const kNoPort = "没发现串口，程序不能正常执行，请检查串口，退出！";
+const char* const kLineGone = "串口已断开";
+const char* const kQuitDuringDownload = "正在下载程序，确定要退出吗？";
+const char* const kQuitDuringConfig = "正在与设备通信，确定要退出吗？";
+
+// The port as the technician names it in the failure's detail.
+QString shownPortName(const std::string& port)
+{
+#ifdef _WIN32
+    return QString::fromStdString(port);
+#else
+    return QString::fromStdString(PosixDevicePath(port));
+#endif
+}
+
+// Why the port did not open, for the line below the failure box's text;
+// empty when there is nothing the technician can act on.
+QString openFailureDetail(OpenError error, const std::string& port, const std::string& detail)
+{
+    const QString name = shownPortName(port);
+    switch (error) {
+    case OpenError::PermissionDenied:
+        return QStringLiteral("\n没有打开串口 %1 的权限：请把当前用户加入 %2 组"
+                              "（sudo usermod -aG %2 $USER），然后重新登录。")
+            .arg(name, QString::fromStdString(detail));
+    case OpenError::Busy:
+        return QStringLiteral("\n串口 %1 正被其他程序使用：请先关闭占用它的程序，然后再打开。").arg(name);
+    case OpenError::NotFound:
+        return QStringLiteral("\n没有找到串口 %1：请检查串口名称，以及串口线或 USB 转串口线是否插好。")
+            .arg(name);
+    case OpenError::NotASerialLine:
+        return QStringLiteral("\n%1 不是串口：请选择串口设备。").arg(name);
+    default:
+        return {};
+    }
+}
 
 } // namespace
 
@@ -198,13 +234,16 @@ bool CPellToolDlg::OnInitDialog()
     for (const auto& port : ports)
         if (!port.empty())
             portCombo_->addItem(QString::fromStdString(port));
-    if (portCombo_->count() == 0) {
+    // Started before the adapter was plugged in: the box tells so, and the
+    // pages, their workers and the dispatcher start all the same, so that a
+    // port typed in afterwards works like one opened at start.
+    const bool found = portCombo_->count() > 0;
+    if (found) {
+        portCombo_->setCurrentIndex(0);
+        TogglePort();
+    } else {
         ShowMessageQ(this, QString::fromUtf8(kNoPort), windowTitle());
-        return false;
     }
-    portCombo_->setCurrentIndex(0);
-
-    TogglePort();
     UpdatePortControls();
 
     if (download_)
@@ -244,7 +283,7 @@ bool CPellToolDlg::OnInitDialog()
     dispatcher_.SetConfigReceiver(config_ ? config_->ConfigReceiver() : nullptr);
     dispatcher_.SetTerminalReceiver(terminal_ ? terminal_->TerminalReceiver() : nullptr);
     dispatcher_.Start();
-    return true;
+    return found;
 }
 
 void CPellToolDlg::OnBnClickedPortButton()
@@ -277,13 +316,8 @@ bool CPellToolDlg::TogglePort()
     const int stopBits = StopBitsFromText(stopBitsCombo_->currentText().toStdString());
     const int parity = ParityFromText(parityCombo_->currentText().toStdString());
     if (!theSerial.OpenPort(port, baud, parity, dataBits, stopBits)) {
-        QString text = QString::fromUtf8(kOpenFailed);
-        if (theSerial.LastOpenError() == OpenError::PermissionDenied) {
-            const QString group = QString::fromStdString(theSerial.LastOpenDetail());
-            text += QStringLiteral("\n没有打开串口 %1 的权限：请把当前用户加入 %2 组"
-                                   "（sudo usermod -aG %2 $USER），然后重新登录。")
-                        .arg(QString::fromStdString(PosixDevicePath(port)), group);
-        }
+        const QString text = QString::fromUtf8(kOpenFailed) +
+                             openFailureDetail(theSerial.LastOpenError(), port, theSerial.LastOpenDetail());
         ShowMessageQ(this, text, windowTitle());
         return false;
     }
@@ -332,19 +366,62 @@ void CPellToolDlg::ShowAbout()
     about.exec();
 }
 
+const char* CPellToolDlg::closeQuestion() const
+{
+    if (download_ && download_->HoldsLine())
+        return kQuitDuringDownload;
+    if (config_ && (config_->JobState() == 0 || config_->JobState() == 1))
+        return kQuitDuringConfig;
+    return nullptr;
+}
+
+void CPellToolDlg::reject()
+{
+    // Quitting mid-download leaves the controller with part of an image, so
+    // the close box asks first; "否" (the default) keeps everything running.
+    // A confirmed close ends the modal loop, and the shutdown closes the
+    // port before it stops and joins the pages' threads.
+    if (const char* question = closeQuestion()) {
+        if (!AskYesNo(this, ToGbk(QString::fromUtf8(question))))
+            return;
+    }
+    QDialog::reject();
+}
+
+void CPellToolDlg::keyPressEvent(QKeyEvent* e)
+{
+    // Esc is how the pages' boxes are dismissed ("请将设备重新上电" among
+    // them); one press too many must not end the tool. The window closes by
+    // its close box or Alt+F4, which ask first while the line is in use.
+    if (e->matches(QKeySequence::Cancel)) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
 void CPellToolDlg::OnSerialNotify(int message, uint32_t)
 {
-    // Modem-line and line-error notifications need nothing of the window. A
-    // vanished device closes the port, as the user would with the button.
+    // Modem-line and line-error notifications need nothing of the window.
     if (message != kMsgDeviceLost)
         return;
     QPointer<CPellToolDlg> self(this);
     PostToUiThread([self] {
-        if (self && theSerial.IsOpen() && theSerial.IsLost()) {
-            self->TogglePort();
-            self->UpdatePortControls();
-        }
+        if (self)
+            self->onDeviceLost();
     });
+}
+
+void CPellToolDlg::onDeviceLost()
+{
+    // A vanished device closes the port, as the user would with the button,
+    // and says so once: the loss is reported once per opening, and a port
+    // the user closed meanwhile needs no word.
+    if (shutDown_ || !theSerial.IsOpen() || !theSerial.IsLost())
+        return;
+    TogglePort();
+    UpdatePortControls();
+    ShowMessageQ(this, QString::fromUtf8(kLineGone), QStringLiteral("提示"));
 }
 
 } // namespace pell::ui

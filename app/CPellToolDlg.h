@@ -34,8 +34,13 @@ public:
 
     // Start-up after the window exists: pages placed, ports listed, the
     // first port opened, pages initialised, the dispatch thread started.
-    // False when no serial port was found.
+    // False when no serial port was found: the box says so and everything
+    // but the port starts anyway, so a port typed in later works fully.
     bool OnInitDialog();
+
+    // Closing the window (close box, Alt+F4) while a download or a
+    // configuration job is under way asks first; Esc never closes it.
+    void reject() override;
 
     // Open/close button 1005.
     void OnBnClickedPortButton();
@@ -56,9 +61,14 @@ public:
 
 protected:
     void contextMenuEvent(QContextMenuEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void OnSerialNotify(int message, uint32_t value) override;
+    void onDeviceLost();
+    // The question to ask before closing (UTF-8), nullptr when nothing that
+    // talks to the controller is under way.
+    const char* closeQuestion() const;
     QRect pageRect() const;
     void shutdown();
 

@@ -216,17 +216,39 @@ TEST_F(MainWindow, AccessibleNamesFollowTheCaptionsShown)
     EXPECT_EQ(labelOf(changed->buddy()), QStringLiteral("新名字"));
 }
 
-TEST_F(MainWindow, NoPortFoundShowsTheMessageAndStartsNothing)
+TEST_F(MainWindow, NoPortFoundShowsTheMessageAndStartsTheRest)
 {
     CPellToolDlg w([] { return std::vector<std::string>{}; });
     EXPECT_FALSE(w.OnInitDialog());
     ASSERT_EQ(g_messages.size(), 1);
     EXPECT_EQ(g_messages[0], QStringLiteral("没发现串口，程序不能正常执行，请检查串口，退出！"));
     EXPECT_FALSE(theSerial.IsOpen());
-    EXPECT_FALSE(w.Dispatcher().IsRunning());
+    EXPECT_TRUE(w.Dispatcher().IsRunning()); // for a port typed in later
+    EXPECT_EQ(qobject_cast<QPushButton*>(w.Control(1005))->text(), QStringLiteral("打开串口"));
     // The window still shows its tree and pages.
     EXPECT_EQ(w.Tree()->topLevelItemCount(), 3);
     EXPECT_EQ(visiblePages(w), 1);
+}
+
+TEST_F(MainWindow, OpenFailureNamesWhyThePortDidNotOpen)
+{
+    PtyPair pty;
+    CSerial otherProgram; // holds the pty as another program would
+    ASSERT_TRUE(otherProgram.OpenPort(pty.slavePath(), 115200, 0, 8, 0));
+    const QString busy = QString::fromStdString(pty.slavePath());
+    const std::pair<QString, QString> cases[] = {
+        {busy, QStringLiteral("\n串口 %1 正被其他程序使用：请先关闭占用它的程序，然后再打开。").arg(busy)},
+        {QStringLiteral("halden-missing"),
+         QStringLiteral("\n没有找到串口 /dev/halden-missing：请检查串口名称，以及串口线或 USB 转串口线是否插好。")},
+        {QStringLiteral("/tmp"), QStringLiteral("\n/tmp 不是串口：请选择串口设备。")}};
+    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+    w.OnInitDialog();
+    for (const auto& [port, detail] : cases) {
+        qobject_cast<QComboBox*>(w.Control(1002))->setEditText(port);
+        g_messages.clear();
+        w.OnBnClickedPortButton();
+        EXPECT_EQ(g_messages, QStringList{QStringLiteral(">>> 请先以正确参数打开串口...") + detail});
+    }
 }
 
 TEST_F(MainWindow, VanishedDeviceClosesThePort)
