@@ -232,6 +232,10 @@ private:
             return fail(kExitPort, "serial port " + portName_ +
                                        " is busy: another program (the window, a terminal, another "
                                        "halden) has it open (" + detail + ")");
+        case OpenError::NotASerialLine:
+            // The detail says what it is instead (this terminal, a file, ...).
+            return fail(kExitPort, "refusing to use " + portName_ + " as the controller's port: " + detail +
+                                       "; name the serial adapter's port (ttyUSB0, ttyS0, ...)");
         case OpenError::PermissionDenied:
             // The detail names the group that owns the device.
             return fail(kExitPort, "no permission to open serial port " + portName_ +
@@ -927,7 +931,8 @@ private:
             DownloadImage probe;
             const DownloadImage::Result r = probe.Load(o_.file);
             if (r.status == DownloadImage::Status::FileError)
-                return fail(kExitFile, "cannot read the image " + o_.file + ": " + std::strerror(r.error));
+                return fail(kExitFile, "cannot read the image " + o_.file + ": " +
+                                           (r.reason.empty() ? std::string(std::strerror(r.error)) : r.reason));
             if (r.status == DownloadImage::Status::BadLength)
                 return fail(kExitFile, "the image " + o_.file + " must hold 1 to 1,048,575 bytes");
         }

@@ -329,6 +329,8 @@ TEST_F(CliWithSimulator, SilentControllerMissingAndBusyPorts)
     env.err = &e;
     EXPECT_EQ(RunCli({"get", "1", "--port", "/dev/halden-no-such-port"}, env), kExitPort);
     EXPECT_NE(e.str().find("does not exist"), std::string::npos) << e.str();
+    EXPECT_EQ(RunCli({"get", "1", "--port", "/dev/null"}, env), kExitPort);
+    EXPECT_NE(e.str().find("refusing to use /dev/null as the controller's port"), std::string::npos) << e.str();
     CSerial holder;
     ASSERT_TRUE(holder.OpenPort(device->PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
     EXPECT_EQ(RunCli({"get", "1", "--port", device->PortPath()}, env), kExitPort);
