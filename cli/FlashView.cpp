@@ -129,9 +129,9 @@ void FlashView::MessageBox(const std::string& text, const std::string& caption)
     say(GbkToUtf8(caption) + ": " + GbkToUtf8(text));
 }
 
-void FlashView::ShowFileError(const std::string& path, int error)
+void FlashView::ShowFileError(const std::string& path, int error, const std::string& reason)
 {
-    say("cannot read the image " + path + ": " + std::strerror(error));
+    say("cannot read the image " + path + ": " + (reason.empty() ? std::string(std::strerror(error)) : reason));
 }
 
 } // namespace pell::cli

@@ -33,7 +33,7 @@ public:
     void DownloadEnded(const DownloadResult& result) override;
     void ShowPowerCyclePrompt() override;
     void MessageBox(const std::string& text, const std::string& caption) override;
-    void ShowFileError(const std::string& path, int error) override;
+    void ShowFileError(const std::string& path, int error, const std::string& reason) override;
 
     // Set on every accepted block, on the boot loader's answer and at the end.
     Event& Progress() { return progress_; }

@@ -240,12 +240,13 @@ void CPellDownDlg::MessageBox(const std::string& text, const std::string& captio
     ShowMessage(this, text, caption);
 }
 
-void CPellDownDlg::ShowFileError(const std::string& path, int error)
+void CPellDownDlg::ShowFileError(const std::string& path, int error, const std::string& reason)
 {
     ShowMessageQ(this,
                  QStringLiteral("无法读取文件“%1”：%2")
                      .arg(FromCorePath(path),
-                          QString::fromLocal8Bit(std::strerror(error))),
+                          reason.empty() ? QString::fromLocal8Bit(std::strerror(error))
+                                         : QString::fromLocal8Bit(reason.c_str())),
                  QStringLiteral("提示"));
 }
 

@@ -74,7 +74,7 @@ private:
     void ClosePowerCyclePrompt() override;
     void ShowPowerCyclePrompt() override;
     void MessageBox(const std::string& text, const std::string& caption) override;
-    void ShowFileError(const std::string& path, int error) override;
+    void ShowFileError(const std::string& path, int error, const std::string& reason) override;
 
     void post(std::function<void()> fn);
     std::string imagePath() const;

@@ -103,7 +103,7 @@ DownloadSession::Toggle DownloadSession::start(const std::string& imagePath,
         return refuse(Toggle::BadLength, DownloadEnd::BadLength);
     }
     if (loaded.status != DownloadImage::Status::Loaded) {
-        view_.ShowFileError(imagePath, loaded.error);
+        view_.ShowFileError(imagePath, loaded.error, loaded.reason);
         return refuse(Toggle::FileError, DownloadEnd::ImageUnreadable, loaded.error);
     }
     {

@@ -83,9 +83,10 @@ public:
     virtual void ShowPowerCyclePrompt() = 0;
     // A message box with an OK button (texts in GBK).
     virtual void MessageBox(const std::string& text, const std::string& caption) = 0;
-    // The image file could not be opened or read (`error` is an errno value;
-    // `path` as given to ToggleDownload).
-    virtual void ShowFileError(const std::string& path, int error) = 0;
+    // The image file could not be opened or read (`error` is an errno value,
+    // `reason` the same in words, untranslated: "is not a regular file (a
+    // named pipe)"; `path` as given to ToggleDownload).
+    virtual void ShowFileError(const std::string& path, int error, const std::string& reason) = 0;
 };
 
 class DownloadSession : public IDownloadReceiver {

@@ -57,7 +57,7 @@ public:
     {
         std::fprintf(stderr, "message box: %s\n", text.c_str());
     }
-    void ShowFileError(const std::string& path, int error) override
+    void ShowFileError(const std::string& path, int error, const std::string&) override
     {
         std::fprintf(stderr, "file error %d: %s\n", error, path.c_str());
     }

@@ -165,6 +165,7 @@ TEST(DownloadStart, RefusesWithoutPortOrFileWithTheirBoxes)
     EXPECT_EQ(rig.view.lastFileError.load(), ENOENT);
     EXPECT_EQ(rig.session->OnDownloadButton(image.Dir(), ""), DownloadSession::Toggle::FileError);
     EXPECT_EQ(rig.view.fileErrors.load(), 2);
+    EXPECT_EQ(rig.view.FileReason(), "is not a regular file (a folder)") << "the box says what it is";
 
     EXPECT_FALSE(rig.session->IsDownloadActive());
     EXPECT_EQ(rig.session->State(), DownloadState::Idle);

@@ -89,10 +89,20 @@ void FakeDownloadView::MessageBox(const std::string& text, const std::string& ca
     boxes_.push_back({text, caption});
 }
 
-void FakeDownloadView::ShowFileError(const std::string&, int error)
+void FakeDownloadView::ShowFileError(const std::string&, int error, const std::string& reason)
 {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        lastFileReason = reason;
+    }
     lastFileError.store(error);
     ++fileErrors;
+}
+
+std::string FakeDownloadView::FileReason() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return lastFileReason;
 }
 
 std::string FakeDownloadView::Log() const

@@ -30,7 +30,7 @@ public:
     void ClosePowerCyclePrompt() override;
     void ShowPowerCyclePrompt() override;
     void MessageBox(const std::string& text, const std::string& caption) override;
-    void ShowFileError(const std::string& path, int error) override;
+    void ShowFileError(const std::string& path, int error, const std::string& reason) override;
     void BlockFailed(int block, BlockFailure kind) override;
     void DownloadEnded(const DownloadResult& result) override;
 
@@ -57,6 +57,8 @@ public:
     std::atomic<int> rates{0};
     std::atomic<int> fileErrors{0};
     std::atomic<int> lastFileError{0};
+    std::string lastFileReason; // under FileReason()'s lock
+    std::string FileReason() const;
     // Run inside ShowPowerCyclePrompt (the page's modal prompt), if set.
     std::function<void()> onPrompt;
 
