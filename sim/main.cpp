@@ -420,14 +420,14 @@ int main(int argc, char** argv)
         } else if (a == "--both" && i + 1 < argc) {
             opt.faults.bothFor.push_back(argv[++i]);
         } else if (a == "--late" && i + 1 < argc) {
-            const std::string spec = argv[++i];
-            const std::size_t eq = spec.rfind('=');
+            const std::string late = argv[++i];
+            const std::size_t eq = late.rfind('=');
             long ms = 0;
-            if (eq == std::string::npos || eq == 0 || !toInt(spec.c_str() + eq + 1, ms) || ms < 0) {
+            if (eq == std::string::npos || eq == 0 || !toInt(late.c_str() + eq + 1, ms) || ms < 0) {
                 std::fprintf(stderr, "halden-sim: --late wants CMD=MS\n%s", kUsage);
                 return 2;
             }
-            opt.faults.lateFor.emplace_back(spec.substr(0, eq), static_cast<int>(ms));
+            opt.faults.lateFor.emplace_back(late.substr(0, eq), static_cast<int>(ms));
         } else if (a == "--drop-report") {
             value(n);
             opt.faults.dropReportLines = static_cast<int>(n);
