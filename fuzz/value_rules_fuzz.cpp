@@ -36,8 +36,24 @@ long long leadingNumber(std::string_view v)
 
 void checkRules(std::string_view value)
 {
-    // A text value ends at its first line break and holds at most 99 bytes.
-    FUZZ_CHECK(TextRuleValue(value) == value.substr(0, value.find_first_of("\r\n")).substr(0, 99));
+    // A text value ends at its first line break and holds at most 99 bytes,
+    // cut where no double-byte character (lead byte 0x81 to 0xFE and the
+    // byte after it) is split.
+    const std::string_view line = value.substr(0, value.find_first_of("\r\n"));
+    std::size_t cut = line.size();
+    if (cut > 99) {
+        std::size_t at = 0;
+        while (at < line.size()) {
+            const auto b = static_cast<unsigned char>(line[at]);
+            const std::size_t step = b >= 0x81 && b <= 0xFE && at + 1 < line.size() ? 2 : 1;
+            if (at + step > 99)
+                break;
+            at += step;
+        }
+        cut = at;
+    }
+    FUZZ_CHECK(TextRuleValue(value) == line.substr(0, cut));
+    FUZZ_CHECK(cut == line.size() || cut == 99 || cut == 98);
 
     const int digit = DigitRuleIndex(value);
     FUZZ_CHECK(digit == (value.empty() ? -'0' : static_cast<unsigned char>(value[0]) - '0'));
