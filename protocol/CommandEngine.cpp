@@ -189,8 +189,12 @@ void CommandEngine::waitForReply(int timeoutMs)
     // The time-out runs from the command, or from the last byte received
     // while the reply keeps arriving (a long report on a slow line), but
     // never beyond kArrivingStretch time-outs in all.
+    // The first wait is always begun, even when the reply has already come
+    // (the event is set then and it ends at once): one wait per command on
+    // the clock, however the reply raced the wait.
     const int64_t start = clock_.nowMs();
     const int64_t limit = start + static_cast<int64_t>(timeoutMs) * kArrivingStretch;
+    clock_.waitFor(replyEvent_, timeoutMs);
     for (;;) {
         int64_t deadline;
         {
