@@ -75,15 +75,6 @@ std::string labelList(const std::vector<int>& ids)
 
 } // namespace
 
-void KnownParams::SetAll(bool known)
-{
-    std::lock_guard<std::mutex> lock(m_);
-    if (known)
-        known_.set();
-    else
-        known_.reset();
-}
-
 void KnownParams::Set(int id, bool known)
 {
     if (id < kFirstParamId || id > kLastParamId)
@@ -108,27 +99,6 @@ std::vector<int> KnownParams::Unknown() const
         if (!known_.test(static_cast<std::size_t>(id - kFirstParamId)))
             ids.push_back(id);
     return ids;
-}
-
-const CommandOutcome* JobResult::Find(int id) const
-{
-    for (const CommandOutcome& c : commands)
-        if (c.id == id)
-            return &c;
-    return nullptr;
-}
-
-bool JobResult::AllConfirmed() const
-{
-    return FirstFailure() == nullptr;
-}
-
-const CommandOutcome* JobResult::FirstFailure() const
-{
-    for (const CommandOutcome& c : commands)
-        if (!c.Confirmed())
-            return &c;
-    return nullptr;
 }
 
 const CommandOutcome& JobContext::keep(CommandOutcome outcome)

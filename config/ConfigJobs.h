@@ -27,7 +27,6 @@ constexpr int kLastParamId = 144;
 // is never sent or saved. Any thread.
 class KnownParams {
 public:
-    void SetAll(bool known);
     void Set(int id, bool known);
     bool Known(int id) const;
     // The configurable ids not known, ascending.

@@ -99,8 +99,6 @@ void ConfigWorker::runJob()
     if (request != nullptr)
         request->Clear();
     ctx.result.stopped = thread_.Stopping();
-    if (jobEnded_)
-        jobEnded_(ctx.result);
     {
         std::lock_guard<std::mutex> lock(resultMutex_);
         lastResult_ = std::move(ctx.result);

@@ -42,10 +42,6 @@ public:
     int JobsRun() const { return jobsRun_.load(std::memory_order_acquire); }
     // What the job that ended last did; kept before JobsRun() counts it.
     JobResult LastResult() const;
-    // Called on the worker with each job's result as the job ends, before
-    // the page is set idle. Set before Start.
-    using JobEnded = std::function<void(const JobResult& result)>;
-    void SetJobEnded(JobEnded observer) { jobEnded_ = std::move(observer); }
     // Times the worker went to sleep for lack of work (tests).
     int Sleeps() const { return sleeps_.load(std::memory_order_acquire); }
 
@@ -88,7 +84,6 @@ private:
     CommandEngine& engine_;
     std::function<void(int)> setControlState_;
     JobStarted jobStarted_;
-    JobEnded jobEnded_;
     mutable std::mutex resultMutex_;
     JobResult lastResult_;
     KnownParams known_;

@@ -53,13 +53,6 @@ struct JobResult {
     std::string exportFailure; // the box text of a failed export (GBK); empty when none failed
     // The worker stopped while the job ran: what it did not do is not done.
     bool stopped = false;
-
-    // The first command of `id` in the job, or nullptr.
-    const CommandOutcome* Find(int id) const;
-    // Whether every command sent was confirmed (true when none was sent).
-    bool AllConfirmed() const;
-    // The first command not confirmed, or nullptr.
-    const CommandOutcome* FirstFailure() const;
 };
 
 } // namespace pell
