@@ -1,7 +1,9 @@
 #include "app/CPellToolApp.h"
 
 #include "app/CPellToolDlg.h"
+#include "common/GbkText.h"
 
+#include <QMessageBox>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -71,6 +73,15 @@ void CPellToolApp::watchTerminationSignals()
 
 int CPellToolApp::InitInstance()
 {
+    // Every caption, reply and file of the system is code page 936: without
+    // the system's converter the window would show and send garbage.
+    if (!GbkConverterWorks()) {
+        QMessageBox::critical(nullptr, QStringLiteral("Halden TOOL"),
+                              QStringLiteral("无法启动：本系统缺少代码页 936 (GBK) 的文字转换，"
+                                             "中文无法正确显示和发送。\n"
+                                             "Cannot start: this system cannot convert code page 936 (GBK)."));
+        return 1;
+    }
     CPellToolDlg dlg;
     dlg.OnInitDialog();
     if (!g_terminating) // told to stop while a start-up message was shown

@@ -53,13 +53,13 @@ CDebug::CDebug(QWidget* parent, CSerial& port)
 }
 
 CDebug::CDebug(QWidget* parent, std::unique_ptr<ITerminalPort> ownPort)
-    : DialogPage(135, parent), ownPort_(std::move(ownPort)), terminal_(*ownPort_), decoder_("GBK")
+    : DialogPage(135, parent), ownPort_(std::move(ownPort)), terminal_(*ownPort_)
 {
     wire();
 }
 
 CDebug::CDebug(QWidget* parent, ITerminalPort& port)
-    : DialogPage(135, parent), terminal_(port), decoder_("GBK")
+    : DialogPage(135, parent), terminal_(port)
 {
     wire();
 }
@@ -174,13 +174,11 @@ void CDebug::OnReceiveUpdate()
         ++refreshes_;
         QString text;
         if (up.replace)
-            decoder_ = QStringDecoder("GBK"); // a new generation decodes from a clean state
+            decoder_.Reset(); // a new generation decodes from a clean state
         if (up.hex)
             text = QString::fromLatin1(up.text.data(), static_cast<qsizetype>(up.text.size()));
-        else if (decoder_.isValid())
-            text = decoder_.decode(QByteArrayView(up.text.data(), static_cast<qsizetype>(up.text.size())));
         else
-            text = QString::fromLatin1(up.text.data(), static_cast<qsizetype>(up.text.size()));
+            text = decoder_.Decode(up.text);
         if (up.replace) {
             display_->setPlainText(text);
         } else {
@@ -259,7 +257,13 @@ void CDebug::showParseResult(HexParse result)
 
 void CDebug::OnEnChangeSendText()
 {
-    showParseResult(terminal_.SetSendText(ToGbk(sendText_->text())));
+    const QString text = sendText_->text();
+    const HexParse result = terminal_.SetSendText(ToGbk(text));
+    // A character GBK lacks would go out as '?'.
+    if (result == HexParse::Ok && !terminal_.HexSend() && !ToGbkExact(text))
+        showParseResult(HexParse::InvalidCharacter);
+    else
+        showParseResult(result);
 }
 
 void CDebug::OnBnClickedHexSend()

@@ -9,11 +9,11 @@
 // appended unless the store started a new generation.
 #include "debug/DebugTerminal.h"
 #include "ui/DialogPage.h"
+#include "ui/Gbk.h"
 #include "ui/PageHooks.h"
 #include "serial/CSerial.h"
 
 #include <QElapsedTimer>
-#include <QStringDecoder>
 #include <QTimer>
 
 #include <functional>
@@ -90,7 +90,7 @@ private:
     std::unique_ptr<ITerminalPort> ownPort_;
     DebugTerminal terminal_;
     DisplayCursor cursor_;
-    QStringDecoder decoder_;
+    GbkStreamDecoder decoder_;
     QTimer refreshTimer_;
     QTimer sendTimer_; // timer 151
     QElapsedTimer sinceRefresh_;

@@ -172,14 +172,20 @@ void ParamPage::ApplyValue(QWidget* control, const Binding& b, const std::string
 
 std::optional<std::string> ParamPage::ReadValue(const QWidget* control, const Binding& b)
 {
-    if (auto* edit = qobject_cast<const QLineEdit*>(control))
-        return TextRuleValue(ToGbk(edit->text()));
+    // A typed character GBK lacks makes no value: it would reach the
+    // controller as '?'. The write passes over the control.
+    if (auto* edit = qobject_cast<const QLineEdit*>(control)) {
+        const auto gbk = ToGbkExact(edit->text());
+        return gbk ? std::optional(TextRuleValue(*gbk)) : std::nullopt;
+    }
     auto* combo = qobject_cast<const QComboBox*>(control);
     if (!combo)
         return std::nullopt;
     switch (b.rule) {
-    case ValueRule::Text:
-        return TextRuleValue(ToGbk(combo->currentText()));
+    case ValueRule::Text: {
+        const auto gbk = ToGbkExact(combo->currentText());
+        return gbk ? std::optional(TextRuleValue(*gbk)) : std::nullopt;
+    }
     case ValueRule::Digit:
         return DigitRuleValue(combo->currentIndex());
     case ValueRule::Number:

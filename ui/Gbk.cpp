@@ -1,26 +1,54 @@
 #include "ui/Gbk.h"
 
+#include "common/GbkText.h"
+
 #include <QFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace pell::ui {
 
 QString FromGbk(std::string_view bytes)
 {
-    QStringDecoder decoder("GBK");
-    if (!decoder.isValid())
-        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    const std::string utf8 = GbkToUtf8(bytes);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+std::optional<std::string> ToGbkExact(const QString& text)
+{
+    std::string gbk;
+    if (!Utf8ToGbk(text.toStdString(), gbk))
+        return std::nullopt;
+    return gbk;
 }
 
 std::string ToGbk(const QString& text)
 {
-    QStringEncoder encoder("GBK");
-    if (!encoder.isValid())
-        return text.toLatin1().toStdString();
-    QByteArray bytes = encoder.encode(text);
-    return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    if (auto gbk = ToGbkExact(text))
+        return *gbk;
+    // Character by character, so that only what GBK lacks is lost.
+    std::string out;
+    for (const char32_t c : text.toUcs4()) {
+        std::string one;
+        out += Utf8ToGbk(QString::fromUcs4(&c, 1).toStdString(), one) ? one : std::string("?");
+    }
+    return out;
+}
+
+QString GbkStreamDecoder::Decode(std::string_view bytes)
+{
+    pending_.append(bytes);
+    // Where the last whole character ends: a byte below 0x80 stands alone,
+    // a lead byte (0x81 to 0xFE) takes the next one with it.
+    std::size_t whole = 0;
+    while (whole < pending_.size()) {
+        const auto c = static_cast<unsigned char>(pending_[whole]);
+        const std::size_t length = (c >= 0x81 && c <= 0xFE) ? 2 : 1;
+        if (whole + length > pending_.size())
+            break;
+        whole += length;
+    }
+    const QString text = FromGbk(std::string_view(pending_).substr(0, whole));
+    pending_.erase(0, whole);
+    return text;
 }
 
 std::string CorePath(const QString& path)

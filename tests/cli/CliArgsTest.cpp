@@ -1,6 +1,5 @@
 // halden's command line and its terminal texts: what is accepted, what is
-// refused with which message, the help pages, UTF-8 against code page 936
-// and the JSON strings.
+// refused with which message, the help pages and the JSON strings.
 #include "cli/CliArgs.h"
 #include "cli/CliRunner.h"
 #include "cli/CliText.h"
@@ -95,21 +94,6 @@ TEST(CliArgs, HelpPagesAndUsageStatus)
     EXPECT_EQ(out.str(), HelpText(Verb::Diff));
     EXPECT_EQ(RunCli({"diff"}, env), kExitUsage);
     EXPECT_NE(err.str().find("halden: usage: halden diff FILE"), std::string::npos) << err.str();
-}
-
-TEST(CliText, Utf8AgainstCodePage936)
-{
-    const std::string gbk = "\xC9\xE8\xD6\xC3\xB3\xC9\xB9\xA6"; // 设置成功
-    EXPECT_EQ(GbkToUtf8(gbk), "设置成功");
-    std::string back;
-    ASSERT_TRUE(Utf8ToGbk("设置成功 ok", back));
-    EXPECT_EQ(back, gbk + " ok");
-    // Not UTF-8, and a character code page 936 lacks: refused, nothing kept.
-    EXPECT_FALSE(Utf8ToGbk("\xC9\xE8", back));
-    EXPECT_TRUE(back.empty());
-    EXPECT_FALSE(Utf8ToGbk("\xF0\x9F\x98\x80", back));
-    // Bytes that are no GBK character are shown, not dropped.
-    EXPECT_EQ(GbkToUtf8("a\xFF" "b\x81"), "a\\xFFb\\x81");
 }
 
 TEST(CliText, JsonStrings)

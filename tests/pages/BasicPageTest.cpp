@@ -212,6 +212,12 @@ TEST_F(BasicPage, TextRuleKeepsBytesAndCutsWhatTheControllerCannotHold)
     Edit(1041)->setText(QString(99, QLatin1Char('9')));
     EXPECT_TRUE(GetPageValue(1, back));
     EXPECT_EQ(back, std::string(99, '9'));
+    // A typed character GBK lacks makes no value (it would go out as '?').
+    Edit(1041)->setText(QStringLiteral("ab\U0001F600"));
+    EXPECT_FALSE(GetPageValue(1, back));
+    Edit(1041)->setText(QStringLiteral("测试"));
+    EXPECT_TRUE(GetPageValue(1, back));
+    EXPECT_EQ(back, "\xB2\xE2\xCA\xD4");
 }
 
 TEST_F(BasicPage, DebugLevelFollowsTableA)
