@@ -9,7 +9,6 @@
 #include "pages/CPellCfgDevDlg.h"
 #include "pages/PageMap.h"
 #include "pages/PageRouter.h"
-#include "tests/support/PtyPair.h"
 #include "tests/support/QtWait.h"
 
 #include <QApplication>

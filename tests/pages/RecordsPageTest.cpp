@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include <filesystem>
@@ -38,15 +39,13 @@ protected:
         g_boxes.clear();
         SetMessageHook(recordBox);
         page = std::make_unique<CPellCfgRcdDlg>();
-        std::string pattern = (std::filesystem::temp_directory_path() / "records-page-XXXXXX").string();
-        dir = ::mkdtemp(pattern.data());
+        ASSERT_TRUE(temp.isValid());
+        dir = std::filesystem::path(temp.path().toStdU16String());
     }
     void TearDown() override
     {
         page.reset();
         SetMessageHook(nullptr);
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 
     // What job 13 does with a reply, and its end.
@@ -59,6 +58,7 @@ protected:
     bool buttonsEnabled() const { return page->QueryButton()->isEnabled() && page->SaveButton()->isEnabled(); }
 
     std::unique_ptr<CPellCfgRcdDlg> page;
+    QTemporaryDir temp;
     std::filesystem::path dir;
 };
 

@@ -2,6 +2,7 @@
 // Test helpers: a pseudo-terminal pair standing in for a serial line, and
 // waiting on a condition with a deadline.
 #include "tests/support/PtyLine.h"
+#include "tests/support/Wait.h"
 
 #include <chrono>
 #include <functional>
@@ -46,9 +47,5 @@ private:
     int slave_ = -1;
     std::string slavePath_;
 };
-
-// Polls `condition` until it holds or `timeout` passes; true when it held.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
 
 } // namespace pell::test

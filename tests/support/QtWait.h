@@ -1,7 +1,7 @@
 #pragma once
 // Waiting in GUI tests: the condition is polled while the UI thread keeps
 // processing its events (queued calls from workers, timers), up to a deadline.
-#include "tests/support/PtyPair.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 
