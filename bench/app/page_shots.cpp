@@ -2,27 +2,39 @@
 // the simulated controller, and checks that each page fits its frame: no
 // control reaches past the page, no caption is wider than its control.
 //
-//   page_shots OUTPUT_FOLDER
+//   page_shots OUTPUT_FOLDER [--port PORT [--edit]]
 //
 // Run it on a real (virtual) screen so fonts render as on a desktop:
-// scripts/screenshots does that under Xvfb. Exit status 1 when something
-// is clipped (the lines name page and control), 2 when the read-back fails.
+// scripts/screenshots does that under Xvfb. Without --port it plays the
+// controller itself (a simulator in the process); with --port it talks to
+// a controller on that port (on Windows, under Wine, a COM port with the
+// simulator behind it: scripts/test-windows). --edit then changes one
+// value (the administrator's number) and saves the parameters, so that
+// the far end can check exactly one command went out. Exit status 1 when
+// something is clipped (the lines name page and control), 2 when the
+// read-back or the save fails.
 #include "app/CPellToolDlg.h"
 #include "config/CPellCfgDlg.h"
 #include "config/ConfigTexts.h"
+#include "ui/DialogPage.h"
+#ifndef _WIN32
 #include "sim/Simulator.h"
+#endif
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QThread>
 #include <QTreeWidget>
 
 #include <cstdio>
 #include <functional>
+#include <memory>
+#include <string>
 #include <utility>
 
 using namespace pell;
@@ -102,31 +114,59 @@ const char* treeName(int templateId)
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: page_shots OUTPUT_FOLDER\n");
+    QString out;
+    std::string path;
+    bool edit = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--port" && i + 1 < argc)
+            path = argv[++i];
+        else if (arg == "--edit")
+            edit = true;
+        else if (out.isEmpty() && !arg.empty() && arg[0] != '-')
+            out = QString::fromLocal8Bit(argv[i]);
+        else
+            out.clear(), i = argc;
+    }
+    if (out.isEmpty() || (edit && path.empty())) {
+        std::fprintf(stderr, "usage: page_shots OUTPUT_FOLDER [--port PORT [--edit]]\n");
         return 2;
     }
-    const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
 
-    sim::Options options;
-    options.loaderWindowMs = 100;
-    options.restartDelayMs = 10;
-    sim::Simulator device(options);
-    if (!device.Start()) {
-        std::fprintf(stderr, "page_shots: the simulated controller did not start\n");
+#ifndef _WIN32
+    std::unique_ptr<sim::Simulator> device;
+    if (path.empty()) {
+        sim::Options options;
+        options.loaderWindowMs = 100;
+        options.restartDelayMs = 10;
+        device = std::make_unique<sim::Simulator>(options);
+        if (!device->Start()) {
+            std::fprintf(stderr, "page_shots: the simulated controller did not start\n");
+            return 2;
+        }
+        path = device->PortPath();
+    }
+#else
+    if (path.empty()) {
+        std::fprintf(stderr, "page_shots: name the controller's port with --port\n");
         return 2;
     }
-    const std::string path = device.PortPath();
+#endif
     CPellToolDlg window([path] { return std::vector<std::string>{path}; });
     if (!window.OnInitDialog())
         return 2;
     window.show();
 
-    // Read back: reload, power the controller up, wait for the job's end.
+    // Read back: reload, power the controller up (the simulator of the
+    // process; one on a port powers up on the tool's handshake), wait for
+    // the job's end.
     auto* config = qobject_cast<CPellCfgDlg*>(window.Page(132));
     config->Button(1030)->click();
-    device.PowerOn();
+#ifndef _WIN32
+    if (device)
+        device->PowerOn();
+#endif
     const bool loaded = waitFor([&] {
         return config->Log().Text().find(configtext::kLoadOk) != std::string::npos &&
                config->JobState() == kJobIdle;
@@ -160,6 +200,31 @@ int main(int argc, char** argv)
     }
     std::printf("page_shots: %d pages in %s, %d clipped\n", static_cast<int>(std::size(pages)),
                 qPrintable(out), bad);
-    device.Stop();
+
+    if (edit) {
+        // One edit on the basic page, then "保存参数": only that value goes out.
+        auto* basic = dynamic_cast<DialogPage*>(window.Page(133));
+        auto* admin = basic ? basic->ControlAs<QLineEdit>(1054) : nullptr;
+        if (!admin) {
+            std::fprintf(stderr, "page_shots: no administrator's number on the basic page\n");
+            return 2;
+        }
+        admin->setText(QStringLiteral("13912340000"));
+        const std::size_t before = config->Log().Text().size();
+        config->Button(1031)->click();
+        const bool saved = waitFor([&] {
+            return config->Log().Text().find(configtext::kSetOk, before) != std::string::npos &&
+                   config->JobState() == kJobIdle;
+        }, 60000);
+        if (!saved) {
+            std::fprintf(stderr, "page_shots: the save did not confirm\n");
+            return 2;
+        }
+        std::printf("page_shots: one edit saved\n");
+    }
+#ifndef _WIN32
+    if (device)
+        device->Stop();
+#endif
     return bad == 0 ? 0 : 1;
 }
