@@ -48,6 +48,9 @@ CPellCfgRcdDlg::CPellCfgRcdDlg(QWidget* parent)
     list_->setColumnCount(kRecordColumns);
     list_->setHeaderLabels(headings);
     list_->setUniformRowHeights(true);
+    // The style's smallest section (wider than 40 pixels with some fonts
+    // and styles, Windows among them) must not override the widths.
+    list_->header()->setMinimumSectionSize(20);
     for (int i = 0; i < kRecordColumns; ++i) {
         list_->setColumnWidth(i, kColumns[i].width);
         list_->headerItem()->setTextAlignment(i, Qt::AlignLeft | Qt::AlignVCenter);

@@ -499,7 +499,7 @@ TEST_F(BasicPage, ManualTimeTheClockCannotHoldMakesNoRequest)
     std::optional<std::string> savedTz;
     if (const char* tz = std::getenv("TZ"))
         savedTz = tz;
-    setenv("TZ", "CST-8", 1);
+    qputenv("TZ", "CST-8");
     tzset();
     page->ClockSource()->setCurrentIndex(1);
     emit page->ClockSource()->activated(1);
@@ -526,9 +526,9 @@ TEST_F(BasicPage, ManualTimeTheClockCannotHoldMakesNoRequest)
     EXPECT_NE(page->DatePicker()->date().year(), 3001);
 
     if (savedTz)
-        setenv("TZ", savedTz->c_str(), 1);
+        qputenv("TZ", savedTz->c_str());
     else
-        unsetenv("TZ");
+        qunsetenv("TZ");
     tzset();
 }
 
