@@ -209,6 +209,20 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "page_shots: no administrator's number on the basic page\n");
             return 2;
         }
+        // Where a user clicks for it, in the window's coordinates, for a
+        // script that drives the program itself with the same fonts.
+        const auto at = [&](const char* what, const QWidget* w, QPoint centre) {
+            const QPoint p = w->mapTo(&window, centre);
+            std::printf("page_shots: %s at %d %d\n", what, p.x(), p.y());
+        };
+        for (const char* item : {"参数配置", "基本设置"}) {
+            auto found = window.Tree()->findItems(QString::fromUtf8(item), Qt::MatchExactly | Qt::MatchRecursive);
+            if (!found.isEmpty())
+                at(item, window.Tree()->viewport(), window.Tree()->visualItemRect(found.first()).center());
+        }
+        at("1030", config->Button(1030), config->Button(1030)->rect().center());
+        at("1031", config->Button(1031), config->Button(1031)->rect().center());
+        at("1054", admin, admin->rect().center());
         admin->setText(QStringLiteral("13912340000"));
         const std::size_t before = config->Log().Text().size();
         config->Button(1031)->click();
