@@ -278,13 +278,23 @@ namespace {
 
 std::string systemText(DWORD err)
 {
-    char* text = nullptr;
-    DWORD n = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, err, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string reason = n && text ? std::string(text, n) : "error " + std::to_string(err);
+    // In UTF-8 like the paths beside it: the system's own words, in its
+    // language, whatever the ANSI code page.
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                                     nullptr, err, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string reason;
+    if (n && text) {
+        const int m = ::WideCharToMultiByte(CP_UTF8, 0, text, int(n), nullptr, 0, nullptr, nullptr);
+        reason.resize(static_cast<std::size_t>(m > 0 ? m : 0));
+        if (m > 0)
+            ::WideCharToMultiByte(CP_UTF8, 0, text, int(n), reason.data(), m, nullptr, nullptr);
+    }
     if (text)
         ::LocalFree(text);
+    if (reason.empty())
+        reason = "error " + std::to_string(err);
     while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' || reason.back() == ' '))
         reason.pop_back();
     return reason;

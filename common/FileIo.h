@@ -3,7 +3,9 @@
 // files, answer tables, firmware images, exports, saved logs). Paths are in
 // the file system's own encoding; on Windows they are UTF-8 (the window and
 // the command line give them so), see NativePath. The error texts name the
-// path and the reason ("<path>: <reason>"), the reason untranslated.
+// path and the reason ("<path>: <reason>"), in the paths' encoding: the C
+// library's untranslated reason here, the system's own words in UTF-8 on
+// Windows.
 //
 // Only regular files are read or replaced. A named pipe, a device or a
 // folder is refused at once, without waiting: a pipe that nobody writes

@@ -1,5 +1,6 @@
 #include "common/GbkText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #ifdef _WIN32
@@ -179,6 +180,23 @@ bool Utf8ToGbk(std::string_view utf8, std::string& out)
 }
 
 #endif
+
+std::string Utf8ToGbkLossy(std::string_view utf8)
+{
+    std::string out;
+    if (Utf8ToGbk(utf8, out))
+        return out;
+    // Character by character, so that only what GBK lacks is lost.
+    while (!utf8.empty()) {
+        const auto lead = static_cast<unsigned char>(utf8.front());
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        length = std::min(length, utf8.size());
+        std::string one;
+        out += Utf8ToGbk(utf8.substr(0, length), one) ? one : std::string("?");
+        utf8.remove_prefix(length);
+    }
+    return out;
+}
 
 bool GbkConverterWorks()
 {

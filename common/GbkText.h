@@ -16,6 +16,10 @@ std::string GbkToUtf8(std::string_view gbk);
 // the text is no valid UTF-8 or holds a character GBK lacks.
 bool Utf8ToGbk(std::string_view utf8, std::string& out);
 
+// UTF-8 as GBK with '?' for each character GBK lacks (and each byte that
+// starts no UTF-8 character): for texts that are only shown.
+std::string Utf8ToGbkLossy(std::string_view utf8);
+
 // Whether this system can convert code page 936 at all (a C library
 // without its GBK module, a Windows without the code page cannot). Without
 // it every Chinese text would be garbled, so a program checks at start.

@@ -315,7 +315,7 @@ void CPellCfgDlg::OnBnClickedSaveToFile()
     std::string error;
     // Replaced whole or not at all: a failed write leaves the old file.
     if (!WriteFileAtomically(CorePath(path), text, &error)) {
-        ShowMessage(this, configtext::kSaveFailed + ToGbk(QString::fromLocal8Bit(error)));
+        ShowMessage(this, configtext::kSaveFailed + ToGbk(FromCorePath(error)));
         return;
     }
     std::string saved = configtext::kSaved;
@@ -346,7 +346,7 @@ void CPellCfgDlg::OnBnClickedConfigureFromFile()
         ShowMessage(this, configtext::kSelectFileFirst);
         return;
     case ConfigFileRead::Failed:
-        ShowMessage(this, configtext::kReadFailed + ToGbk(QString::fromLocal8Bit(error)));
+        ShowMessage(this, configtext::kReadFailed + ToGbk(FromCorePath(error)));
         return;
     }
     // Nothing of the file reaches the table while a job runs or a download

@@ -246,7 +246,7 @@ void CPellDownDlg::ShowFileError(const std::string& path, int error, const std::
                  QStringLiteral("无法读取文件“%1”：%2")
                      .arg(FromCorePath(path),
                           reason.empty() ? QString::fromLocal8Bit(std::strerror(error))
-                                         : QString::fromLocal8Bit(reason.c_str())),
+                                         : FromCorePath(reason)),
                  QStringLiteral("提示"));
 }
 

@@ -1,6 +1,7 @@
 #include "pages/HistoryRecords.h"
 
 #include "common/FileIo.h"
+#include "common/GbkText.h"
 
 #include <cstring>
 
@@ -200,7 +201,7 @@ bool HistoryRecords::WriteRecordFile(const std::string& path, const std::string&
     message = recordtext::kSaveFailed;
     message += shownPath.empty() ? path : shownPath;
     message += "\r\n";
-    message += reason;
+    message += Utf8ToGbkLossy(reason); // the system's words (UTF-8 on Windows)
     return false;
 }
 

@@ -22,15 +22,7 @@ std::optional<std::string> ToGbkExact(const QString& text)
 
 std::string ToGbk(const QString& text)
 {
-    if (auto gbk = ToGbkExact(text))
-        return *gbk;
-    // Character by character, so that only what GBK lacks is lost.
-    std::string out;
-    for (const char32_t c : text.toUcs4()) {
-        std::string one;
-        out += Utf8ToGbk(QString::fromUcs4(&c, 1).toStdString(), one) ? one : std::string("?");
-    }
-    return out;
+    return Utf8ToGbkLossy(text.toStdString());
 }
 
 QString GbkStreamDecoder::Decode(std::string_view bytes)

@@ -50,4 +50,16 @@ TEST(GbkText, WhatCannotBeConvertedIsShownOrRefused)
     }
 }
 
+TEST(GbkText, ShownTextsLoseOnlyWhatGbkLacks)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"下载 ok", "\xCF\xC2\xD4\xD8 ok"},
+        {"下\xF0\x9F\x98\x80载", "\xCF\xC2?\xD4\xD8"}, // a character GBK lacks
+        {"a\xC9", "a?"},                                   // a cut UTF-8 character
+        {"\x80x", "?x"},                                   // a byte that starts none
+    };
+    for (const auto& [utf8, gbk] : cases)
+        EXPECT_EQ(Utf8ToGbkLossy(utf8), gbk) << utf8;
+}
+
 } // namespace

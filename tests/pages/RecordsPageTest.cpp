@@ -180,6 +180,11 @@ TEST_F(RecordsPage, SavingBeforeAnyQueryAfterOneAndToAPathThatCannotBeWritten)
     const QString reason = QStringLiteral("No such file");
 #endif
     EXPECT_TRUE(g_boxes[1].first.contains(reason, Qt::CaseInsensitive)) << g_boxes[1].first.toStdString();
+    // A folder with a Chinese name: the box shows the name as it is.
+    const std::filesystem::path missing = dir / std::u8string(u8"不在 这里") / "x.csv";
+    page->SaveTo(QString::fromStdU16String(missing.u16string()));
+    ASSERT_EQ(g_boxes.size(), 3u);
+    EXPECT_TRUE(g_boxes[2].first.contains(QStringLiteral("不在 这里"))) << g_boxes[2].first.toStdString();
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
 }
 
