@@ -54,6 +54,16 @@ std::string gbkCharacter(std::string_view gbk, std::size_t& used)
 
 std::string GbkToUtf8(std::string_view gbk)
 {
+    // The whole text at once when it is all GBK (the usual case, and the
+    // debug terminal's long texts), else character by character.
+    if (!gbk.empty() && gbk.size() < 0x40000000) {
+        const int n = ::MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(), int(gbk.size()), nullptr, 0);
+        if (n > 0) {
+            std::wstring wide(static_cast<std::size_t>(n), L'\0');
+            ::MultiByteToWideChar(kGbk, MB_ERR_INVALID_CHARS, gbk.data(), int(gbk.size()), wide.data(), n);
+            return wideToUtf8(wide.data(), n);
+        }
+    }
     std::string out;
     while (!gbk.empty()) {
         const auto c = static_cast<unsigned char>(gbk.front());
