@@ -39,11 +39,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     std::string gbk;
     if (Utf8ToGbk(input, gbk)) {
         FUZZ_CHECK(gbk.empty() == input.empty());
-        FUZZ_CHECK(Utf8ToGbkLossy(input) == gbk);
+        FUZZ_CHECK(pell::Utf8ToGbkLossy(input) == gbk);
     }
     // A shown text is never longer than twice the input (at most two GBK
     // bytes for every UTF-8 character, one '?' for every byte otherwise).
-    const std::string lossy = Utf8ToGbkLossy(input);
+    const std::string lossy = pell::Utf8ToGbkLossy(input);
     FUZZ_CHECK(lossy.size() <= 2 * input.size());
     const std::string json = JsonString(shown);
     FUZZ_CHECK(json.size() >= 2 && json.front() == '"' && json.back() == '"');
