@@ -258,9 +258,10 @@ void CDebug::showParseResult(HexParse result)
 void CDebug::OnEnChangeSendText()
 {
     const QString text = sendText_->text();
-    const HexParse result = terminal_.SetSendText(ToGbk(text));
+    const std::optional<std::string> exact = ToGbkExact(text);
+    const HexParse result = terminal_.SetSendText(exact ? *exact : ToGbk(text));
     // A character GBK lacks would go out as '?'.
-    if (result == HexParse::Ok && !terminal_.HexSend() && !ToGbkExact(text))
+    if (result == HexParse::Ok && !exact && !terminal_.HexSend())
         showParseResult(HexParse::InvalidCharacter);
     else
         showParseResult(result);
