@@ -89,6 +89,13 @@ TEST(DebugPage, ControlsDriveTheTerminal)
     EXPECT_EQ(received->text(), "R:0");
     EXPECT_EQ(page.ControlAs<QLineEdit>(1078)->text(), "S:0");
 
+    // Typed text: a character GBK lacks would go out as '?', so it is named.
+    sendText->setText(QStringLiteral("ok\U0001F600"));
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes.back(), FromGbk(terminaltext::kInvalidCharacter));
+    sendText->clear();
+    g_boxes.clear();
+
     // Typed hex: a bad character is refused with its box.
     page.ControlAs<QCheckBox>(1074)->click();
     EXPECT_FALSE(page.ControlAs<QCheckBox>(1075)->isEnabled());
