@@ -10,15 +10,6 @@ namespace pell::ui {
 
 CPellCfgCntDlg::CPellCfgCntDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
 {
-    // Per counter: mode (digit), coefficient, storage interval, use (digit).
-    static const Binding kBindings[] = {
-        {81, ValueRule::Digit}, {82, ValueRule::Text}, {83, ValueRule::Text}, {84, ValueRule::Digit},
-        {85, ValueRule::Digit}, {86, ValueRule::Text}, {87, ValueRule::Text}, {88, ValueRule::Digit},
-        {89, ValueRule::Digit}, {90, ValueRule::Text}, {91, ValueRule::Text}, {92, ValueRule::Digit},
-        {93, ValueRule::Digit}, {94, ValueRule::Text}, {95, ValueRule::Text}, {96, ValueRule::Digit},
-    };
-    SetBindings(kBindings);
-
     for (int n = 0; n < kCounters; ++n) {
         mode_[n] = ControlAs<QComboBox>(kModeIds[n]);
         use_[n] = ControlAs<QComboBox>(kUseIds[n]);

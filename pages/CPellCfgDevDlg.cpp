@@ -11,29 +11,8 @@
 
 namespace pell::ui {
 
-namespace {
-
-using basicpage::DebugLevelLabels;
-using basicpage::OnOffLabels;
-
-} // namespace
-
 CPellCfgDevDlg::CPellCfgDevDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
 {
-    static const Binding kBindings[] = {
-        {0, ValueRule::Text},
-        {1, ValueRule::Text},
-        {2, ValueRule::Text},
-        {3, ValueRule::Label, &DebugLevelLabels()},
-        {4, ValueRule::Text},
-        {5, ValueRule::Text},
-        {6, ValueRule::Text},
-        {127, ValueRule::Label, &OnOffLabels()},
-        {128, ValueRule::Label, &OnOffLabels()},
-        {129, ValueRule::Label, &OnOffLabels()},
-    };
-    SetBindings(kBindings);
-
     clockSource_ = ControlAs<QComboBox>(1099);
     weekday_ = ControlAs<QComboBox>(1104);
     datePicker_ = ControlAs<QDateEdit>(1102);

@@ -11,16 +11,6 @@ using namespace modbuspage;
 
 CPellCfgModbusDlg::CPellCfgModbusDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
 {
-    static const Binding kBindings[] = {
-        {138, ValueRule::Label, &WorkModeLabels()},
-        {139, ValueRule::Text},
-        {140, ValueRule::Label, &AnalogLabels()},
-        {141, ValueRule::Label, &AnalogLabels()},
-        {142, ValueRule::Label, &DigitalLabels()},
-        {143, ValueRule::Label, &DigitalLabels()},
-        {144, ValueRule::Label, &DigitalLabels()},
-    };
-    SetBindings(kBindings);
     for (std::size_t k = 0; k < combos_.size(); ++k) {
         combos_[k] = ControlAs<QComboBox>(kComboIds[k]);
         Q_ASSERT(combos_[k]);

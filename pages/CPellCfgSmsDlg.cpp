@@ -12,16 +12,6 @@ using namespace smspage;
 
 CPellCfgSmsDlg::CPellCfgSmsDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
 {
-    static const Binding kBindings[] = {
-        {131, ValueRule::Text},
-        {132, ValueRule::Text},
-        {133, ValueRule::Text},
-        {134, ValueRule::Text},
-        {135, ValueRule::Label, &FormatLabels()},
-        {136, ValueRule::Label, &BackupLabels()},
-        {137, ValueRule::Label, &ForwardLabels()},
-    };
-    SetBindings(kBindings);
     for (std::size_t k = 0; k < combos_.size(); ++k) {
         combos_[k] = ControlAs<QComboBox>(kComboIds[k]);
         Q_ASSERT(combos_[k]);

@@ -10,20 +10,6 @@ namespace pell::ui {
 
 CPellCfgUartDlg::CPellCfgUartDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
 {
-    // Per port: speed and format (free text, the lists only offer values),
-    // polling interval, storage interval, meter type (number).
-    static const Binding kBindings[] = {
-        {97, ValueRule::Text},  {98, ValueRule::Text},  {99, ValueRule::Text},
-        {100, ValueRule::Text}, {101, ValueRule::Number},
-        {102, ValueRule::Text}, {103, ValueRule::Text}, {104, ValueRule::Text},
-        {105, ValueRule::Text}, {106, ValueRule::Number},
-        {107, ValueRule::Text}, {108, ValueRule::Text}, {109, ValueRule::Text},
-        {110, ValueRule::Text}, {111, ValueRule::Number},
-        {112, ValueRule::Text}, {113, ValueRule::Text}, {114, ValueRule::Text},
-        {115, ValueRule::Text}, {116, ValueRule::Number},
-    };
-    SetBindings(kBindings);
-
     for (int n = 0; n < kPorts; ++n) {
         speed_[n] = ControlAs<QComboBox>(kSpeedIds[n]);
         format_[n] = ControlAs<QComboBox>(kFormatIds[n]);

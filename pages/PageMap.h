@@ -1,7 +1,8 @@
 #pragma once
-// Which page control shows which parameter: the fixed pairing of parameter
-// ids 0..144 with a page (by its dialog template) and a control id on it.
-// The read-back and the write route every parameter through it. Control ids
+// Which page control shows which parameter: the pairing of parameter ids
+// 0..144 with a page (by its dialog template) and a control id on it, as
+// the parameter descriptors state it (pages/ParamDescriptor.h). The
+// read-back and the write route every parameter through it. Control ids
 // are unique only within a page (1134 is a control of three pages).
 #include <optional>
 #include <span>

@@ -11,6 +11,7 @@ namespace pell::ui {
 
 ParamPage::ParamPage(int templateId, QWidget* parent) : DialogPage(templateId, parent)
 {
+    followTypedTexts();
     PageRouter::Instance().Register(this);
 }
 
@@ -19,12 +20,10 @@ ParamPage::~ParamPage()
     PageRouter::Instance().Unregister(this);
 }
 
-const ParamPage::Binding* ParamPage::FindBinding(int paramId) const
+const ParamDescriptor* ParamPage::FindBinding(int paramId) const
 {
-    for (const auto& b : bindings_)
-        if (b.paramId == paramId)
-            return &b;
-    return nullptr;
+    const ParamDescriptor* d = FindParamDescriptor(paramId);
+    return d != nullptr && d->templateId == TemplateId() ? d : nullptr;
 }
 
 QWidget* ParamPage::ValueControl(int paramId) const
@@ -42,7 +41,7 @@ bool ParamPage::HasValueControl(int paramId) const
 
 bool ParamPage::SetValue(int paramId, const std::string& gbkText)
 {
-    const Binding* b = FindBinding(paramId);
+    const ParamDescriptor* b = FindBinding(paramId);
     QWidget* control = ValueControl(paramId);
     if (!b || !control)
         return false;
@@ -54,7 +53,7 @@ bool ParamPage::SetValue(int paramId, const std::string& gbkText)
 bool ParamPage::GetValue(int paramId, std::string& gbkText)
 {
     gbkText.clear();
-    const Binding* b = FindBinding(paramId);
+    const ParamDescriptor* b = FindBinding(paramId);
     QWidget* control = ValueControl(paramId);
     if (!b || !control)
         return false;
@@ -106,13 +105,15 @@ void followTypedText(QComboBox* combo, const QString& text)
 
 } // namespace
 
-void ParamPage::SetBindings(std::span<const Binding> bindings)
+void ParamPage::followTypedTexts()
 {
-    bindings_ = bindings;
-    for (const auto& b : bindings_) {
+    // Editable lists of the digit and number rules follow what the user
+    // types: the item with exactly that text, else no selection.
+    for (int id : ParamsOfPage(TemplateId())) {
+        const ParamDescriptor& b = *FindParamDescriptor(id);
         if (b.rule != ValueRule::Digit && b.rule != ValueRule::Number)
             continue;
-        auto* combo = qobject_cast<QComboBox*>(ValueControl(b.paramId));
+        auto* combo = qobject_cast<QComboBox*>(ValueControl(b.id));
         if (!combo || !combo->isEditable())
             continue;
         connect(combo, &QComboBox::editTextChanged, combo,
@@ -135,7 +136,7 @@ void selectItem(QComboBox* combo, int index)
 
 } // namespace
 
-void ParamPage::ApplyValue(QWidget* control, const Binding& b, const std::string& gbkText)
+void ParamPage::ApplyValue(QWidget* control, const ParamDescriptor& b, const std::string& gbkText)
 {
     if (auto* edit = qobject_cast<QLineEdit*>(control)) {
         edit->setText(FromGbk(gbkText));
@@ -170,7 +171,7 @@ void ParamPage::ApplyValue(QWidget* control, const Binding& b, const std::string
     }
 }
 
-std::optional<std::string> ParamPage::ReadValue(const QWidget* control, const Binding& b)
+std::optional<std::string> ParamPage::ReadValue(const QWidget* control, const ParamDescriptor& b)
 {
     // A typed character GBK lacks makes no value: it would reach the
     // controller as '?'. The write passes over the control.

@@ -1,21 +1,20 @@
 #pragma once
 // A parameter page: a page of the configuration tool whose controls show
-// controller parameters. Each page states, per parameter id, the rule that
-// turns the value text into its control's state and back; the control
-// itself follows from the page map (pages/PageMap.h). A page registers with
+// controller parameters. The parameter descriptors (pages/ParamDescriptor.h)
+// state, per parameter id, the control of the page that shows it and the
+// rule that turns the value text into the control's state and back. A page registers with
 // the page router while it exists, so SetPageValue / GetPageValue reach it.
 //
 // Everything here runs on the UI thread; the configuration worker reaches
 // it through RunOnUiThread.
 #include "ui/DialogPage.h"
 #include "pages/RequestText.h"
-#include "pages/ValueRules.h"
+#include "pages/ParamDescriptor.h"
 
 #include <QString>
 
 #include <map>
 #include <optional>
-#include <span>
 #include <string>
 
 namespace pell::ui {
@@ -54,22 +53,14 @@ public:
     virtual RequestText* Request(RequestSlot slot);
 
 protected:
-    struct Binding {
-        int paramId;
-        ValueRule rule;
-        const LabelTable* labels = nullptr; // label rule only
-    };
-    // The page's parameters with their rules; the span must outlive the page.
-    // Editable lists of the digit and number rules follow what the user
-    // types: the item with exactly that text, else no selection.
-    void SetBindings(std::span<const Binding> bindings);
-    const Binding* FindBinding(int paramId) const;
+    // The descriptor of a parameter this page shows, or nullptr.
+    const ParamDescriptor* FindBinding(int paramId) const;
     // The control of a parameter on this page (from the page map).
     QWidget* ValueControl(int paramId) const;
 
     // The rules at the widget boundary (QLineEdit or QComboBox).
-    static void ApplyValue(QWidget* control, const Binding& b, const std::string& gbkText);
-    static std::optional<std::string> ReadValue(const QWidget* control, const Binding& b);
+    static void ApplyValue(QWidget* control, const ParamDescriptor& b, const std::string& gbkText);
+    static std::optional<std::string> ReadValue(const QWidget* control, const ParamDescriptor& b);
 
 private:
     friend class PageRouter;
@@ -81,13 +72,13 @@ private:
         bool operator==(const ControlState&) const = default;
     };
     static ControlState StateOf(const QWidget* control);
+    void followTypedTexts();
     // A value text SetValue was given and the state it gave the control.
     struct GivenValue {
         std::string gbkText;
         ControlState shown;
     };
 
-    std::span<const Binding> bindings_;
     std::map<int, GivenValue> given_; // by parameter id
     bool initDone_ = false; // InitPage ran
 };
