@@ -1,7 +1,7 @@
 #include "app/CPellToolDlg.h"
 
 #include "ui/Gbk.h"
-#include "app/PageFactory.h"
+#include "app/PageRegistry.h"
 #include "serial/PortList.h"
 #include "serial/PortSettings.h"
 #include "ui/UiThread.h"
@@ -19,29 +19,12 @@
 #include <QStyle>
 #include <QTreeWidget>
 
+#include <map>
 
 namespace pell::ui {
 
 namespace {
 
-
-struct PageEntry {
-    const char* name;
-    int templateId;
-};
-
-// The page switcher's names in the order it compares them, with their pages.
-constexpr PageEntry kPages[14] = {
-    {"下载工具", 129}, {"调试工具", 135}, {"参数配置", 132}, {"基本设置", 133},
-    {"网络设置", 134}, {"水电设置", 141}, {"输入接口设置", 142}, {"继电器设置", 143},
-    {"计数器设置", 144}, {"串口设置", 145}, {"存储设置", 147}, {"历史记录", 149},
-    {"短信设置", 138}, {"MODBUS设置", 139},
-};
-
-// Children of "参数配置" in the tree (SMS and Modbus have no item).
-constexpr const char* kConfigChildren[] = {"基本设置", "网络设置", "水电设置", "输入接口设置",
-                                            "继电器设置", "计数器设置", "串口设置", "存储设置",
-                                            "历史记录"};
 
 const char* const kOpenFailed = ">>> 请先以正确参数打开串口...";
 const char* const kNoPort = "没发现串口，程序不能正常执行，请检查串口，退出！";
@@ -115,19 +98,25 @@ CPellToolDlg::CPellToolDlg(PortLister lister, QWidget* parent)
     auto* about = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(about, &QShortcut::activated, this, &CPellToolDlg::ShowAbout);
 
-    // Tree: the three tool pages at the root, the parameter pages below
-    // "参数配置", which is expanded.
-    for (int i = 0; i < 3; ++i) {
-        roots_[i] = new QTreeWidgetItem(tree_, QStringList(QString::fromUtf8(kPages[i].name)));
+    // Tree: the pages at the root, each parent's pages below it, expanded.
+    // An item carries its page's template.
+    std::map<int, QTreeWidgetItem*> items;
+    for (const PageEntry& p : PageRegistry()) {
+        if (!p.InTree())
+            continue;
+        const QStringList text(QString::fromUtf8(p.caption));
+        auto* item = p.parent == 0 ? new QTreeWidgetItem(tree_, text) : new QTreeWidgetItem(items.at(p.parent), text);
+        item->setData(0, Qt::UserRole, p.templateId);
+        items[p.templateId] = item;
     }
-    for (const char* child : kConfigChildren)
-        new QTreeWidgetItem(roots_[2], QStringList(QString::fromUtf8(child)));
-    roots_[2]->setExpanded(true);
+    for (auto& [templateId, item] : items)
+        if (item->childCount() > 0)
+            item->setExpanded(true);
     tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
     // The pages, stacked in the frame in this order.
-    for (const auto& p : kPages) {
-        QWidget* page = CreatePage(p.templateId, frame_);
+    for (const PageEntry& p : PageRegistry()) {
+        QWidget* page = p.create(frame_);
         pages_.emplace_back(p.templateId, page);
         if (!download_)
             download_ = dynamic_cast<DownloadPageHooks*>(page);
@@ -215,11 +204,11 @@ void CPellToolDlg::EnableNavigation(bool enable)
 bool CPellToolDlg::OnInitDialog()
 {
     // Pages at the page rectangle; the download page shown, all others hidden.
-    title_->setText(QString::fromUtf8(kPages[0].name));
+    title_->setText(QString::fromUtf8(PageRegistry().front().caption));
     QRect r = pageRect();
     for (auto& [id, page] : pages_) {
         page->setGeometry(r);
-        page->setVisible(id == 129);
+        page->setVisible(id == PageRegistry().front().templateId);
     }
 
     theSerial.SetOwner(this);
@@ -342,13 +331,9 @@ void CPellToolDlg::OnTvnSelchangedTree()
         page->setGeometry(r);
         page->hide();
     }
-    for (const auto& p : kPages) {
-        if (text == QString::fromUtf8(p.name)) {
-            if (QWidget* page = Page(p.templateId))
-                page->show();
-            break;
-        }
-    }
+    if (item)
+        if (QWidget* page = Page(item->data(0, Qt::UserRole).toInt()))
+            page->show();
 }
 
 void CPellToolDlg::ShowAbout()

@@ -11,7 +11,6 @@
 #include <QDialog>
 #include <QPointer>
 
-#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,7 +19,6 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QTreeWidget;
-class QTreeWidgetItem;
 class QGroupBox;
 
 namespace pell::ui {
@@ -83,7 +81,6 @@ private:
     QComboBox* parityCombo_ = nullptr;
     QPushButton* portButton_ = nullptr;
     QLineEdit* title_ = nullptr;
-    std::array<QTreeWidgetItem*, 3> roots_{};
     std::vector<std::pair<int, QPointer<QWidget>>> pages_; // creation order
     DownloadPageHooks* download_ = nullptr;
     ConfigPageHooks* config_ = nullptr;

@@ -14,6 +14,7 @@
 // something is clipped (the lines name page and control), 2 when the
 // read-back or the save fails.
 #include "app/CPellToolDlg.h"
+#include "app/PageRegistry.h"
 #include "config/CPellCfgDlg.h"
 #include "config/ConfigTexts.h"
 #include "ui/DialogPage.h"
@@ -96,19 +97,6 @@ int clipped(int templateId, QWidget* page)
     return n;
 }
 
-// The tree item of a page; the SMS and Modbus pages have none.
-const char* treeName(int templateId)
-{
-    static const std::pair<int, const char*> names[] = {
-        {129, "下载工具"}, {135, "调试工具"}, {132, "参数配置"}, {133, "基本设置"}, {134, "网络设置"},
-        {141, "水电设置"}, {142, "输入接口设置"}, {143, "继电器设置"}, {144, "计数器设置"},
-        {145, "串口设置"}, {147, "存储设置"}, {149, "历史记录"}};
-    for (const auto& [id, name] : names)
-        if (id == templateId)
-            return name;
-    return "";
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -177,28 +165,29 @@ int main(int argc, char** argv)
     }
 
     int bad = 0;
-    const int pages[] = {129, 135, 132, 133, 134, 141, 142, 143, 144, 145, 147, 149, 138, 139};
-    for (int id : pages) {
+    const auto pages = PageRegistry();
+    for (const PageEntry& entry : pages) {
+        const int id = entry.templateId;
         QWidget* page = window.Page(id);
         if (!page)
             continue;
         // Through the tree where the page has an item (the title follows),
         // else shown in the frame by hand.
-        const QString name = QString::fromUtf8(treeName(id));
-        auto items = window.Tree()->findItems(name, Qt::MatchExactly | Qt::MatchRecursive);
-        if (!name.isEmpty() && !items.isEmpty()) {
+        auto items = window.Tree()->findItems(QString::fromUtf8(entry.caption),
+                                              Qt::MatchExactly | Qt::MatchRecursive);
+        if (entry.InTree() && !items.isEmpty()) {
             window.Tree()->setCurrentItem(items.first());
         } else {
             window.Tree()->setCurrentItem(nullptr);
-            for (int other : pages)
-                if (QWidget* p = window.Page(other))
-                    p->setVisible(other == id);
+            for (const PageEntry& other : pages)
+                if (QWidget* p = window.Page(other.templateId))
+                    p->setVisible(other.templateId == id);
         }
         settle();
         window.grab().save(out + QStringLiteral("/page%1.png").arg(id));
         bad += clipped(id, page);
     }
-    std::printf("page_shots: %d pages in %s, %d clipped\n", static_cast<int>(std::size(pages)),
+    std::printf("page_shots: %d pages in %s, %d clipped\n", static_cast<int>(pages.size()),
                 qPrintable(out), bad);
 
     if (edit) {

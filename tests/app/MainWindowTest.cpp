@@ -1,5 +1,6 @@
 // The main window offscreen: start-up, page switching, the port toggle.
 #include "app/CPellToolDlg.h"
+#include "app/PageRegistry.h"
 #include "ui/UiThread.h"
 #include "serial/CSerial.h"
 #include "tests/support/PtyPair.h"
@@ -43,8 +44,8 @@ QTreeWidgetItem* itemWithText(QTreeWidget* tree, const QString& text)
 int visiblePages(const CPellToolDlg& w)
 {
     int n = 0;
-    for (int id : {129, 135, 132, 133, 134, 141, 142, 143, 144, 145, 147, 149, 138, 139})
-        n += w.Page(id)->isVisibleTo(const_cast<CPellToolDlg*>(&w)) ? 1 : 0;
+    for (const PageEntry& p : PageRegistry())
+        n += w.Page(p.templateId)->isVisibleTo(const_cast<CPellToolDlg*>(&w)) ? 1 : 0;
     return n;
 }
 

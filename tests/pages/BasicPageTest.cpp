@@ -3,7 +3,7 @@
 // clock section.
 #include "ui/DialogPage.h"
 #include "ui/Gbk.h"
-#include "app/PageFactory.h"
+#include "app/PageRegistry.h"
 #include "ui/UiThread.h"
 #include "pages/BasicPageTexts.h"
 #include "pages/CPellCfgDevDlg.h"

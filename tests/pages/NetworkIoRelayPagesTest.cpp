@@ -2,7 +2,7 @@
 // offscreen: templates, start-up states, every parameter through the
 // router, the value rules at their boundaries and the work-mode labels.
 #include "ui/DialogPage.h"
-#include "app/PageFactory.h"
+#include "app/PageRegistry.h"
 #include "pages/CPellCfgDiDlg.h"
 #include "pages/CPellCfgGprsDlg.h"
 #include "pages/CPellCfgRelayDlg.h"

@@ -1,0 +1,39 @@
+#pragma once
+// The pages of the main window, one row each: the navigation tree, the page
+// stack in the frame, the screenshot tool and the tests all read this table.
+// A new page is its dialog template, its class and one row here.
+#include <QWidget>
+
+#include <span>
+
+namespace pell::ui {
+
+enum class PageKind {
+    Tool,       // the download and debug tools, at the root of the tree
+    Config,     // the configuration page, parent of the parameter pages
+    Parameters, // a page of controller parameters
+    Records,    // the card records
+};
+
+struct PageEntry {
+    int templateId;      // the page's dialog template
+    const char* caption; // the tree item's text (UTF-8), also the title above the frame
+    // The template of the parent item: 0 at the root of the tree, -1 for a
+    // page without a tree item (stacked and filled, never shown).
+    int parent;
+    PageKind kind;
+    QWidget* (*create)(QWidget* parent);
+
+    bool InTree() const { return parent >= 0; }
+};
+
+// Every page in stack order; the tree lists its items in the same order.
+std::span<const PageEntry> PageRegistry();
+// The row of a template, or nullptr.
+const PageEntry* FindPageEntry(int templateId);
+
+// Creates the page of a template as a child of `parent`: the page class of
+// that template where one exists, else a plain page of its template.
+QWidget* CreatePage(int templateId, QWidget* parent);
+
+} // namespace pell::ui
