@@ -7,9 +7,6 @@
 #include "common/FileIo.h"
 #include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
-#include "pages/CPellCfgCntDlg.h"
-#include "pages/CPellCfgDevDlg.h"
-#include "pages/CPellCfgUartDlg.h"
 #include "pages/PageRouter.h"
 #include "ui/Gbk.h"
 
@@ -247,28 +244,15 @@ bool CPellCfgDlg::AskYesNo(const std::string& text)
 
 void CPellCfgDlg::EnableClockControls(bool enable)
 {
-    QMetaObject::invokeMethod(this, [enable] {
-        if (auto* basic = dynamic_cast<CPellCfgDevDlg*>(PageRouter::Instance().Page(CPellCfgDevDlg::kTemplateId)))
-            basic->EnableClockControls(enable);
-    }, Qt::QueuedConnection);
+    // The page that owns the clock request hears of its job through it.
+    if (RequestText* request = PageRouter::Instance().Request(RequestSlot::Clock))
+        request->Running(!enable);
 }
 
 void CPellCfgDlg::ShowRequestAnswer(RequestSlot slot, const std::string& gbkText)
 {
-    QMetaObject::invokeMethod(this, [slot, text = FromGbk(gbkText)] {
-        PageRouter& router = PageRouter::Instance();
-        const int n = static_cast<int>(slot);
-        QLineEdit* edit = nullptr;
-        if (slot >= RequestSlot::Counter0 && slot <= RequestSlot::Counter3) {
-            if (auto* page = dynamic_cast<CPellCfgCntDlg*>(router.Page(CPellCfgCntDlg::kTemplateId)))
-                edit = page->InitialValue(n - static_cast<int>(RequestSlot::Counter0));
-        } else if (slot >= RequestSlot::Serial0 && slot <= RequestSlot::Serial3) {
-            if (auto* page = dynamic_cast<CPellCfgUartDlg*>(router.Page(CPellCfgUartDlg::kTemplateId)))
-                edit = page->InitialValue(n - static_cast<int>(RequestSlot::Serial0));
-        }
-        if (edit != nullptr)
-            edit->setText(text);
-    }, Qt::QueuedConnection);
+    if (RequestText* request = PageRouter::Instance().Request(slot))
+        request->Answer(gbkText);
 }
 
 // ---- buttons and timer ----

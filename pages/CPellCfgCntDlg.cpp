@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
 
 namespace pell::ui {
@@ -19,6 +20,11 @@ CPellCfgCntDlg::CPellCfgCntDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
         Q_ASSERT(mode_[n] && use_[n] && initial_[n] && set_[n] && read_[n]);
         connect(set_[n], &QPushButton::clicked, this, [this, n] { OnBnClickedSetCounterValue(n); });
         connect(read_[n], &QPushButton::clicked, this, [this, n] { OnBnClickedReadCounterValue(n); });
+        // The value the controller gave for a read or set lands in the edit.
+        m_strCounterRequest[n].SetAnswerHook([this, n](const std::string& gbkText) {
+            QMetaObject::invokeMethod(this, [this, n, text = FromGbk(gbkText)] { initial_[n]->setText(text); },
+                                      Qt::QueuedConnection);
+        });
     }
 }
 

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QTimeEdit>
 
@@ -27,6 +28,10 @@ CPellCfgDevDlg::CPellCfgDevDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
     // The user's choice only: setting the selection from code is no change.
     connect(clockSource_, &QComboBox::activated, this, [this] { OnCbnSelchangeClockSource(); });
     connect(setClock_, &QPushButton::clicked, this, [this] { OnBnClickedSetClock(); });
+    // While the clock job runs, the clock controls rest.
+    m_strClockRequest.SetRunningHook([this](bool running) {
+        QMetaObject::invokeMethod(this, [this, running] { EnableClockControls(!running); }, Qt::QueuedConnection);
+    });
 }
 
 RequestText* CPellCfgDevDlg::Request(RequestSlot slot)

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
 
 namespace pell::ui {
@@ -20,6 +21,11 @@ CPellCfgUartDlg::CPellCfgUartDlg(QWidget* parent) : ParamPage(kTemplateId, paren
         Q_ASSERT(speed_[n] && format_[n] && type_[n] && initial_[n] && set_[n] && read_[n]);
         connect(set_[n], &QPushButton::clicked, this, [this, n] { OnBnClickedSetSerialValue(n); });
         connect(read_[n], &QPushButton::clicked, this, [this, n] { OnBnClickedReadSerialValue(n); });
+        // The value the controller gave for a read or set lands in the edit.
+        m_strSerialRequest[n].SetAnswerHook([this, n](const std::string& gbkText) {
+            QMetaObject::invokeMethod(this, [this, n, text = FromGbk(gbkText)] { initial_[n]->setText(text); },
+                                      Qt::QueuedConnection);
+        });
     }
 }
 

@@ -107,4 +107,30 @@ void RequestText::SetEmptiedHook(std::function<void()> hook)
     emptied_ = std::move(hook);
 }
 
+void RequestText::SetAnswerHook(std::function<void(const std::string&)> hook)
+{
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    answer_ = std::move(hook);
+}
+
+void RequestText::SetRunningHook(std::function<void(bool)> hook)
+{
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    running_ = std::move(hook);
+}
+
+void RequestText::Answer(const std::string& gbkText)
+{
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    if (answer_)
+        answer_(gbkText);
+}
+
+void RequestText::Running(bool running)
+{
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    if (running_)
+        running_(running);
+}
+
 } // namespace pell

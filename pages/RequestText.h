@@ -50,11 +50,23 @@ public:
     // nullptr removes it; the removal waits for a call under way.
     void SetEmptiedHook(std::function<void()> hook);
 
+    // How the page that owns the request hears back from the job serving
+    // it: the value the controller gave (GBK, unchanged), and whether the
+    // job runs (true at its start, false at its end). Called on the worker,
+    // outside the lock; a hook must not wait for the interface. nullptr
+    // removes one; the removal waits for a call under way.
+    void SetAnswerHook(std::function<void(const std::string& gbkText)> hook);
+    void SetRunningHook(std::function<void(bool running)> hook);
+    void Answer(const std::string& gbkText);
+    void Running(bool running);
+
 private:
     mutable std::mutex m_;
     std::string text_;
-    std::mutex hookMutex_; // held while the hook runs
+    std::mutex hookMutex_; // held while a hook runs
     std::function<void()> emptied_;
+    std::function<void(const std::string&)> answer_;
+    std::function<void(bool)> running_;
 };
 
 // The pages' request texts, one slot each.
