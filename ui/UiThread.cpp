@@ -67,7 +67,9 @@ bool UiCallGate::Run(QObject* context, const std::function<void()>& fn)
         },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> lock(shared->m);
+    ++shared->waiting;
     shared->cv.wait(lock, [&] { return call->done || shared->closed; });
+    --shared->waiting;
     return call->done;
 }
 
@@ -87,6 +89,17 @@ bool UiCallGate::IsClosed() const
 {
     std::lock_guard<std::mutex> lock(shared_->m);
     return shared_->closed;
+}
+
+int UiCallGate::Waiting() const
+{
+    std::lock_guard<std::mutex> lock(shared_->m);
+    return shared_->waiting;
+}
+
+int WaitingUiCalls()
+{
+    return currentGate()->Waiting();
 }
 
 bool IsUiThread()

@@ -34,12 +34,16 @@ public:
     // worker waiting in Run() is released.
     void Close();
     bool IsClosed() const;
+    // How many workers wait in Run() now, their call queued, for it to
+    // have run or for the gate to close.
+    int Waiting() const;
 
 private:
     struct Shared {
         std::mutex m;
         std::condition_variable cv;
         bool closed = false;
+        int waiting = 0;
     };
     std::shared_ptr<Shared> shared_;
 };
@@ -54,6 +58,8 @@ void PostToUiThread(std::function<void()> fn);
 void ShutdownUiCalls();
 // Undoes ShutdownUiCalls (a new main window in the same process, tests).
 void RestartUiCalls();
+// How many workers wait in RunOnUiThread now.
+int WaitingUiCalls();
 bool IsUiThread();
 
 } // namespace pell::ui
