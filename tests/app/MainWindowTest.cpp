@@ -284,29 +284,41 @@ TEST_F(MainWindow, WorkerCallsToTheUiAreReleasedAtShutdown)
     PtyPair pty;
     auto w = std::make_unique<CPellToolDlg>([&] { return std::vector<std::string>{pty.slavePath()}; });
     ASSERT_TRUE(w->OnInitDialog());
-    std::atomic<int> ran{0};
-    std::atomic<int> done{0};
-    std::atomic<bool> result{true};
+    // Shared with the workers, which a failed release would leave behind.
+    struct Calls {
+        std::atomic<int> ran{0};
+        std::atomic<int> done{0};
+        std::atomic<bool> result{true};
+    };
+    auto calls = std::make_shared<Calls>();
     // A worker that asks the UI thread to run code and waits: it gets its
     // answer while the UI thread processes events ...
-    std::thread worker([&] {
-        RunOnUiThread([&] { ran.fetch_add(1); });
-        done.fetch_add(1);
+    std::thread worker([calls] {
+        RunOnUiThread([calls] { calls->ran.fetch_add(1); });
+        calls->done.fetch_add(1);
     });
-    ASSERT_TRUE(WaitProcessing([&] { return done.load() == 1; }));
+    ASSERT_TRUE(WaitProcessing([&] { return calls->done.load() == 1; }));
     worker.join();
-    EXPECT_EQ(ran.load(), 1);
+    EXPECT_EQ(calls->ran.load(), 1);
     // ... and a worker still waiting when the window goes away is released.
-    std::thread late([&] {
-        result = RunOnUiThread([&] { ran.fetch_add(1); });
-        done.fetch_add(1);
+    std::thread late([calls] {
+        calls->result = RunOnUiThread([calls] { calls->ran.fetch_add(1); });
+        calls->done.fetch_add(1);
     });
+    // Its call is queued and it waits; this thread processes no event, so
+    // the call cannot run before the window goes.
+    EXPECT_TRUE(WaitUntil([] { return WaitingUiCalls() == 1; }, std::chrono::seconds(15)))
+        << "the worker's call never waited";
+    EXPECT_EQ(calls->ran.load(), 1);
     w.reset(); // never processes the queued call
-    late.join();
-    EXPECT_FALSE(result.load());
-    EXPECT_EQ(ran.load(), 1);
+    const bool released = WaitUntil([&] { return calls->done.load() == 2; }, std::chrono::seconds(15));
+    EXPECT_TRUE(released) << "the worker waiting for the UI was not released at shutdown";
+    released ? late.join() : late.detach();
+    EXPECT_FALSE(calls->result.load());
+    EXPECT_EQ(WaitingUiCalls(), 0);
+    EXPECT_EQ(calls->ran.load(), 1);
     QCoreApplication::processEvents(); // the abandoned call does not run later either
-    EXPECT_EQ(ran.load(), 1);
+    EXPECT_EQ(calls->ran.load(), 1);
 }
 
 int main(int argc, char** argv)
