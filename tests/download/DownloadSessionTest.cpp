@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -598,10 +599,20 @@ TEST(DownloadTransfer, PageGoingAwayMidTransferStopsItsThreads)
     rig->session->OnDownloadButton(image.Path(), "");
     rig->AnswerLoaderHandshake();
     rig->TakeFrame(4096);
-    auto started = std::chrono::steady_clock::now();
-    rig.reset(); // joins the dispatcher, the worker and the timer
-    // The worker's clock never runs out: only the stop ends its wait.
-    EXPECT_LT(std::chrono::steady_clock::now() - started, kLong);
+    // The worker waits for the block's answer on its clock, which never
+    // runs out: only the stop ends that wait.
+    ASSERT_TRUE(rig->clock.awaitWaiting(1, kLong));
+    // The teardown joins the dispatcher, the worker and the timer. It runs on
+    // a thread of its own, which owns the rig: a stop that never ends fails
+    // here and leaves that thread behind.
+    auto stopped = std::make_shared<std::atomic<bool>>(false);
+    std::thread teardown([rig = std::move(rig), stopped]() mutable {
+        rig.reset();
+        stopped->store(true);
+    });
+    const bool inTime = WaitUntil([&] { return stopped->load(); }, kLong);
+    EXPECT_TRUE(inTime) << "the page's threads did not stop within " << kLong.count() << " s";
+    inTime ? teardown.join() : teardown.detach();
 }
 
 TEST(DownloadTransfer, BootProgramTypeSendsBUntilBootUpdateThenP)
