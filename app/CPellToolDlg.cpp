@@ -2,6 +2,8 @@
 
 #include "ui/Gbk.h"
 #include "app/PageRegistry.h"
+#include "config/IConfigView.h"
+#include "config/JobControl.h"
 #include "serial/PortList.h"
 #include "serial/PortSettings.h"
 #include "ui/UiThread.h"
@@ -144,6 +146,9 @@ void CPellToolDlg::shutdown()
     // the dispatcher first (it calls into the pages), then the pages' own.
     ShutdownUiCalls();
     dispatcher_.Stop();
+    dispatcher_.SetDownloadReceiver(nullptr);
+    dispatcher_.SetConfigReceiver(nullptr);
+    dispatcher_.SetTerminalReceiver(nullptr);
     theSerial.SetOwner(nullptr);
     // The port closes before the pages' threads are stopped: a write under
     // way (a long text send of the terminal at 9600 baud lasts seconds) and
@@ -244,33 +249,22 @@ bool CPellToolDlg::OnInitDialog()
     if (terminal_) {
         terminal_->SetNavigationSwitch([this](bool enable) { EnableNavigation(enable); });
         terminal_->InitTerminal();
-        // Sends and automatic answers are skipped while a download runs or
-        // the configuration page waits for configuration mode or runs a job.
-        DownloadPageHooks* download = download_;
-        ConfigPageHooks* config = config_;
-        terminal_->SetLineCheck([download, config] {
-            if (download && download->HoldsLine())
-                return true;
-            const int state = config ? config->JobState() : 2;
-            return state == 0 || state == 1;
-        });
     }
 
-    // One conversation with the controller at a time: neither page starts
-    // one while the other holds the line.
-    if (download_ && config_) {
-        DownloadPageHooks* download = download_;
-        ConfigPageHooks* config = config_;
-        config->SetLineCheck([download] { return download->HoldsLine(); });
-        download->SetLineCheck([config] {
-            const int state = config->JobState();
-            return state == 0 || state == 1;
-        });
-    }
-
+    // One conversation with the controller at a time: the line's owner
+    // says who holds it. Neither the download nor the configuration page
+    // starts one while the other holds the line; the terminal's sends and
+    // automatic answers are skipped while either does.
     dispatcher_.SetDownloadReceiver(download_ ? download_->DownloadReceiver() : nullptr);
     dispatcher_.SetConfigReceiver(config_ ? config_->ConfigReceiver() : nullptr);
     dispatcher_.SetTerminalReceiver(terminal_ ? terminal_->TerminalReceiver() : nullptr);
+    const LineOwner* owner = &dispatcher_.Owner();
+    if (config_)
+        config_->SetLineCheck([owner] { return owner->HeldByOther(LineHolder::Configuration); });
+    if (download_)
+        download_->SetLineCheck([owner] { return owner->HeldByOther(LineHolder::Download); });
+    if (terminal_)
+        terminal_->SetLineCheck([owner] { return owner->HeldByOther(LineHolder::Terminal); });
     dispatcher_.Start();
     return found;
 }
@@ -287,13 +281,13 @@ bool CPellToolDlg::TogglePort()
         // Whether the configuration page holds the conversation is decided
         // before the line goes: closing it fails the job's commands at once,
         // and a job that then ends on the worker only posts its idle state.
-        const bool configHeld = config_ && (config_->JobState() == 0 || config_->JobState() == 1);
+        const bool configHeld = config_ && dispatcher_.Owner().Holds(LineHolder::Configuration);
         theSerial.ClosePort();
         if (download_ && download_->IsDownloadActive())
             download_->ToggleDownload();
         if (configHeld) {
-            config_->SetControlState(2);
-            config_->SetJobState(2);
+            config_->SetControlState(kControlsIdle);
+            config_->SetJobState(kJobIdle);
         }
         if (terminal_ && terminal_->IsReceiving())
             terminal_->ToggleReceive();
@@ -353,9 +347,9 @@ void CPellToolDlg::ShowAbout()
 
 const char* CPellToolDlg::closeQuestion() const
 {
-    if (download_ && download_->HoldsLine())
+    if (dispatcher_.Owner().Holds(LineHolder::Download))
         return kQuitDuringDownload;
-    if (config_ && (config_->JobState() == 0 || config_->JobState() == 1))
+    if (dispatcher_.Owner().Holds(LineHolder::Configuration))
         return kQuitDuringConfig;
     return nullptr;
 }

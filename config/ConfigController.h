@@ -33,7 +33,8 @@ public:
     void SetControlState(int mode);
 
     // 0 waiting for configuration mode, 1 job running, 2 idle.
-    int JobState() const override { return jobs_.State(); }
+    int JobState() const { return jobs_.State(); }
+    bool HoldsConversation() const override { return JobState() != kJobIdle; }
     int JobCode() const { return jobs_.Code(); }
     // The main window sets the page idle when it closes the port.
     void SetJobState(int state);

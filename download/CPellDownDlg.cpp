@@ -112,17 +112,16 @@ void CPellDownDlg::OnBnClickedDownload()
         // The claim is published before the configuration page's state is
         // read; its worker does the same the other way round before it takes
         // a page request, so two starts at once cannot both go ahead.
-        starting_.store(true);
-        std::atomic_thread_fence(std::memory_order_seq_cst);
+        session_.ClaimLine(true);
         if (configHoldsLine_ && configHoldsLine_()) {
-            starting_.store(false);
+            session_.ClaimLine(false);
             ShowMessageQ(this, QStringLiteral("参数配置正在进行，请等待参数配置结束后再下载"),
                          QStringLiteral("提示"));
             return;
         }
     }
     session_.OnDownloadButton(imagePath(), programType());
-    starting_.store(false);
+    session_.ClaimLine(false);
 }
 
 void CPellDownDlg::OnBnClickedClearLog()

@@ -40,7 +40,7 @@ public:
     bool IsDownloadActive() const override { return session_.IsDownloadActive(); }
     void ToggleDownload() override;
     IDownloadReceiver* DownloadReceiver() override { return &session_; }
-    bool HoldsLine() const override { return starting_.load() || session_.IsDownloadActive(); }
+    bool HoldsLine() const override { return session_.HoldsLine(); }
     void SetLineCheck(std::function<bool()> configHoldsLine) override
     {
         configHoldsLine_ = std::move(configHoldsLine);
@@ -94,8 +94,6 @@ private:
     std::function<QString(QWidget*)> chooser_;
     // Whether the configuration page holds the line (UI thread only).
     std::function<bool()> configHoldsLine_;
-    // A start is under way (read by the configuration worker).
-    std::atomic<bool> starting_{false};
     // Last: its threads are joined before the widgets go.
     DownloadSession session_;
 };

@@ -130,6 +130,15 @@ public:
 
     // IDownloadReceiver (receive dispatch thread).
     bool IsDownloadActive() const override { return active_.load() != 0; }
+    bool HoldsLine() const override { return claimed_.load() || IsDownloadActive(); }
+    // The page claims the line while it starts a download, before the
+    // session is active: published before it asks whether the configuration
+    // page holds the line, so two starts at once cannot both go ahead.
+    void ClaimLine(bool claimed)
+    {
+        claimed_.store(claimed);
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+    }
     void OnPortData(int length, const char* bytes) override;
 
     // One tick of the 500 ms handshake timer, now: 'B' in BootBanner, 'P'
@@ -179,6 +188,7 @@ private:
     std::atomic<int> state_{static_cast<int>(DownloadState::Idle)};
     std::atomic<int> ackResult_{kAckNone};
     std::atomic<int> active_{0};
+    std::atomic<bool> claimed_{false};
     std::atomic<uint32_t> imageLength_{0};
     std::atomic<uint32_t> sentOffset_{0};
     std::atomic<bool> awaitingAnswer_{false};

@@ -29,34 +29,24 @@ void ReceiveDispatcher::Stop()
         port_.RemoveLineWatcher(this);
 }
 
-bool ReceiveDispatcher::emptyChunksWanted() const
-{
-    if (IDownloadReceiver* d = download_.load(); d && d->IsDownloadActive())
-        return true;
-    if (IConfigReceiver* c = config_.load()) {
-        const int state = c->JobState();
-        return state == 0 || state == 1;
-    }
-    return false;
-}
-
 void ReceiveDispatcher::Route(int length, const char* bytes)
 {
-    if (IDownloadReceiver* d = download_.load(); d && d->IsDownloadActive()) {
-        d->OnPortData(length, bytes);
+    const LineOwner::Holding h = owner_.Current();
+    switch (h.holder) {
+    case LineHolder::Download:
+        h.download->OnPortData(length, bytes);
         return;
-    }
-    if (IConfigReceiver* c = config_.load()) {
-        int state = c->JobState();
-        if (state == 0 || state == 1) {
-            c->OnPortData(length, bytes);
+    case LineHolder::Configuration:
+        h.config->OnPortData(length, bytes);
+        return;
+    case LineHolder::Terminal:
+        if (length == 0)
             return;
-        }
-    }
-    if (ITerminalReceiver* t = terminal_.load(); t && t->IsReceiving() && length != 0) {
-        t->OnTerminalData(length, bytes);
-        t->NotifyReceiveUpdate();
+        h.terminal->OnTerminalData(length, bytes);
+        h.terminal->NotifyReceiveUpdate();
         return;
+    case LineHolder::Nobody:
+        break;
     }
     dropped_.fetch_add(static_cast<uint64_t>(length));
 }
@@ -77,7 +67,7 @@ void ReceiveDispatcher::run()
         }
         const int64_t started = monotonicUs();
         readsBegun_.fetch_add(1);
-        const int n = port_.ReadAvailable(buffer.get(), emptyChunksWanted() ? kPollMs : CSerial::kWaitForever);
+        const int n = port_.ReadAvailable(buffer.get(), LineOwner::WantsEmptyChunks(owner_.Holder()) ? kPollMs : CSerial::kWaitForever);
         buffer[n] = 0;
         Route(n, buffer.get());
         if (n == 0 && monotonicUs() - started < 1000) {

@@ -13,38 +13,12 @@
 // device and Stop() end its read at once.
 #include "common/WorkerThread.h"
 #include "serial/CSerial.h"
+#include "serial/LineOwner.h"
 
 #include <atomic>
 #include <vector>
 
 namespace pell {
-
-class IDownloadReceiver {
-public:
-    virtual ~IDownloadReceiver() = default;
-    virtual bool IsDownloadActive() const = 0;
-    // Every chunk while active, also empty ones (length 0).
-    virtual void OnPortData(int length, const char* bytes) = 0;
-};
-
-class IConfigReceiver {
-public:
-    virtual ~IConfigReceiver() = default;
-    // 0 waiting for configuration mode, 1 job running, 2 idle.
-    virtual int JobState() const = 0;
-    // Every chunk while the job state is 0 or 1, also empty ones.
-    virtual void OnPortData(int length, const char* bytes) = 0;
-};
-
-class ITerminalReceiver {
-public:
-    virtual ~ITerminalReceiver() = default;
-    virtual bool IsReceiving() const = 0;
-    // Non-empty chunks only; followed by NotifyReceiveUpdate().
-    virtual void OnTerminalData(int length, const char* bytes) = 0;
-    // Asks the terminal to refresh its display on its own thread; must not wait.
-    virtual void NotifyReceiveUpdate() = 0;
-};
 
 class ReceiveDispatcher : private ILineWatcher {
 public:
@@ -52,9 +26,11 @@ public:
     ~ReceiveDispatcher() override;
 
     // Consumers may be set or cleared at any time; a null consumer is skipped.
-    void SetDownloadReceiver(IDownloadReceiver* r) { download_.store(r); }
-    void SetConfigReceiver(IConfigReceiver* r) { config_.store(r); }
-    void SetTerminalReceiver(ITerminalReceiver* r) { terminal_.store(r); }
+    void SetDownloadReceiver(IDownloadReceiver* r) { owner_.SetDownload(r); }
+    void SetConfigReceiver(IConfigReceiver* r) { owner_.SetConfig(r); }
+    void SetTerminalReceiver(ITerminalReceiver* r) { owner_.SetTerminal(r); }
+    // Who holds the line: the dispatch routes by it, the pages ask it.
+    const LineOwner& Owner() const { return owner_; }
 
     void Start();
     // Stops and joins the thread; returns at once.
@@ -73,16 +49,11 @@ public:
 
 private:
     void run();
-    // Whether a page takes empty chunks now (the download page while active,
-    // the configuration page while waiting or running a job).
-    bool emptyChunksWanted() const;
     void OnLineGone() override { thread_.Wake().set(); }
     void OnLineOpened() override { thread_.Wake().set(); }
 
     CSerial& port_;
-    std::atomic<IDownloadReceiver*> download_{nullptr};
-    std::atomic<IConfigReceiver*> config_{nullptr};
-    std::atomic<ITerminalReceiver*> terminal_{nullptr};
+    LineOwner owner_;
     std::atomic<uint64_t> dropped_{0};
     std::atomic<uint64_t> readsBegun_{0};
     std::atomic<bool> watching_{false};

@@ -1,8 +1,7 @@
 #pragma once
 // What the main window needs of its three tool pages. A page class
 // implements the hooks of its kind; the main window finds them on the page
-// it created (dynamic_cast), so a page that is not built yet is simply a
-// page of its template without hooks.
+// it created (dynamic_cast); a plain page of a template has none.
 #include "serial/ReceiveDispatcher.h"
 
 #include <functional>
@@ -37,7 +36,7 @@ public:
     // worker for the UI thread). The main window calls it before it
     // destroys any page, since the worker calls into the parameter pages.
     virtual void StopConfigPage() = 0;
-    // 0 waiting for configuration mode, 1 job running, 2 idle.
+    // kJobWaiting, kJobRunning or kJobIdle (config/JobControl.h).
     virtual int JobState() const = 0;
     virtual void SetJobState(int state) = 0;
     virtual void SetControlState(int mode) = 0;

@@ -55,14 +55,18 @@ private:
 class FakeDownload : public IDownloadReceiver {
 public:
     bool IsDownloadActive() const override { return active.load(); }
+    bool HoldsLine() const override { return starting.load() || active.load(); }
     void OnPortData(int length, const char* bytes) override { sink.add(length, bytes); }
     std::atomic<bool> active{false};
+    std::atomic<bool> starting{false}; // a start under way claims the line
     Sink sink;
 };
 
 class FakeConfig : public IConfigReceiver {
 public:
-    int JobState() const override { return state.load(); }
+    int JobState() const { return state.load(); }
+    // Waiting for configuration mode (0) or running a job (1).
+    bool HoldsConversation() const override { return JobState() == 0 || JobState() == 1; }
     void OnPortData(int length, const char* bytes) override { sink.add(length, bytes); }
     std::atomic<int> state{2};
     Sink sink;
@@ -77,6 +81,54 @@ public:
     std::atomic<int> updates{0};
     Sink sink;
 };
+
+} // namespace
+
+TEST(LineOwner, NamesTheHolderAndWhoMustWait)
+{
+    using H = LineHolder;
+    struct Case {
+        bool starting, active;
+        int configState;
+        bool receiving;
+        H holder;            // who gets the chunks
+        bool downloadWaits;  // a download start is refused
+        bool configWaits;    // a job or page request is refused
+        bool terminalWaits;  // sends and answers are skipped
+    } cases[] = {
+        {false, false, 2, false, H::Nobody, false, false, false},
+        {false, false, 2, true, H::Terminal, false, false, false},
+        {false, false, 0, true, H::Configuration, true, false, true},
+        {false, false, 1, false, H::Configuration, true, false, true},
+        {true, false, 2, true, H::Terminal, false, true, true}, // starting: claimed, no chunks yet
+        {false, true, 2, true, H::Download, false, true, true},
+        {false, true, 1, true, H::Download, true, true, true},
+    };
+    for (const Case& c : cases) {
+        FakeDownload download;
+        FakeConfig config;
+        FakeTerminal terminal;
+        download.starting = c.starting;
+        download.active = c.active;
+        config.state = c.configState;
+        terminal.receiving = c.receiving;
+        LineOwner owner;
+        owner.SetDownload(&download);
+        owner.SetConfig(&config);
+        owner.SetTerminal(&terminal);
+        const auto at = ::testing::Message() << c.starting << c.active << c.configState << c.receiving;
+        EXPECT_EQ(owner.Holder(), c.holder) << at;
+        EXPECT_EQ(owner.HeldByOther(H::Download), c.downloadWaits) << at;
+        EXPECT_EQ(owner.HeldByOther(H::Configuration), c.configWaits) << at;
+        EXPECT_EQ(owner.HeldByOther(H::Terminal), c.terminalWaits) << at;
+        EXPECT_EQ(owner.Holds(H::Terminal), c.receiving) << at;
+    }
+    LineOwner empty; // no consumers: nobody holds anything
+    EXPECT_EQ(empty.Holder(), H::Nobody);
+    EXPECT_FALSE(empty.HeldByOther(H::Terminal));
+}
+
+namespace {
 
 struct Fixture : ::testing::Test {
     PtyPair pty;

@@ -37,7 +37,8 @@ using SteppedClock = ManualClock;
 class PageStandIn : public IConfigReceiver {
 public:
     explicit PageStandIn(CommandEngine& engine, int state = 1) : engine_(engine), state_(state) {}
-    int JobState() const override { return state_.load(); }
+    int JobState() const { return state_.load(); }
+    bool HoldsConversation() const override { return JobState() == 0 || JobState() == 1; }
     void OnPortData(int length, const char* bytes) override;
     void SetState(int state) { state_.store(state); }
     std::size_t Received() const { return received_.load(); }
