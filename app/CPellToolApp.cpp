@@ -2,6 +2,9 @@
 
 #include "app/CPellToolDlg.h"
 #include "common/GbkText.h"
+#include "protocol/CommandEngine.h"
+#include "serial/CSerial.h"
+#include "serial/PortList.h"
 
 #include <QMessageBox>
 #include <QSocketNotifier>
@@ -82,7 +85,12 @@ int CPellToolApp::InitInstance()
                                              "Cannot start: this system cannot convert code page 936 (GBK)."));
         return 1;
     }
-    CPellToolDlg dlg;
+    // The services the pages share: one port, the command engine on it,
+    // the system's clock. They outlive the window, which joins every thread
+    // that uses them before it goes.
+    CSerial port;
+    CommandEngine engine(port, systemClock());
+    CPellToolDlg dlg(PageServices{port, engine, systemClock()}, [] { return ListSerialPorts(); });
     dlg.OnInitDialog();
     if (!g_terminating) // told to stop while a start-up message was shown
         dlg.exec();

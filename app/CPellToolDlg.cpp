@@ -68,11 +68,9 @@ QString openFailureDetail(OpenError error, const std::string& port, const std::s
 
 } // namespace
 
-CPellToolDlg::CPellToolDlg(PortLister lister, QWidget* parent)
-    : QDialog(parent), lister_(std::move(lister))
+CPellToolDlg::CPellToolDlg(const PageServices& services, PortLister lister, QWidget* parent)
+    : QDialog(parent), lister_(std::move(lister)), services_(services), port_(services.port)
 {
-    if (!lister_)
-        lister_ = [] { return ListSerialPorts(); };
     RestartUiCalls();
 
     const DialogTemplate& t = LoadDialogTemplate(102);
@@ -118,7 +116,7 @@ CPellToolDlg::CPellToolDlg(PortLister lister, QWidget* parent)
 
     // The pages, stacked in the frame in this order.
     for (const PageEntry& p : PageRegistry()) {
-        QWidget* page = p.create(frame_);
+        QWidget* page = p.Create(frame_, services_);
         pages_.emplace_back(p.templateId, page);
         if (!download_)
             download_ = dynamic_cast<DownloadPageHooks*>(page);
@@ -149,11 +147,11 @@ void CPellToolDlg::shutdown()
     dispatcher_.SetDownloadReceiver(nullptr);
     dispatcher_.SetConfigReceiver(nullptr);
     dispatcher_.SetTerminalReceiver(nullptr);
-    theSerial.SetOwner(nullptr);
+    port_.SetOwner(nullptr);
     // The port closes before the pages' threads are stopped: a write under
     // way (a long text send of the terminal at 9600 baud lasts seconds) and
     // every wait for an answer end at once instead of running out.
-    theSerial.ClosePort();
+    port_.ClosePort();
     // No page asks the other any more before they go.
     if (config_) {
         config_->SetLineCheck(nullptr);
@@ -216,8 +214,8 @@ bool CPellToolDlg::OnInitDialog()
         page->setVisible(id == PageRegistry().front().templateId);
     }
 
-    theSerial.SetOwner(this);
-    theSerial.SetReceiveThreshold(1);
+    port_.SetOwner(this);
+    port_.SetReceiveThreshold(1);
 
     baudCombo_->setEditText(QStringLiteral("115200"));
     dataBitsCombo_->setEditText(QStringLiteral("8"));
@@ -277,12 +275,12 @@ void CPellToolDlg::OnBnClickedPortButton()
 
 bool CPellToolDlg::TogglePort()
 {
-    if (theSerial.IsOpen()) {
+    if (port_.IsOpen()) {
         // Whether the configuration page holds the conversation is decided
         // before the line goes: closing it fails the job's commands at once,
         // and a job that then ends on the worker only posts its idle state.
         const bool configHeld = config_ && dispatcher_.Owner().Holds(LineHolder::Configuration);
-        theSerial.ClosePort();
+        port_.ClosePort();
         if (download_ && download_->IsDownloadActive())
             download_->ToggleDownload();
         if (configHeld) {
@@ -298,9 +296,9 @@ bool CPellToolDlg::TogglePort()
     const int dataBits = static_cast<int>(LeadingNumber(dataBitsCombo_->currentText().toStdString()));
     const int stopBits = StopBitsFromText(stopBitsCombo_->currentText().toStdString());
     const int parity = ParityFromText(parityCombo_->currentText().toStdString());
-    if (!theSerial.OpenPort(port, baud, parity, dataBits, stopBits)) {
+    if (!port_.OpenPort(port, baud, parity, dataBits, stopBits)) {
         const QString text = QString::fromUtf8(kOpenFailed) +
-                             openFailureDetail(theSerial.LastOpenError(), port, theSerial.LastOpenDetail());
+                             openFailureDetail(port_.LastOpenError(), port, port_.LastOpenDetail());
         ShowMessageQ(this, text, windowTitle());
         return false;
     }
@@ -309,7 +307,7 @@ bool CPellToolDlg::TogglePort()
 
 void CPellToolDlg::UpdatePortControls()
 {
-    const bool open = theSerial.IsOpen();
+    const bool open = port_.IsOpen();
     portButton_->setText(open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口"));
     for (QComboBox* c : {portCombo_, baudCombo_, dataBitsCombo_, stopBitsCombo_, parityCombo_})
         c->setEnabled(!open);
@@ -396,7 +394,7 @@ void CPellToolDlg::onDeviceLost()
     // A vanished device closes the port, as the user would with the button,
     // and says so once: the loss is reported once per opening, and a port
     // the user closed meanwhile needs no word.
-    if (shutDown_ || !theSerial.IsOpen() || !theSerial.IsLost())
+    if (shutDown_ || !port_.IsOpen() || !port_.IsLost())
         return;
     TogglePort();
     UpdatePortControls();

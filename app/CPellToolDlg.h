@@ -7,6 +7,7 @@
 #include "ui/PageHooks.h"
 #include "serial/ReceiveDispatcher.h"
 #include "serial/CSerial.h"
+#include "ui/PageServices.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -27,7 +28,9 @@ class CPellToolDlg : public QDialog, private ISerialOwner {
     Q_OBJECT
 public:
     using PortLister = std::function<std::vector<std::string>()>;
-    explicit CPellToolDlg(PortLister lister = {}, QWidget* parent = nullptr);
+    // The pages talk to the controller through `services`; `lister` names
+    // the ports the port box offers.
+    CPellToolDlg(const PageServices& services, PortLister lister, QWidget* parent = nullptr);
     ~CPellToolDlg() override;
 
     // Start-up after the window exists: pages placed, ports listed, the
@@ -85,7 +88,9 @@ private:
     DownloadPageHooks* download_ = nullptr;
     ConfigPageHooks* config_ = nullptr;
     TerminalPageHooks* terminal_ = nullptr;
-    ReceiveDispatcher dispatcher_{theSerial};
+    PageServices services_;
+    CSerial& port_;
+    ReceiveDispatcher dispatcher_{port_};
     bool shutDown_ = false;
 };
 

@@ -26,23 +26,38 @@ QWidget* make(QWidget* parent)
     return new Page(parent);
 }
 
+QWidget* makeDownload(QWidget* parent, const PageServices& services)
+{
+    return new CPellDownDlg(parent, services.port, services.clock);
+}
+
+QWidget* makeDebug(QWidget* parent, const PageServices& services)
+{
+    return new CDebug(parent, services.port);
+}
+
+QWidget* makeConfig(QWidget* parent, const PageServices& services)
+{
+    return new CPellCfgDlg(parent, services);
+}
+
 // The SMS and Modbus pages have no tree item: the read-back fills them and
 // the write reads them, but the technician never sees them.
 constexpr PageEntry kPages[] = {
-    {129, "下载工具", 0, PageKind::Tool, make<CPellDownDlg>},
-    {135, "调试工具", 0, PageKind::Tool, make<CDebug>},
-    {132, "参数配置", 0, PageKind::Config, make<CPellCfgDlg>},
-    {133, "基本设置", 132, PageKind::Parameters, make<CPellCfgDevDlg>},
-    {134, "网络设置", 132, PageKind::Parameters, make<CPellCfgGprsDlg>},
-    {141, "水电设置", 132, PageKind::Parameters, make<CPellCfgWtrDlg>},
-    {142, "输入接口设置", 132, PageKind::Parameters, make<CPellCfgDiDlg>},
-    {143, "继电器设置", 132, PageKind::Parameters, make<CPellCfgRelayDlg>},
-    {144, "计数器设置", 132, PageKind::Parameters, make<CPellCfgCntDlg>},
-    {145, "串口设置", 132, PageKind::Parameters, make<CPellCfgUartDlg>},
-    {147, "存储设置", 132, PageKind::Parameters, make<CPellCfgSaveDlg>},
-    {149, "历史记录", 132, PageKind::Records, make<CPellCfgRcdDlg>},
-    {138, "短信设置", -1, PageKind::Parameters, make<CPellCfgSmsDlg>},
-    {139, "MODBUS设置", -1, PageKind::Parameters, make<CPellCfgModbusDlg>},
+    {129, "下载工具", 0, PageKind::Tool, makeDownload, nullptr},
+    {135, "调试工具", 0, PageKind::Tool, makeDebug, nullptr},
+    {132, "参数配置", 0, PageKind::Config, makeConfig, nullptr},
+    {133, "基本设置", 132, PageKind::Parameters, nullptr, make<CPellCfgDevDlg>},
+    {134, "网络设置", 132, PageKind::Parameters, nullptr, make<CPellCfgGprsDlg>},
+    {141, "水电设置", 132, PageKind::Parameters, nullptr, make<CPellCfgWtrDlg>},
+    {142, "输入接口设置", 132, PageKind::Parameters, nullptr, make<CPellCfgDiDlg>},
+    {143, "继电器设置", 132, PageKind::Parameters, nullptr, make<CPellCfgRelayDlg>},
+    {144, "计数器设置", 132, PageKind::Parameters, nullptr, make<CPellCfgCntDlg>},
+    {145, "串口设置", 132, PageKind::Parameters, nullptr, make<CPellCfgUartDlg>},
+    {147, "存储设置", 132, PageKind::Parameters, nullptr, make<CPellCfgSaveDlg>},
+    {149, "历史记录", 132, PageKind::Records, nullptr, make<CPellCfgRcdDlg>},
+    {138, "短信设置", -1, PageKind::Parameters, nullptr, make<CPellCfgSmsDlg>},
+    {139, "MODBUS设置", -1, PageKind::Parameters, nullptr, make<CPellCfgModbusDlg>},
 };
 
 } // namespace
@@ -60,11 +75,17 @@ const PageEntry* FindPageEntry(int templateId)
     return nullptr;
 }
 
-QWidget* CreatePage(int templateId, QWidget* parent)
+QWidget* CreatePage(int templateId, QWidget* parent, const PageServices& services)
 {
     if (const PageEntry* e = FindPageEntry(templateId))
-        return e->create(parent);
+        return e->Create(parent, services);
     return new DialogPage(templateId, parent);
+}
+
+QWidget* CreateSettingsPage(int templateId, QWidget* parent)
+{
+    const PageEntry* e = FindPageEntry(templateId);
+    return e != nullptr && e->createSettings != nullptr ? e->createSettings(parent) : nullptr;
 }
 
 } // namespace pell::ui

@@ -2,6 +2,8 @@
 // The pages of the main window, one row each: the navigation tree, the page
 // stack in the frame, the screenshot tool and the tests all read this table.
 // A new page is its dialog template, its class and one row here.
+#include "ui/PageServices.h"
+
 #include <QWidget>
 
 #include <span>
@@ -22,7 +24,16 @@ struct PageEntry {
     // page without a tree item (stacked and filled, never shown).
     int parent;
     PageKind kind;
-    QWidget* (*create)(QWidget* parent);
+    // A tool page talks to the controller through the services; a page of
+    // parameters or records is laid out from its template alone. One of the
+    // two is set.
+    QWidget* (*createTool)(QWidget* parent, const PageServices& services);
+    QWidget* (*createSettings)(QWidget* parent);
+
+    QWidget* Create(QWidget* parent, const PageServices& services) const
+    {
+        return createTool != nullptr ? createTool(parent, services) : createSettings(parent);
+    }
 
     bool InTree() const { return parent >= 0; }
 };
@@ -34,6 +45,9 @@ const PageEntry* FindPageEntry(int templateId);
 
 // Creates the page of a template as a child of `parent`: the page class of
 // that template where one exists, else a plain page of its template.
-QWidget* CreatePage(int templateId, QWidget* parent);
+QWidget* CreatePage(int templateId, QWidget* parent, const PageServices& services);
+// The same for a page of parameters or of records, which needs no services
+// (nullptr for a template of another kind).
+QWidget* CreateSettingsPage(int templateId, QWidget* parent);
 
 } // namespace pell::ui

@@ -24,14 +24,6 @@ namespace pell::ui {
 
 namespace {
 
-std::atomic<CommandEngine*> g_engineForNewPages{nullptr};
-
-CommandEngine& engineForNewPage()
-{
-    CommandEngine* engine = g_engineForNewPages.load();
-    return engine != nullptr ? *engine : theCommandEngine();
-}
-
 RequestText* pageRequest(RequestSlot slot)
 {
     return PageRouter::Instance().Request(slot);
@@ -42,15 +34,10 @@ RequestText* pageRequest(RequestSlot slot)
 const int CPellCfgDlg::kSwitchedControls[13] = {1031, 1032, 1033, 1034, 1035, 1036, 1040,
                                                 1037, 1038, 1039, 1045, 1041, 1042};
 
-void CPellCfgDlg::SetEngineForNewPages(CommandEngine* engine)
-{
-    g_engineForNewPages.store(engine);
-}
-
-CPellCfgDlg::CPellCfgDlg(QWidget* parent)
+CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
     : DialogPage(kTemplateId, parent),
       log_(configtext::kLogBanner),
-      controller_(*this, theSerial, engineForNewPage(), &pageRequest)
+      controller_(*this, services.port, services.engine, &pageRequest)
 {
     logEdit_ = ControlAs<QPlainTextEdit>(1029);
     logView_ = LogView(logEdit_);

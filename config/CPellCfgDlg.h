@@ -11,6 +11,7 @@
 #include "common/PageLog.h"
 #include "config/IConfigView.h"
 #include "ui/LogView.h"
+#include "ui/PageServices.h"
 #include "ui/UiThread.h"
 
 #include <QPointer>
@@ -33,12 +34,8 @@ public:
     static constexpr int kTimerId = 111;
     static constexpr int kTimerPeriodMs = 50;
 
-    explicit CPellCfgDlg(QWidget* parent = nullptr);
+    CPellCfgDlg(QWidget* parent, const PageServices& services);
     ~CPellCfgDlg() override;
-
-    // The engine that pages created from now on use (tests run it on a
-    // faster clock); nullptr restores the process's engine.
-    static void SetEngineForNewPages(CommandEngine* engine);
 
     // ConfigPageHooks (main window, UI thread).
     void InitConfigPage() override;

@@ -32,8 +32,8 @@ public:
     // Refreshes of the display at most this often (about 30 a second).
     static constexpr int kRefreshPeriodMs = 33;
 
-    explicit CDebug(QWidget* parent = nullptr, CSerial& port = theSerial);
-    // For tests: any port.
+    CDebug(QWidget* parent, CSerial& port);
+    // Any port that carries the terminal's bytes.
     CDebug(QWidget* parent, ITerminalPort& port);
     ~CDebug() override;
 

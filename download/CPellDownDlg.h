@@ -30,8 +30,7 @@ namespace pell::ui {
 class CPellDownDlg : public DialogPage, public DownloadPageHooks, private IDownloadView {
     Q_OBJECT
 public:
-    explicit CPellDownDlg(QWidget* parent = nullptr, CSerial& port = theSerial,
-                          const Clock& clock = systemClock());
+    CPellDownDlg(QWidget* parent, CSerial& port, const Clock& clock);
     ~CPellDownDlg() override;
 
     // DownloadPageHooks (main window).

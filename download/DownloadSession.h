@@ -100,8 +100,7 @@ public:
     // `clock` times the waits for a block's answer (the 5 s time-out);
     // `ticker` paces the 500 ms handshake. A test hands in clocks it
     // advances itself.
-    explicit DownloadSession(IDownloadView& view, CSerial& port = theSerial,
-                             const Clock& clock = systemClock());
+    DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock);
     DownloadSession(IDownloadView& view, CSerial& port, const Clock& clock, const Clock& ticker);
     ~DownloadSession() override;
     DownloadSession(const DownloadSession&) = delete;

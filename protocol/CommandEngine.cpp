@@ -388,10 +388,4 @@ void CommandEngine::OnLineGone()
     endEvent_.set();
 }
 
-CommandEngine& theCommandEngine()
-{
-    static CommandEngine engine(theSerial, systemClock());
-    return engine;
-}
-
 } // namespace pell

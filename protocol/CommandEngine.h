@@ -60,8 +60,7 @@ public:
     // the pause after a reply instead (tests and benchmarks shorten the
     // pause on its own, since a 1000 ms pause and a 1000 ms time-out are
     // otherwise the same request to a clock).
-    explicit CommandEngine(CSerial& port = theSerial, const Clock& clock = systemClock(),
-                           const Clock* pauseClock = nullptr);
+    CommandEngine(CSerial& port, const Clock& clock, const Clock* pauseClock = nullptr);
     ~CommandEngine() override;
     CommandEngine(const CommandEngine&) = delete;
     CommandEngine& operator=(const CommandEngine&) = delete;
@@ -184,7 +183,5 @@ private:
     std::unique_ptr<char[]> handlerCopy_; // the stable text given to a reply handler
 };
 
-// The process-wide engine on theSerial with the system clock.
-CommandEngine& theCommandEngine();
 
 } // namespace pell

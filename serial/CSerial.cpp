@@ -2,8 +2,6 @@
 
 namespace pell {
 
-CSerial theSerial;
-
 CSerial::CSerial() = default;
 
 CSerial::~CSerial()

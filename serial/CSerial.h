@@ -139,7 +139,4 @@ private:
     std::string devicePath_;
 };
 
-// The process-wide port.
-extern CSerial theSerial;
-
 } // namespace pell

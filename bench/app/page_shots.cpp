@@ -16,6 +16,8 @@
 #include "app/CPellToolDlg.h"
 #include "app/PageRegistry.h"
 #include "config/CPellCfgDlg.h"
+#include "protocol/CommandEngine.h"
+#include "serial/CSerial.h"
 #include "config/ConfigTexts.h"
 #include "ui/DialogPage.h"
 #ifndef _WIN32
@@ -141,7 +143,10 @@ int main(int argc, char** argv)
         return 2;
     }
 #endif
-    CPellToolDlg window([path] { return std::vector<std::string>{path}; });
+    CSerial port;
+    CommandEngine engine(port, systemClock());
+    CPellToolDlg window(PageServices{port, engine, systemClock()},
+                        [path] { return std::vector<std::string>{path}; });
     if (!window.OnInitDialog())
         return 2;
     window.show();

@@ -4,6 +4,8 @@
 // Usage: bench_config_log [lines]   (default 20,000 lines of 60 bytes)
 #include "common/Clock.h"
 #include "config/CPellCfgDlg.h"
+#include "protocol/CommandEngine.h"
+#include "serial/CSerial.h"
 #include "common/PageLog.h"
 #include "config/ConfigTexts.h"
 #include "ui/LogView.h"
@@ -73,7 +75,9 @@ int main(int argc, char** argv)
     const int lines = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
 
     // The page's own log, the way the jobs and buttons write it on the UI thread.
-    CPellCfgDlg page;
+    CSerial port;
+    CommandEngine engine(port, systemClock());
+    CPellCfgDlg page(nullptr, PageServices{port, engine, systemClock()});
     page.resize(900, 650);
     page.show();
     page.InitConfigPage();

@@ -45,6 +45,7 @@ constexpr int kLoadBoundS = 120;
 // each one is a blocking call into the UI thread.
 class TimedCfgDlg : public CPellCfgDlg {
 public:
+    using CPellCfgDlg::CPellCfgDlg;
     bool SetPageValues(const std::vector<PageValue>& values) override
     {
         const bool shown = CPellCfgDlg::SetPageValues(values);
@@ -213,18 +214,18 @@ int main(int argc, char** argv)
             bytes.find("\r\nOK\r\n") != std::string::npos)
             okUs.store(monotonicUs());
     });
-    if (!device.Start() || !theSerial.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT)) {
+    CSerial port;
+    if (!device.Start() || !port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT)) {
         std::fprintf(stderr, "no simulated controller\n");
         return 1;
     }
 
     const ScaledClock noPause(1e6);
-    CommandEngine engine(theSerial, systemClock(), &noPause);
-    CPellCfgDlg::SetEngineForNewPages(&engine);
-    TimedCfgDlg page;
+    CommandEngine engine(port, systemClock(), &noPause);
+    TimedCfgDlg page(nullptr, PageServices{port, engine, systemClock()});
     CPellCfgDevDlg basic;
     page.InitConfigPage();
-    ReceiveDispatcher dispatcher(theSerial);
+    ReceiveDispatcher dispatcher(port);
     dispatcher.SetConfigReceiver(page.ConfigReceiver());
     dispatcher.Start();
 
@@ -247,7 +248,7 @@ int main(int argc, char** argv)
     }
     dispatcher.Stop();
     page.Controller().Stop();
-    theSerial.ClosePort();
+    port.ClosePort();
     device.Stop();
     if (!ok)
         return 1;

@@ -9,6 +9,7 @@
 #include "sim/Simulator.h"
 #include "tests/download/TempImage.h"
 #include "tests/support/QtWait.h"
+#include "tests/support/ToolServices.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -55,7 +56,7 @@ struct MainWindowSim : ::testing::Test {
     }
     void open(bool listed)
     {
-        w = std::make_unique<CPellToolDlg>([this, listed] {
+        w = std::make_unique<CPellToolDlg>(tool.Page(), [this, listed] {
             return listed ? std::vector{sim->PortPath()} : std::vector<std::string>{};
         });
         EXPECT_EQ(w->OnInitDialog(), listed);
@@ -75,6 +76,7 @@ struct MainWindowSim : ::testing::Test {
         ASSERT_TRUE(WaitProcessing([&] { return sim->Blocks().size() >= 1; }));
     }
     std::unique_ptr<sim::Simulator> sim;
+    ToolServices tool; // outlives the window
     std::unique_ptr<CPellToolDlg> w;
     CPellDownDlg* down = nullptr;
 };
@@ -118,7 +120,7 @@ TEST_F(MainWindowSim, ConfirmedCloseEndsTheConversationAndJoinsEverything)
         EXPECT_EQ(g_questions, QStringList{downloading ? kDownloadQuestion
                                                        : QStringLiteral("正在与设备通信，确定要退出吗？|提示")});
         w.reset(); // stops and joins every thread
-        EXPECT_FALSE(theSerial.IsOpen());
+        EXPECT_FALSE(tool.port.IsOpen());
         EXPECT_FALSE(sim->ImageComplete());
     }
 }
@@ -131,7 +133,7 @@ TEST_F(MainWindowSim, StartedWithoutAPortWorksOnceOneIsTyped)
     EXPECT_EQ(portButton->text(), QStringLiteral("打开串口"));
     qobject_cast<QComboBox*>(w->Control(1002))->setEditText(QString::fromStdString(sim->PortPath()));
     portButton->click();
-    ASSERT_TRUE(theSerial.IsOpen());
+    ASSERT_TRUE(tool.port.IsOpen());
 
     auto* terminal = dynamic_cast<CDebug*>(w->Page(135));
     terminal->ToggleReceive();
@@ -157,7 +159,7 @@ TEST_F(MainWindowSim, VanishedLineIsToldOnce)
     ASSERT_TRUE(WaitProcessing([&] { return !g_boxes.isEmpty(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(g_boxes, QStringList{QStringLiteral("串口已断开|提示")});
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
     EXPECT_EQ(qobject_cast<QPushButton*>(w->Control(1005))->text(), QStringLiteral("打开串口"));
 }
 

@@ -5,6 +5,7 @@
 #include "serial/CSerial.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/QtWait.h"
+#include "tests/support/ToolServices.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -59,8 +60,10 @@ protected:
     void TearDown() override
     {
         SetMessageHook(nullptr);
-        theSerial.ClosePort();
+        tool.port.ClosePort();
     }
+
+    ToolServices tool;
 };
 
 } // namespace
@@ -68,11 +71,11 @@ protected:
 TEST_F(MainWindow, StartsWithTheFirstPortOpenAndTheDownloadPageShown)
 {
     PtyPair pty;
-    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath(), "/dev/halden-missing"}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath(), "/dev/halden-missing"}; });
     ASSERT_TRUE(w.OnInitDialog());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Halden TOOL V3.5"));
-    EXPECT_TRUE(theSerial.IsOpen());
-    EXPECT_EQ(theSerial.DevicePath(), pty.slavePath());
+    EXPECT_TRUE(tool.port.IsOpen());
+    EXPECT_EQ(tool.port.DevicePath(), pty.slavePath());
     EXPECT_TRUE(g_messages.isEmpty());
 
     auto* combo = qobject_cast<QComboBox*>(w.Control(1002));
@@ -95,7 +98,7 @@ TEST_F(MainWindow, StartsWithTheFirstPortOpenAndTheDownloadPageShown)
 TEST_F(MainWindow, TreeShowsExactlyOnePageAndTheTitleFollows)
 {
     PtyPair pty;
-    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
     ASSERT_TRUE(w.OnInitDialog());
     QTreeWidget* tree = w.Tree();
     EXPECT_EQ(tree->topLevelItemCount(), 3);
@@ -129,12 +132,12 @@ TEST_F(MainWindow, TreeShowsExactlyOnePageAndTheTitleFollows)
 TEST_F(MainWindow, ToggleFollowsThePortsRealState)
 {
     PtyPair pty;
-    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
     ASSERT_TRUE(w.OnInitDialog());
     auto* button = qobject_cast<QPushButton*>(w.Control(1005));
 
     button->click(); // close
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
     EXPECT_EQ(button->text(), QStringLiteral("打开串口"));
     for (int id : {1002, 1003, 1004, 1006, 1008})
         EXPECT_TRUE(w.Control(id)->isEnabled()) << id;
@@ -146,17 +149,17 @@ TEST_F(MainWindow, ToggleFollowsThePortsRealState)
     button->click();
     ASSERT_EQ(g_messages.size(), 1);
     EXPECT_EQ(g_messages[0], QStringLiteral(">>> 请先以正确参数打开串口..."));
-    EXPECT_TRUE(theSerial.IsOpen());
+    EXPECT_TRUE(tool.port.IsOpen());
     EXPECT_EQ(button->text(), QStringLiteral("关闭串口"));
     button->click();
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
 
     // One and a half stop bits: not on this platform, same behaviour.
     baud->setEditText(QStringLiteral("9600"));
     qobject_cast<QComboBox*>(w.Control(1008))->setEditText(QStringLiteral("1.5"));
     button->click();
     EXPECT_EQ(g_messages.size(), 2);
-    EXPECT_TRUE(theSerial.IsOpen());
+    EXPECT_TRUE(tool.port.IsOpen());
     button->click();
 
     // A port that does not exist: nothing opens, the combos stay enabled.
@@ -164,14 +167,14 @@ TEST_F(MainWindow, ToggleFollowsThePortsRealState)
     qobject_cast<QComboBox*>(w.Control(1002))->setEditText(QStringLiteral("/dev/halden-missing"));
     button->click();
     EXPECT_EQ(g_messages.size(), 3);
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
     EXPECT_EQ(button->text(), QStringLiteral("打开串口"));
     EXPECT_TRUE(w.Control(1002)->isEnabled());
 
     // Back to the pty with 9600 8N2.
     qobject_cast<QComboBox*>(w.Control(1002))->setEditText(QString::fromStdString(pty.slavePath()));
     button->click();
-    EXPECT_TRUE(theSerial.IsOpen());
+    EXPECT_TRUE(tool.port.IsOpen());
     EXPECT_EQ(g_messages.size(), 3);
 }
 
@@ -180,7 +183,7 @@ TEST_F(MainWindow, ToggleFollowsThePortsRealState)
 TEST_F(MainWindow, AccessibleNamesFollowTheCaptionsShown)
 {
     PtyPair pty;
-    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
     ASSERT_TRUE(w.OnInitDialog());
     auto nameOf = [](QWidget* x) {
         return QAccessible::queryAccessibleInterface(x)->text(QAccessible::Name);
@@ -219,11 +222,11 @@ TEST_F(MainWindow, AccessibleNamesFollowTheCaptionsShown)
 
 TEST_F(MainWindow, NoPortFoundShowsTheMessageAndStartsTheRest)
 {
-    CPellToolDlg w([] { return std::vector<std::string>{}; });
+    CPellToolDlg w(tool.Page(), [] { return std::vector<std::string>{}; });
     EXPECT_FALSE(w.OnInitDialog());
     ASSERT_EQ(g_messages.size(), 1);
     EXPECT_EQ(g_messages[0], QStringLiteral("没发现串口，程序不能正常执行，请检查串口，退出！"));
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
     EXPECT_TRUE(w.Dispatcher().IsRunning()); // for a port typed in later
     EXPECT_EQ(qobject_cast<QPushButton*>(w.Control(1005))->text(), QStringLiteral("打开串口"));
     // The window still shows its tree and pages.
@@ -242,7 +245,7 @@ TEST_F(MainWindow, OpenFailureNamesWhyThePortDidNotOpen)
         {QStringLiteral("halden-missing"),
          QStringLiteral("\n没有找到串口 /dev/halden-missing：请检查串口名称，以及串口线或 USB 转串口线是否插好。")},
         {QStringLiteral("/tmp"), QStringLiteral("\n/tmp 不是串口：请选择串口设备。")}};
-    CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
     w.OnInitDialog();
     for (const auto& [port, detail] : cases) {
         qobject_cast<QComboBox*>(w.Control(1002))->setEditText(port);
@@ -255,12 +258,12 @@ TEST_F(MainWindow, OpenFailureNamesWhyThePortDidNotOpen)
 TEST_F(MainWindow, VanishedDeviceClosesThePort)
 {
     auto pty = std::make_unique<PtyPair>();
-    CPellToolDlg w([&] { return std::vector<std::string>{pty->slavePath()}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty->slavePath()}; });
     ASSERT_TRUE(w.OnInitDialog());
-    ASSERT_TRUE(theSerial.IsOpen());
+    ASSERT_TRUE(tool.port.IsOpen());
     pty.reset(); // the far end goes away
     auto* button = qobject_cast<QPushButton*>(w.Control(1005));
-    ASSERT_TRUE(WaitProcessing([&] { return !theSerial.IsOpen(); }));
+    ASSERT_TRUE(WaitProcessing([&] { return !tool.port.IsOpen(); }));
     EXPECT_EQ(button->text(), QStringLiteral("打开串口"));
     EXPECT_TRUE(w.Control(1002)->isEnabled());
 }
@@ -269,20 +272,20 @@ TEST_F(MainWindow, ClosingStopsEveryThreadWithThePortOpenOrClosed)
 {
     for (bool closeFirst : {false, true}) {
         PtyPair pty;
-        auto w = std::make_unique<CPellToolDlg>([&] { return std::vector<std::string>{pty.slavePath()}; });
+        auto w = std::make_unique<CPellToolDlg>(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
         ASSERT_TRUE(w->OnInitDialog());
         if (closeFirst)
             w->OnBnClickedPortButton();
         pty.send("noise that nobody takes");
         w.reset();
-        EXPECT_FALSE(theSerial.IsOpen());
+        EXPECT_FALSE(tool.port.IsOpen());
     }
 }
 
 TEST_F(MainWindow, WorkerCallsToTheUiAreReleasedAtShutdown)
 {
     PtyPair pty;
-    auto w = std::make_unique<CPellToolDlg>([&] { return std::vector<std::string>{pty.slavePath()}; });
+    auto w = std::make_unique<CPellToolDlg>(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
     ASSERT_TRUE(w->OnInitDialog());
     // Shared with the workers, which a failed release would leave behind.
     struct Calls {

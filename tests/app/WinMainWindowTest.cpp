@@ -6,6 +6,7 @@
 #include "serial/CSerial.h"
 #include "serial/PortList.h"
 #include "ui/DialogPage.h"
+#include "tests/support/ToolServices.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -37,19 +38,21 @@ protected:
     void TearDown() override
     {
         SetMessageHook(nullptr);
-        theSerial.ClosePort();
+        tool.port.ClosePort();
     }
     static QString testPort()
     {
         const char* port = std::getenv("HALDEN_TEST_PORT");
         return port ? QString::fromLatin1(port) : QString();
     }
+
+    ToolServices tool;
 };
 
 TEST_F(WinMainWindow, TheRegistrysPortsReachThePortCombo)
 {
     const std::vector<std::string> listed = ListSerialPorts();
-    CPellToolDlg w; // the registry's list
+    CPellToolDlg w(tool.Page(), [] { return ListSerialPorts(); }); // the registry's list
     w.OnInitDialog();
     auto* combo = qobject_cast<QComboBox*>(w.Control(1002));
     QStringList shown;
@@ -71,23 +74,23 @@ TEST_F(WinMainWindow, AComPortOpensClosesAndAMissingOneIsNamed)
     if (testPort().isEmpty())
         GTEST_SKIP() << "HALDEN_TEST_PORT names no COM port";
     const std::string port = testPort().toStdString();
-    CPellToolDlg w([&] { return std::vector<std::string>{port}; });
+    CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{port}; });
     ASSERT_TRUE(w.OnInitDialog());
-    EXPECT_TRUE(theSerial.IsOpen());
+    EXPECT_TRUE(tool.port.IsOpen());
     EXPECT_TRUE(g_messages.isEmpty());
     auto* button = qobject_cast<QPushButton*>(w.Control(1005));
     EXPECT_EQ(button->text(), QStringLiteral("关闭串口"));
     w.OnBnClickedPortButton();
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
     EXPECT_EQ(button->text(), QStringLiteral("打开串口"));
     w.OnBnClickedPortButton();
-    EXPECT_TRUE(theSerial.IsOpen());
+    EXPECT_TRUE(tool.port.IsOpen());
     w.OnBnClickedPortButton();
 
     qobject_cast<QComboBox*>(w.Control(1002))->setEditText(QStringLiteral("COM99"));
     g_messages.clear();
     w.OnBnClickedPortButton();
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(tool.port.IsOpen());
     EXPECT_EQ(g_messages, QStringList{QStringLiteral(">>> 请先以正确参数打开串口...\n没有找到串口 COM99："
                                                      "请检查串口名称，以及串口线或 USB 转串口线是否插好。")});
 }

@@ -84,6 +84,7 @@ protected:
     sim::Simulator device{ConfigDeviceOptions()};
     ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
     ManualClock waitClock;
+    CSerial port; // outlives the engine and the window
     std::unique_ptr<CommandEngine> engine;
     std::unique_ptr<CPellToolDlg> window;
     CPellCfgDlg* page = nullptr;
@@ -110,23 +111,22 @@ protected:
 
     void open()
     {
-        engine = std::make_unique<CommandEngine>(theSerial, waitClock, &pauseClock);
-        CPellCfgDlg::SetEngineForNewPages(engine.get());
+        engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
         const std::string path = device.PortPath();
-        window = std::make_unique<CPellToolDlg>([path] { return std::vector<std::string>{path}; });
-        CPellCfgDlg::SetEngineForNewPages(nullptr);
+        window = std::make_unique<CPellToolDlg>(PageServices{port, *engine, systemClock()},
+                                                [path] { return std::vector<std::string>{path}; });
         ASSERT_TRUE(window->OnInitDialog());
         page = qobject_cast<CPellCfgDlg*>(window->Page(132));
         basic = qobject_cast<CPellCfgDevDlg*>(window->Page(133));
         ASSERT_NE(page, nullptr);
-        ASSERT_TRUE(theSerial.IsOpen());
+        ASSERT_TRUE(port.IsOpen());
     }
 
     void TearDown() override
     {
         window.reset();
         SetMessageHook(nullptr);
-        theSerial.ClosePort();
+        port.ClosePort();
         device.Stop();
     }
 
@@ -434,7 +434,7 @@ TEST_F(ConfigPage, PortClosedDuringAJobSetsThePageIdleAtOnce)
     expectControls(kControlsBusy);
 
     window->OnBnClickedPortButton(); // close
-    ASSERT_FALSE(theSerial.IsOpen());
+    ASSERT_FALSE(port.IsOpen());
     EXPECT_EQ(page->JobState(), kJobIdle);
     expectControls(kControlsIdle);
 
@@ -471,7 +471,7 @@ TEST_F(ConfigPage, ButtonsTellWhatIsMissing)
 
     // Busy: the clear buttons refuse, the others stay silent.
     window->OnBnClickedPortButton(); // open
-    ASSERT_TRUE(theSerial.IsOpen());
+    ASSERT_TRUE(port.IsOpen());
     page->Button(1030)->click();
     ASSERT_EQ(page->JobState(), kJobWaiting);
     page->OnBnClickedSaveParams();
@@ -533,14 +533,12 @@ TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
 {
     // A page on its own, no main window: its worker asks the UI thread for
     // page values while this (the UI) thread does not serve events.
-    engine = std::make_unique<CommandEngine>(theSerial, waitClock, &pauseClock);
-    CPellCfgDlg::SetEngineForNewPages(engine.get());
-    auto alone = std::make_unique<CPellCfgDlg>();
-    CPellCfgDlg::SetEngineForNewPages(nullptr);
+    engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
+    auto alone = std::make_unique<CPellCfgDlg>(nullptr, PageServices{port, *engine, systemClock()});
     std::atomic<bool> started{false};
     alone->Controller().Worker().SetJobStarted([&](int, const std::string&) { started.store(true); });
     alone->InitConfigPage();
-    ASSERT_TRUE(theSerial.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
+    ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
     // The job's first page access waits for this thread from here on.
     alone->Controller().Worker().SetValuesGiven(true);
     alone->Button(1031)->click();

@@ -35,11 +35,11 @@ TEST(NonGbkValues, ReadBackThenSaveSendsNothing)
     ASSERT_TRUE(device.Start());
     ScaledClock pauseClock{1000.0};
     ManualClock waitClock; // never advanced: the simulator always answers
-    CommandEngine engine(theSerial, waitClock, &pauseClock);
-    CPellCfgDlg::SetEngineForNewPages(&engine);
+    CSerial port;
+    CommandEngine engine(port, waitClock, &pauseClock);
     const std::string path = device.PortPath();
-    auto window = std::make_unique<CPellToolDlg>([path] { return std::vector<std::string>{path}; });
-    CPellCfgDlg::SetEngineForNewPages(nullptr);
+    auto window = std::make_unique<CPellToolDlg>(PageServices{port, engine, systemClock()},
+                                                 [path] { return std::vector<std::string>{path}; });
     ASSERT_TRUE(window->OnInitDialog());
     auto* page = qobject_cast<CPellCfgDlg*>(window->Page(132));
     ASSERT_NE(page, nullptr);
@@ -72,7 +72,7 @@ TEST(NonGbkValues, ReadBackThenSaveSendsNothing)
 
     window.reset();
     SetMessageHook(nullptr);
-    theSerial.ClosePort();
+    port.ClosePort();
     device.Stop();
 }
 

@@ -7,6 +7,7 @@
 #include "tests/support/QtWait.h"
 #ifndef _WIN32
 #include "tests/support/PtyPair.h"
+#include "tests/support/ToolServices.h"
 #endif
 #include "ui/Gbk.h"
 
@@ -143,8 +144,9 @@ TEST(DebugPage, MainWindowDispatchesToItAndClosingThePortStopsIt)
     g_boxes.clear();
     SetMessageHook(recordBox);
     PtyPair pty;
+    ToolServices tool;
     {
-        CPellToolDlg w([&] { return std::vector<std::string>{pty.slavePath()}; });
+        CPellToolDlg w(tool.Page(), [&] { return std::vector<std::string>{pty.slavePath()}; });
         ASSERT_TRUE(w.OnInitDialog());
         auto* page = dynamic_cast<CDebug*>(w.Page(135));
         ASSERT_NE(page, nullptr);

@@ -10,6 +10,7 @@
 #include "tests/download/TempImage.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/QtWait.h"
+#include "tests/support/ToolServices.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -54,7 +55,6 @@ protected:
     void TearDown() override
     {
         SetMessageHook(nullptr);
-        theSerial.ClosePort();
     }
 };
 
@@ -65,7 +65,7 @@ struct WindowRig {
     explicit WindowRig(const sim::Options& options = Defaults()) : sim(options)
     {
         EXPECT_TRUE(sim.Start());
-        window = std::make_unique<CPellToolDlg>([this] { return std::vector<std::string>{sim.PortPath()}; });
+        window = std::make_unique<CPellToolDlg>(tool.Page(), [this] { return std::vector<std::string>{sim.PortPath()}; });
         EXPECT_TRUE(window->OnInitDialog());
         page = dynamic_cast<CPellDownDlg*>(window->Page(129));
         EXPECT_NE(page, nullptr);
@@ -109,6 +109,7 @@ struct WindowRig {
     }
 
     sim::Simulator sim;
+    ToolServices tool; // its port closes when the rig goes
     std::unique_ptr<CPellToolDlg> window;
     CPellDownDlg* page = nullptr;
 };
@@ -118,7 +119,7 @@ struct WindowRig {
 TEST_F(DownloadPage, LaidOutFromItsTemplateWithItsTexts)
 {
     CSerial port;
-    CPellDownDlg page(nullptr, port);
+    CPellDownDlg page(nullptr, port, systemClock());
     page.InitDownloadPage();
     auto* combo = qobject_cast<QComboBox*>(page.Control(1012));
     ASSERT_NE(combo, nullptr);
@@ -155,7 +156,7 @@ TEST_F(DownloadPage, StartRefusalsShowTheirBoxes)
 {
     PtyPair pty;
     CSerial port;
-    CPellDownDlg page(nullptr, port);
+    CPellDownDlg page(nullptr, port, systemClock());
     page.InitDownloadPage();
     auto* path = qobject_cast<QLineEdit*>(page.Control(1013));
     TempImage empty(0);
@@ -261,7 +262,7 @@ TEST_F(DownloadPage, ClosingThePortDuringATransferResetsThePage)
     EXPECT_TRUE(rig.StartAndWaitForPrompt());
     ASSERT_TRUE(WaitProcessing([&] { return rig.sim.Blocks().size() >= 2; }));
     qobject_cast<QPushButton*>(rig.window->Control(1005))->click(); // "关闭串口"
-    EXPECT_FALSE(theSerial.IsOpen());
+    EXPECT_FALSE(rig.tool.port.IsOpen());
     EXPECT_FALSE(rig.page->IsDownloadActive());
     ASSERT_TRUE(WaitProcessing([&] { return Button(rig.page, 1015)->text() == QStringLiteral("下载"); }));
     EXPECT_TRUE(rig.Control(1016)->isHidden());

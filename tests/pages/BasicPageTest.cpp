@@ -334,7 +334,7 @@ TEST_F(BasicPage, RouterFollowsThePagesThatExist)
 
     // The factory makes the basic page; the newest page of a template is
     // the one routed to, and an older one going away does not unhook it.
-    auto made = std::unique_ptr<QWidget>(CreatePage(133, nullptr));
+    auto made = std::unique_ptr<QWidget>(CreateSettingsPage(133, nullptr));
     auto* second = dynamic_cast<CPellCfgDevDlg*>(made.get());
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(PageRouter::Instance().Page(133), second);

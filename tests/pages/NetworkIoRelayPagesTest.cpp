@@ -91,7 +91,7 @@ protected:
     void SetUp() override
     {
         for (int t : {134, 141, 142, 143})
-            pages[t].reset(dynamic_cast<ParamPage*>(CreatePage(t, nullptr)));
+            pages[t].reset(dynamic_cast<ParamPage*>(CreateSettingsPage(t, nullptr)));
         ASSERT_TRUE(dynamic_cast<CPellCfgGprsDlg*>(pages[134].get()) && dynamic_cast<CPellCfgWtrDlg*>(pages[141].get()) &&
                     dynamic_cast<CPellCfgDiDlg*>(pages[142].get()) && dynamic_cast<CPellCfgRelayDlg*>(pages[143].get()));
         PageRouter::Instance().InitPages();

@@ -406,11 +406,11 @@ TEST_F(EngineOnClosedPort, ReceiveSideRunsBesideTheSender)
 namespace pell {
 namespace {
 
-TEST(ProcessEngine, OneInstanceOnTheProcessPort)
+TEST(ProcessEngine, OnAPortNotOpenACommandFailsAtOnce)
 {
-    CommandEngine& engine = theCommandEngine();
-    EXPECT_EQ(&engine, &theCommandEngine());
-    ASSERT_FALSE(theSerial.IsOpen());
+    CSerial port;
+    CommandEngine engine(port, systemClock());
+    ASSERT_FALSE(port.IsOpen());
     std::string text = "junk";
     int64_t start = monotonicUs();
     EXPECT_EQ(engine.SendCommand(kIdShow, text), 0);
