@@ -1,10 +1,10 @@
 #include "cli/CliRunner.h"
 
 #include "cli/CliArgs.h"
+#include "cli/CliConfigView.h"
 #include "cli/CliText.h"
 #include "cli/ConfigFileIo.h"
 #include "cli/FlashView.h"
-#include "cli/TerminalView.h"
 #include "common/FileIo.h"
 #include "config/ConfigController.h"
 #include "config/ConfigFile.h"
@@ -108,7 +108,7 @@ struct ConfigLink {
     }
 
     CommandEngine engine;
-    TerminalView view;
+    CliConfigView view;
     // The pages' request texts (clock, counters, records, serial meters).
     RequestText requests[10];
     std::atomic<RequestText*> recordsRequest{nullptr};
@@ -762,7 +762,7 @@ private:
     {
         if (int status = startConfig())
             return status;
-        TerminalView& view = link_->view;
+        CliConfigView& view = link_->view;
         view.SetYes(o_.yes);
         const std::size_t boxesBefore = view.Messages().size();
         const int runsBefore = link_->controller.Worker().JobsRun();
@@ -808,7 +808,7 @@ private:
     {
         if (int status = startConfig())
             return status;
-        TerminalView& view = link_->view;
+        CliConfigView& view = link_->view;
         const std::size_t boxesBefore = view.Messages().size();
         const int runsBefore = link_->controller.Worker().JobsRun();
         link_->requests[static_cast<std::size_t>(slot)].Set(text);
