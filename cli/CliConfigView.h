@@ -16,7 +16,7 @@
 
 namespace pell::cli {
 
-class TerminalView : public IConfigView {
+class CliConfigView : public IConfigView {
 public:
     // Called on the worker with every log text (GBK) as the job logs it.
     using LogSink = std::function<void(std::string_view text)>;

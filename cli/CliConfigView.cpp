@@ -1,20 +1,20 @@
-#include "cli/TerminalView.h"
+#include "cli/CliConfigView.h"
 
 namespace pell::cli {
 
-void TerminalView::AppendLog(std::string_view text)
+void CliConfigView::AppendLog(std::string_view text)
 {
     if (!text.empty() && logSink_)
         logSink_(text);
 }
 
-void TerminalView::SetCommandSink(CommandSink sink)
+void CliConfigView::SetCommandSink(CommandSink sink)
 {
     std::lock_guard<std::mutex> lock(m_);
     commandSink_ = std::move(sink);
 }
 
-void TerminalView::CommandEnded(const CommandOutcome& outcome)
+void CliConfigView::CommandEnded(const CommandOutcome& outcome)
 {
     CommandSink sink;
     {
@@ -25,13 +25,13 @@ void TerminalView::CommandEnded(const CommandOutcome& outcome)
         sink(outcome);
 }
 
-void TerminalView::ShowControlState(int mode)
+void CliConfigView::ShowControlState(int mode)
 {
     if (mode == kControlsIdle)
         idle_.set();
 }
 
-bool TerminalView::SetPageValues(const std::vector<PageValue>& values)
+bool CliConfigView::SetPageValues(const std::vector<PageValue>& values)
 {
     std::lock_guard<std::mutex> lock(m_);
     for (const PageValue& v : values)
@@ -39,7 +39,7 @@ bool TerminalView::SetPageValues(const std::vector<PageValue>& values)
     return true;
 }
 
-PageReadings TerminalView::GetPageValues(const std::vector<int>& ids)
+PageReadings CliConfigView::GetPageValues(const std::vector<int>& ids)
 {
     std::lock_guard<std::mutex> lock(m_);
     PageReadings readings;
@@ -54,43 +54,38 @@ PageReadings TerminalView::GetPageValues(const std::vector<int>& ids)
     return readings;
 }
 
-void TerminalView::MessageBox(const std::string& text)
+void CliConfigView::MessageBox(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_);
     messages_.push_back(text);
 }
 
-bool TerminalView::AskYesNo(const std::string&)
+bool CliConfigView::AskYesNo(const std::string&)
 {
     std::lock_guard<std::mutex> lock(m_);
     return yes_;
 }
 
-void TerminalView::SetYes(bool yes)
+void CliConfigView::SetYes(bool yes)
 {
     std::lock_guard<std::mutex> lock(m_);
     yes_ = yes;
 }
 
-
-
-void TerminalView::Edit(int id, const std::string& text)
+void CliConfigView::Edit(int id, const std::string& text)
 {
     std::lock_guard<std::mutex> lock(m_);
     page_[id] = text;
 }
 
-std::string TerminalView::Shown(int id) const
+std::string CliConfigView::Shown(int id) const
 {
     std::lock_guard<std::mutex> lock(m_);
     const auto it = page_.find(id);
     return it == page_.end() ? std::string() : it->second;
 }
 
-
-
-
-std::vector<std::string> TerminalView::Messages() const
+std::vector<std::string> CliConfigView::Messages() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return messages_;
