@@ -57,7 +57,7 @@ struct ConfigLink {
     CommandEngine engine;
     CliConfigView view;
     // The pages' request texts (clock, counters, records, serial meters).
-    RequestText requests[10];
+    RequestText requests[kRequestSlotCount];
     std::atomic<RequestText*> recordsRequest{nullptr};
     ConfigController controller;
     ReceiveDispatcher dispatcher;

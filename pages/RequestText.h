@@ -10,6 +10,7 @@
 // until a request, a job or a stop wakes it instead of looking every 50 ms.
 #include "common/Clock.h"
 
+#include <cstddef>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -82,5 +83,7 @@ enum class RequestSlot {
     Serial2,
     Serial3,
 };
+// The number of slots: a table of one request per slot has this size.
+constexpr std::size_t kRequestSlotCount = static_cast<std::size_t>(RequestSlot::Serial3) + 1;
 
 } // namespace pell

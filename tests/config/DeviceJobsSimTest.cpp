@@ -33,7 +33,7 @@ protected:
     ManualClock waitClock;          // reply time-outs end when the test says
     std::unique_ptr<CommandEngine> engine;
     FakeConfigView view;
-    RequestText requests[10];
+    RequestText requests[kRequestSlotCount];
     std::unique_ptr<ConfigController> controller;
     ReceiveDispatcher dispatcher{port};
     std::atomic<int> withheld{0}; // answers the silent device did not send
