@@ -62,16 +62,6 @@ public:
     // open a window, and a parse that fails leaves the table as it was.
     // True when job 18 was queued.
     bool OnConfigureFromFile(const std::function<bool()>& parseIntoTable);
-    // Queues job 18 after `load` has put a file's values into the table
-    // (tests).
-    bool StartApplyLoaded(const std::function<void()>& load = {})
-    {
-        return OnConfigureFromFile([&] {
-            if (load)
-                load();
-            return true;
-        });
-    }
 
     // What tells whether the download page holds the line; the buttons that
     // talk to the controller and the page requests refuse meanwhile. Clear

@@ -101,14 +101,4 @@ RequestText* PageRouter::Request(RequestSlot slot) const
     return nullptr;
 }
 
-bool SetPageValue(int paramId, const std::string& gbkText)
-{
-    return PageRouter::Instance().SetPageValue(paramId, gbkText);
-}
-
-bool GetPageValue(int paramId, std::string& gbkText)
-{
-    return PageRouter::Instance().GetPageValue(paramId, gbkText);
-}
-
 } // namespace pell::ui

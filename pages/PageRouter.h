@@ -72,8 +72,4 @@ private:
     std::map<int, ParamPage*> pages_;
 };
 
-// The configuration page's routing, as the jobs call it.
-bool SetPageValue(int paramId, const std::string& gbkText);
-bool GetPageValue(int paramId, std::string& gbkText);
-
 } // namespace pell::ui

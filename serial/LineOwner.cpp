@@ -54,4 +54,26 @@ bool LineOwner::HeldByOther(LineHolder asker) const
            (asker != LineHolder::Configuration && configHolds());
 }
 
+bool LineOwner::Deliver(int length, const char* bytes) const
+{
+    const Holding h = Current();
+    switch (h.holder) {
+    case LineHolder::Download:
+        h.download->OnPortData(length, bytes);
+        return true;
+    case LineHolder::Configuration:
+        h.config->OnPortData(length, bytes);
+        return true;
+    case LineHolder::Terminal:
+        if (length != 0) {
+            h.terminal->OnTerminalData(length, bytes);
+            h.terminal->NotifyReceiveUpdate();
+        }
+        return true;
+    case LineHolder::Nobody:
+        break;
+    }
+    return false;
+}
+
 } // namespace pell

@@ -75,6 +75,11 @@ public:
     // than `asker`: a page does not start a conversation meanwhile, and the
     // terminal (which holds no conversation) sends nothing.
     bool HeldByOther(LineHolder asker) const;
+    // Hands one received chunk to the holder: the download or the
+    // configuration page every chunk, also empty ones; the terminal
+    // non-empty chunks, each followed by its display update. False when
+    // nobody holds the line (the chunk is dropped).
+    bool Deliver(int length, const char* bytes) const;
     // Whether the holder takes empty chunks (the download page and the
     // configuration page do, every poll period).
     static bool WantsEmptyChunks(LineHolder holder)

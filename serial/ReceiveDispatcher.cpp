@@ -29,28 +29,6 @@ void ReceiveDispatcher::Stop()
         port_.RemoveLineWatcher(this);
 }
 
-void ReceiveDispatcher::Route(int length, const char* bytes)
-{
-    const LineOwner::Holding h = owner_.Current();
-    switch (h.holder) {
-    case LineHolder::Download:
-        h.download->OnPortData(length, bytes);
-        return;
-    case LineHolder::Configuration:
-        h.config->OnPortData(length, bytes);
-        return;
-    case LineHolder::Terminal:
-        if (length == 0)
-            return;
-        h.terminal->OnTerminalData(length, bytes);
-        h.terminal->NotifyReceiveUpdate();
-        return;
-    case LineHolder::Nobody:
-        break;
-    }
-    dropped_.fetch_add(static_cast<uint64_t>(length));
-}
-
 void ReceiveDispatcher::run()
 {
     // One buffer for the thread's life; the consumers copy what they keep.
@@ -69,7 +47,8 @@ void ReceiveDispatcher::run()
         readsBegun_.fetch_add(1);
         const int n = port_.ReadAvailable(buffer.get(), LineOwner::WantsEmptyChunks(owner_.Holder()) ? kPollMs : CSerial::kWaitForever);
         buffer[n] = 0;
-        Route(n, buffer.get());
+        if (!owner_.Deliver(n, buffer.get()))
+            dropped_.fetch_add(static_cast<uint64_t>(n));
         if (n == 0 && monotonicUs() - started < 1000) {
             // The read came back at once without bytes (line errors, a port
             // being closed): keep the polling period instead of spinning.

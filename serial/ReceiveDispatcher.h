@@ -37,9 +37,6 @@ public:
     void Stop();
     bool IsRunning() const { return thread_.Running(); }
 
-    // Routes one chunk (the thread's step 4); public for tests.
-    void Route(int length, const char* bytes);
-
     // The longest read without bytes while a page listens for empty chunks.
     static constexpr int kPollMs = 20;
     // Bytes read while no page was listening (dropped).

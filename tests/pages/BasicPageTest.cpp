@@ -10,6 +10,7 @@
 #include "pages/PageMap.h"
 #include "pages/PageRouter.h"
 #include "tests/support/QtWait.h"
+#include "tests/pages/PageValues.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -9,6 +9,7 @@
 #include "pages/CPellCfgWtrDlg.h"
 #include "pages/PageMap.h"
 #include "pages/PageRouter.h"
+#include "tests/pages/PageValues.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -5,6 +5,7 @@
 #include "ui/Gbk.h"
 #include "pages/PageMap.h"
 #include "pages/PageRouter.h"
+#include "tests/pages/PageValues.h"
 
 #include <QComboBox>
 #include <QGroupBox>

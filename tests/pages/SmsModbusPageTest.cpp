@@ -4,6 +4,7 @@
 #include "pages/CPellCfgModbusDlg.h"
 #include "pages/CPellCfgSmsDlg.h"
 #include "tests/pages/PageTestSupport.h"
+#include "tests/pages/PageValues.h"
 
 #include <memory>
 

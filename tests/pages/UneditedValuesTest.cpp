@@ -4,6 +4,7 @@
 #include "pages/CPellCfgSmsDlg.h"
 #include "pages/CPellCfgUartDlg.h"
 #include "tests/pages/PageTestSupport.h"
+#include "tests/pages/PageValues.h"
 
 #include <functional>
 

@@ -279,20 +279,20 @@ TEST(DispatchRoute, PriorityWithoutAPort)
     FakeConfig config;
     FakeTerminal terminal;
     char chunk[] = "x";
-    d.Route(1, chunk); // no consumers at all: dropped
+    d.Owner().Deliver(1, chunk); // no consumers at all: dropped
     d.SetDownloadReceiver(&download);
     d.SetConfigReceiver(&config);
     d.SetTerminalReceiver(&terminal);
     terminal.receiving = true;
-    d.Route(0, chunk);
+    d.Owner().Deliver(0, chunk);
     EXPECT_EQ(terminal.updates.load(), 0); // empty chunks never reach the terminal
-    d.Route(1, chunk);
+    d.Owner().Deliver(1, chunk);
     EXPECT_EQ(terminal.sink.text(), "x");
     config.state = 1;
-    d.Route(1, chunk);
+    d.Owner().Deliver(1, chunk);
     EXPECT_EQ(config.sink.text(), "x");
     download.active = true;
-    d.Route(1, chunk);
+    d.Owner().Deliver(1, chunk);
     EXPECT_EQ(download.sink.text(), "x");
     EXPECT_EQ(terminal.sink.text(), "x");
     EXPECT_EQ(config.sink.text(), "x");
