@@ -33,25 +33,16 @@ void CliConfigView::ShowControlState(int mode)
 
 bool CliConfigView::SetPageValues(const std::vector<PageValue>& values)
 {
-    std::lock_guard<std::mutex> lock(m_);
+    // Every value the jobs show reaches the page: each parameter they give
+    // gains a "control".
     for (const PageValue& v : values)
-        page_[v.id] = v.text;
+        page_.Edit(v.id, v.text);
     return true;
 }
 
 PageReadings CliConfigView::GetPageValues(const std::vector<int>& ids)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    PageReadings readings;
-    readings.reserve(ids.size());
-    for (int id : ids) {
-        const auto it = page_.find(id);
-        if (it == page_.end())
-            readings.emplace_back();
-        else
-            readings.emplace_back(it->second);
-    }
-    return readings;
+    return page_.Readings(ids);
 }
 
 void CliConfigView::MessageBox(const std::string& text)
@@ -74,15 +65,12 @@ void CliConfigView::SetYes(bool yes)
 
 void CliConfigView::Edit(int id, const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    page_[id] = text;
+    page_.Edit(id, text);
 }
 
 std::string CliConfigView::Shown(int id) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    const auto it = page_.find(id);
-    return it == page_.end() ? std::string() : it->second;
+    return page_.Shown(id);
 }
 
 std::vector<std::string> CliConfigView::Messages() const

@@ -1,15 +1,15 @@
 #pragma once
 // The configuration page of the command-line tool: the jobs' view without a
-// window. The "page" is one value per parameter id, set by the read-back and
-// by the user's edit (halden set); the log goes to whoever listens (the
+// window. The "page" is a parameter model, set by the read-back and by the
+// user's edit (halden set); the log goes to whoever listens (the
 // terminal); each command's outcome is handed on as the job reports it.
 // Outcomes come from the jobs' results, never from the log's texts.
 #include "common/Clock.h"
 #include "config/IConfigView.h"
+#include "config/ParameterModel.h"
 #include "pages/RequestText.h"
 
 #include <functional>
-#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -53,7 +53,7 @@ private:
     LogSink logSink_;
     mutable std::mutex m_;
     CommandSink commandSink_;
-    std::map<int, std::string> page_;
+    ParameterModel page_; // no parameter has a value before the jobs or the user give one
     std::vector<std::string> messages_;
     bool yes_ = false;
     Event idle_;

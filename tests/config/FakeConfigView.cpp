@@ -4,12 +4,20 @@
 
 namespace pell::test {
 
-FakeConfigView::FakeConfigView()
+namespace {
+
+std::vector<int> idsWithControl()
 {
+    std::vector<int> ids;
     for (int id = 0; id <= 144; ++id)
         if (std::find(std::begin(kNoControlIds), std::end(kNoControlIds), id) == std::end(kNoControlIds))
-            controls_[id] = std::string();
+            ids.push_back(id);
+    return ids;
 }
+
+} // namespace
+
+FakeConfigView::FakeConfigView() : page_(idsWithControl()) {}
 
 void FakeConfigView::AppendLog(std::string_view text)
 {
@@ -31,16 +39,9 @@ bool FakeConfigView::SetPageValues(const std::vector<PageValue>& values)
     ++setCrossings_;
     if (closed_)
         return false;
-    for (const PageValue& v : values) {
-        auto it = controls_.find(v.id);
-        if (it != controls_.end() && unreadable_.count(v.id) == 0 && it->second == v.text)
-            continue; // shows it already
-        ++setCalls_;
-        if (it == controls_.end())
-            continue;
-        it->second = v.text;
-        unreadable_.erase(v.id);
-    }
+    for (const PageValue& v : values)
+        if (page_.Show(v.id, v.text) != ParameterModel::ShowResult::Already)
+            ++setCalls_;
     return true;
 }
 
@@ -48,17 +49,9 @@ PageReadings FakeConfigView::GetPageValues(const std::vector<int>& ids)
 {
     std::lock_guard<std::mutex> lock(m_);
     ++getCrossings_;
-    PageReadings readings;
     if (closed_)
-        return readings;
-    for (int id : ids) {
-        auto it = controls_.find(id);
-        if (it == controls_.end() || unreadable_.count(id) != 0)
-            readings.emplace_back();
-        else
-            readings.emplace_back(it->second);
-    }
-    return readings;
+        return {};
+    return page_.Readings(ids);
 }
 
 void FakeConfigView::MessageBox(const std::string& text)
@@ -113,21 +106,17 @@ std::string FakeConfigView::Answer(RequestSlot slot) const
 
 void FakeConfigView::Edit(int id, const std::string& text)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    controls_[id] = text;
-    unreadable_.erase(id);
+    page_.Edit(id, text);
 }
 
 void FakeConfigView::MakeUnreadable(int id)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    unreadable_.insert(id);
+    page_.MakeUnreadable(id);
 }
 
 void FakeConfigView::RemoveControl(int id)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    controls_.erase(id);
+    page_.RemoveControl(id);
 }
 
 void FakeConfigView::Close()
@@ -177,9 +166,7 @@ std::vector<std::string> FakeConfigView::Messages() const
 
 std::string FakeConfigView::Shown(int id) const
 {
-    std::lock_guard<std::mutex> lock(m_);
-    auto it = controls_.find(id);
-    return it == controls_.end() ? std::string() : it->second;
+    return page_.Shown(id);
 }
 
 int FakeConfigView::SetCalls() const

@@ -4,10 +4,10 @@
 // page shows (all of 0..144 but the nine without a control). Like the
 // window, it sets a control only where it shows something else.
 #include "config/IConfigView.h"
+#include "config/ParameterModel.h"
 
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -63,8 +63,7 @@ private:
     std::vector<std::string> log_;
     std::vector<int> modes_;
     std::vector<std::string> messages_;
-    std::map<int, std::string> controls_;
-    std::set<int> unreadable_;
+    ParameterModel page_; // one "control" per parameter a page shows
     bool closed_ = false;
     bool answer_ = true;
     std::vector<std::string> questions_;

@@ -1,0 +1,66 @@
+#pragma once
+// What the pages hold of the configurable parameters (ids 0..144), beside
+// the controller's value in the parameter table: per parameter whether a
+// page shows it, the text its control shows and whether that text is a
+// value (a control that shows nothing its rule can read holds none, and a
+// write passes over it). A parameter differs when its page holds a value
+// other than the table's: that is an edit, and a save sends it.
+//
+// A view without a window (the command-line tool, a test's page) keeps its
+// page in one; any thread, every call locked.
+#include "config/IConfigView.h"
+
+#include <array>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace pell {
+
+class ParameterModel {
+public:
+    // `withControls`: the ids that a page shows from the start (the others
+    // gain a control on their first edit).
+    explicit ParameterModel(const std::vector<int>& withControls = {});
+
+    enum class ShowResult {
+        NoControl, // no page shows the id: nothing changes
+        Already,   // the page shows the text as a value already
+        Shown,     // the page showed another text, or none readable
+    };
+    // A value the controller or a file gave, shown on the parameter's page.
+    ShowResult Show(int id, std::string_view text);
+    // What the user does on a page: types a value (the id gains a control
+    // if it had none), leaves the control showing no readable value, or the
+    // page goes away.
+    void Edit(int id, std::string_view text);
+    void MakeUnreadable(int id);
+    void RemoveControl(int id);
+
+    bool HasControl(int id) const;
+    // The value the page holds; nullopt without a control or a readable value.
+    std::optional<std::string> Value(int id) const;
+    // The text the control shows, value or not; empty without a control.
+    std::string Shown(int id) const;
+    // The page holds a value other than the parameter table's.
+    bool Differs(int id) const;
+    // Value() of each id, in the order asked.
+    PageReadings Readings(const std::vector<int>& ids) const;
+
+private:
+    struct Held {
+        bool control = false;
+        bool readable = true;
+        std::string text;
+    };
+    static constexpr int kIds = 145;
+    Held* find(int id);
+    const Held* find(int id) const;
+
+    mutable std::mutex m_;
+    std::array<Held, kIds> held_;
+};
+
+} // namespace pell
