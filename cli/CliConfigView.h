@@ -6,7 +6,7 @@
 // Outcomes come from the jobs' results, never from the log's texts.
 #include "common/Clock.h"
 #include "config/IConfigView.h"
-#include "config/ParameterModel.h"
+#include "pages/ParameterModel.h"
 #include "pages/RequestText.h"
 
 #include <functional>

@@ -39,6 +39,7 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
       log_(configtext::kLogBanner),
       controller_(*this, services.port, services.engine, &pageRequest)
 {
+    PageRouter::Instance().SetModel(&model_);
     logEdit_ = ControlAs<QPlainTextEdit>(1029);
     logView_ = LogView(logEdit_);
     pathEdit_ = ControlAs<QLineEdit>(1038);
@@ -85,6 +86,8 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
 CPellCfgDlg::~CPellCfgDlg()
 {
     StopConfigPage();
+    if (PageRouter::Instance().Model() == &model_)
+        PageRouter::Instance().SetModel(nullptr);
 }
 
 void CPellCfgDlg::StopConfigPage()
@@ -185,8 +188,8 @@ void CPellCfgDlg::applyControlState(int mode)
 
 // ---- parameter pages ----
 
-// A job hands all its values over, or asks for all it needs, in one call:
-// the worker waits for the UI thread once per step, not once per parameter.
+// A job hands all its values over in one call: the worker waits for the UI
+// thread once per step, not once per parameter.
 
 bool CPellCfgDlg::SetPageValues(const std::vector<PageValue>& values)
 {
@@ -199,21 +202,11 @@ bool CPellCfgDlg::SetPageValues(const std::vector<PageValue>& values)
 
 PageReadings CPellCfgDlg::GetPageValues(const std::vector<int>& ids)
 {
-    PageReadings readings;
-    readings.reserve(ids.size());
-    const bool read = gate_.Run(this, [&] {
-        PageRouter& router = PageRouter::Instance();
-        for (int id : ids) {
-            std::string text;
-            if (router.GetPageValue(id, text))
-                readings.emplace_back(std::move(text));
-            else
-                readings.emplace_back();
-        }
-    });
-    if (!read)
-        readings.clear();
-    return readings;
+    // The pages keep the model up to date as their controls change: the
+    // worker reads it without waiting for the window.
+    if (gate_.IsClosed())
+        return {};
+    return model_.Readings(ids);
 }
 
 void CPellCfgDlg::MessageBox(const std::string& text)

@@ -10,6 +10,7 @@
 #include "config/ConfigController.h"
 #include "common/PageLog.h"
 #include "config/IConfigView.h"
+#include "pages/ParameterModel.h"
 #include "ui/LogView.h"
 #include "ui/PageServices.h"
 #include "ui/UiThread.h"
@@ -114,6 +115,9 @@ private:
     QLineEdit* pathEdit_ = nullptr;
     QPushButton* reload_ = nullptr;
     PageLog log_;
+    // What the parameter pages' controls represent: the pages keep it up to
+    // date on the UI thread, the jobs read it without waiting for the window.
+    ParameterModel model_;
     UiCallGate gate_;
     ConfigController controller_;
     QTimer timer_;

@@ -97,9 +97,10 @@ private:
 // and "设置失败".
 void LogCommandOutcome(const JobContext& ctx, const CommandOutcome& outcome);
 
-// Each job step that reaches the pages does so in one call into the
-// interface thread (IConfigView::SetPageValues / GetPageValues), however
-// many parameters it carries.
+// A job step that shows values on the pages does so in one call into the
+// interface thread (IConfigView::SetPageValues), however many parameters
+// it carries; what the pages hold it reads from their model
+// (IConfigView::GetPageValues) without waiting for the interface.
 //
 // Job 3 (and part of jobs 1 and 6): AT+SHOW up to three times, the report
 // into the parameter table, every value it held onto its page. A report

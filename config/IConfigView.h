@@ -2,6 +2,7 @@
 // What the configuration jobs need of the configuration page: its log, its
 // buttons, the parameter pages' controls and message boxes. The Qt page
 // implements it; tests implement it without a window.
+#include "pages/ParameterModel.h"
 #include "pages/RequestText.h"
 #include "protocol/CommandOutcome.h"
 
@@ -21,10 +22,6 @@ struct PageValue {
     std::string text;
 };
 
-// The page value of each id asked, in the order asked; nullopt where the id
-// has no control or its control shows no value its rule can read.
-using PageReadings = std::vector<std::optional<std::string>>;
-
 class IConfigView {
 public:
     virtual ~IConfigView() = default;
@@ -36,15 +33,16 @@ public:
     // caption and the navigation tree for a mode (kControls...).
     virtual void ShowControlState(int mode) = 0;
 
-    // Worker thread; each call waits for the interface thread once, however
-    // many parameters it carries.
+    // Worker thread; waits for the interface thread once, however many
+    // parameters it carries.
     // Shows each value text on the control of its id where the control
     // shows another value or none its rule can read; a control that already
     // shows the text is not touched, an id without a control is passed
     // over. False when the interface is gone (nothing shown).
     virtual bool SetPageValues(const std::vector<PageValue>& values) = 0;
-    // The page values of the ids, one reading per id. Empty when the
-    // interface is gone.
+    // Worker thread, never waits for the interface: the page values of the
+    // ids as the pages' parameter model holds them, one reading per id.
+    // Empty when the interface is gone.
     virtual PageReadings GetPageValues(const std::vector<int>& ids) = 0;
     // A message box with the caption "提示"; returns when it is closed.
     virtual void MessageBox(const std::string& text) = 0;

@@ -34,6 +34,25 @@ ParamPage* PageRouter::Page(int templateId) const
     return it == pages_.end() ? nullptr : it->second;
 }
 
+void PageRouter::SetModel(ParameterModel* model)
+{
+    std::vector<ParamPage*> pages;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        model_ = model;
+        for (auto& [t, page] : pages_)
+            pages.push_back(page);
+    }
+    for (ParamPage* page : pages)
+        page->publishAll();
+}
+
+ParameterModel* PageRouter::Model() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return model_;
+}
+
 bool PageRouter::SetPageValue(int paramId, const std::string& gbkText)
 {
     auto pc = FindPageControl(paramId);
@@ -89,6 +108,8 @@ void PageRouter::InitPages()
             continue;
         page->initDone_ = true;
         page->InitPage();
+        page->publishAll(); // lists filled in code
+
     }
 }
 

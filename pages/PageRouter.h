@@ -4,13 +4,14 @@
 // Every parameter page registers here while it exists (by its dialog
 // template). SetPageValue / GetPageValue look the parameter up in the page
 // map and call the setter or getter of the page that shows it. A parameter
-// without a control - the nine that no page shows, and those of pages that
-// are not built or not created - reports "no control": the setter does
-// nothing, the getter yields no value, and the write passes over it.
+// without a control - the nine that no page shows, and those of pages not
+// created - reports "no control": the setter does nothing, the getter
+// yields no value, and the write passes over it. Each page keeps the
+// parameter model (SetModel) up to date with what its getter would yield.
 //
-// How the jobs use it (the configuration page reads or shows all the
-// values of a job step in one call into the UI thread):
-//  - write: a parameter whose GetPageValue is false is passed over (no
+// How the jobs use it (the configuration page shows all the values of a
+// job step in one call into the UI thread, and reads the model):
+//  - write: a parameter whose model holds no value is passed over (no
 //    control, or a control that shows no value); nothing is sent for it.
 //  - read-back: ShowPageValue for every parameter; a control that shows no
 //    value counts as differing from any table value and gets the table's
@@ -22,9 +23,10 @@
 //
 // UI thread only (the pages' widgets live there): the configuration worker
 // reaches these through the configuration page's UI-thread calls. Request()
-// alone may be called from any thread; the object it returns lives as long
+// and Model() alone may be called from any thread; the object it returns lives as long
 // as its page (the pages outlive the worker: the configuration page joins
 // it before the pages go).
+#include "pages/ParameterModel.h"
 #include "pages/ParamPage.h"
 #include "pages/RequestText.h"
 
@@ -62,6 +64,12 @@ public:
     // The registered page of a template, or nullptr.
     ParamPage* Page(int templateId) const;
 
+    // The model the pages keep what their controls represent in (the
+    // configuration page's); every registered page fills it at once, and
+    // keeps it up to date on every change of a control. nullptr: none.
+    void SetModel(ParameterModel* model);
+    ParameterModel* Model() const;
+
     // Pages call these from their constructor and destructor.
     void Register(ParamPage* page);
     void Unregister(ParamPage* page);
@@ -70,6 +78,7 @@ private:
     PageRouter() = default;
     mutable std::mutex m_; // the registry only; Request() may come from the worker
     std::map<int, ParamPage*> pages_;
+    ParameterModel* model_ = nullptr;
 };
 
 } // namespace pell::ui

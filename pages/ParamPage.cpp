@@ -12,12 +12,51 @@ namespace pell::ui {
 ParamPage::ParamPage(int templateId, QWidget* parent) : DialogPage(templateId, parent)
 {
     followTypedTexts();
+    publishChanges();
     PageRouter::Instance().Register(this);
+    publishAll();
 }
 
 ParamPage::~ParamPage()
 {
     PageRouter::Instance().Unregister(this);
+    if (ParameterModel* model = PageRouter::Instance().Model())
+        for (int id : ParamsOfPage(TemplateId()))
+            model->RemoveControl(id);
+}
+
+void ParamPage::publishChanges()
+{
+    // After followTypedTexts: an editable list has followed the typed text
+    // when its change reaches the model.
+    for (int id : ParamsOfPage(TemplateId())) {
+        QWidget* control = ValueControl(id);
+        if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+            connect(edit, &QLineEdit::textChanged, this, [this, id] { publish(id); });
+        } else if (auto* combo = qobject_cast<QComboBox*>(control)) {
+            connect(combo, &QComboBox::currentIndexChanged, this, [this, id] { publish(id); });
+            connect(combo, &QComboBox::currentTextChanged, this, [this, id] { publish(id); });
+            connect(combo, &QComboBox::editTextChanged, this, [this, id] { publish(id); });
+        }
+    }
+}
+
+void ParamPage::publish(int paramId)
+{
+    ParameterModel* model = PageRouter::Instance().Model();
+    if (model == nullptr || !HasValueControl(paramId))
+        return;
+    std::string text;
+    if (GetValue(paramId, text))
+        model->Hold(paramId, text);
+    else
+        model->Hold(paramId, std::nullopt);
+}
+
+void ParamPage::publishAll()
+{
+    for (int id : ParamsOfPage(TemplateId()))
+        publish(id);
 }
 
 const ParamDescriptor* ParamPage::FindBinding(int paramId) const
@@ -47,6 +86,7 @@ bool ParamPage::SetValue(int paramId, const std::string& gbkText)
         return false;
     ApplyValue(control, *b, gbkText);
     given_[paramId] = GivenValue{gbkText, StateOf(control)};
+    publish(paramId); // the given bytes, not the control's reading of them
     return true;
 }
 

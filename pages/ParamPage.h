@@ -73,6 +73,11 @@ private:
     };
     static ControlState StateOf(const QWidget* control);
     void followTypedTexts();
+    // Keeps the model (PageRouter::Model) up to date with what the
+    // parameter's control represents, on every change of the control.
+    void publishChanges();
+    void publish(int paramId);
+    void publishAll();
     // A value text SetValue was given and the state it gave the control.
     struct GivenValue {
         std::string gbkText;

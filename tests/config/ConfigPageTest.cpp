@@ -531,17 +531,21 @@ TEST_F(ConfigPage, ClosingTheWindowDuringAJobEndsIt)
 
 TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
 {
-    // A page on its own, no main window: its worker asks the UI thread for
-    // page values while this (the UI) thread does not serve events.
+    // A page on its own, no main window: its worker asks the UI thread to
+    // show a file's values while this (the UI) thread does not serve events.
     engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
     auto alone = std::make_unique<CPellCfgDlg>(nullptr, PageServices{port, *engine, systemClock()});
     std::atomic<bool> started{false};
     alone->Controller().Worker().SetJobStarted([&](int, const std::string&) { started.store(true); });
     alone->InitConfigPage();
     ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
-    // The job's first page access waits for this thread from here on.
+    // The file's values are shown on the pages before they go out: the job
+    // waits for this thread from here on.
     alone->Controller().Worker().SetValuesGiven(true);
-    alone->Button(1031)->click();
+    ASSERT_TRUE(alone->Controller().OnConfigureFromFile([] {
+        SetParamValue(2, "13900000000");
+        return true;
+    }));
     ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kDeadline));
     EXPECT_EQ(alone->Controller().Worker().JobsRun(), 0);
     EXPECT_TRUE(returnsWithoutTheClock([&] { alone.reset(); }));

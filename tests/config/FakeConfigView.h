@@ -4,7 +4,7 @@
 // page shows (all of 0..144 but the nine without a control). Like the
 // window, it sets a control only where it shows something else.
 #include "config/IConfigView.h"
-#include "config/ParameterModel.h"
+#include "pages/ParameterModel.h"
 
 #include <map>
 #include <mutex>

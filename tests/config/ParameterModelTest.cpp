@@ -1,6 +1,6 @@
 // The parameter model's own rules: what a page holds, what a job's value
 // does to it, and when a parameter differs from the table.
-#include "config/ParameterModel.h"
+#include "pages/ParameterModel.h"
 #include "protocol/CommandTable.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "config/ParameterModel.h"
+#include "pages/ParameterModel.h"
 
 #include "protocol/CommandTable.h"
 
@@ -46,6 +46,18 @@ void ParameterModel::MakeUnreadable(int id)
     std::lock_guard<std::mutex> lock(m_);
     if (Held* h = find(id))
         h->readable = false;
+}
+
+void ParameterModel::Hold(int id, const std::optional<std::string>& value)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    Held* h = find(id);
+    if (h == nullptr)
+        return;
+    h->control = true;
+    h->readable = value.has_value();
+    if (value)
+        h->text = *value;
 }
 
 void ParameterModel::RemoveControl(int id)

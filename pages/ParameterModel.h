@@ -6,10 +6,10 @@
 // write passes over it). A parameter differs when its page holds a value
 // other than the table's: that is an edit, and a save sends it.
 //
-// A view without a window (the command-line tool, a test's page) keeps its
-// page in one; any thread, every call locked.
-#include "config/IConfigView.h"
-
+// The configuration page's parameter pages keep theirs up to date on the UI
+// thread as their controls change, and the jobs read it on the worker; a
+// view without a window (the command-line tool, a test's page) keeps its
+// page in one. Any thread, every call locked.
 #include <array>
 #include <mutex>
 #include <optional>
@@ -18,6 +18,10 @@
 #include <vector>
 
 namespace pell {
+
+// The page value of each id asked, in the order asked; nullopt where the id
+// has no control or its control shows no value its rule can read.
+using PageReadings = std::vector<std::optional<std::string>>;
 
 class ParameterModel {
 public:
@@ -37,6 +41,9 @@ public:
     // page goes away.
     void Edit(int id, std::string_view text);
     void MakeUnreadable(int id);
+    // What a page's control represents now: a value, or (nullopt) none its
+    // rule can read. The id gains a control if it had none.
+    void Hold(int id, const std::optional<std::string>& value);
     void RemoveControl(int id);
 
     bool HasControl(int id) const;
