@@ -1,8 +1,8 @@
 #pragma once
 // What the parts of the simulated device (its line, boot loader,
 // configuration dialogue and traffic sources) share, and what they ask of
-// the device they run in. The parts run on the device thread; only what
-// stands under DeviceShared::m is read or changed by callers too.
+// the device they run in. The parts run on the device thread; callers
+// reach only what stands under DeviceShared::m and the parts' atomics.
 #include "sim/Simulator.h"
 
 #include <chrono>

@@ -11,14 +11,12 @@ TrafficSources::TrafficSources(DeviceShared& shared, SimLine& line) : shared_(sh
 
 void TrafficSources::StartPolling(const std::string& frame, int everyMs)
 {
-    {
-        std::lock_guard<std::mutex> lock(shared_.m);
+    startWith([&] {
         pollFrame_ = frame;
         pollEveryMs_ = std::max(1, everyMs);
         pollRestart_ = true;
         polling_ = true;
-    }
-    line_.Wake();
+    });
 }
 
 void TrafficSources::StopPolling()
@@ -30,15 +28,13 @@ void TrafficSources::StopPolling()
 
 void TrafficSources::StartFlood(int ms, int baud)
 {
-    {
-        std::lock_guard<std::mutex> lock(shared_.m);
+    startWith([&] {
         floodBaud_ = std::max(10, baud);
         floodMs_ = std::max(0, ms);
         floodRestart_ = true;
         floodBytes_ = 0;
         flooding_ = true;
-    }
-    line_.Wake();
+    });
 }
 
 void TrafficSources::StopFlood()

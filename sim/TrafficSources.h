@@ -32,6 +32,17 @@ public:
     TimePoint NextTimer() const;
 
 private:
+    // Sets a source up under the device's lock and wakes the device thread,
+    // which starts it.
+    template <typename SetUp>
+    void startWith(SetUp setUp)
+    {
+        {
+            std::lock_guard<std::mutex> lock(shared_.m);
+            setUp();
+        }
+        line_.Wake();
+    }
     void flood(TimePoint now, int rate, bool line);
 
     DeviceShared& shared_;
