@@ -1,16 +1,17 @@
 // halden-sim: a simulated well controller and boot loader on a
 // pseudo-terminal, for trying the tool without hardware.
 #include "serial/PortList.h"
+#include "sim/ProgramOptions.h"
 #include "sim/Simulator.h"
 #include "debug/HexText.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,43 +24,9 @@
 namespace {
 
 using pell::sim::Faults;
+using pell::sim::ParseCount;
 using pell::sim::Simulator;
 using pell::sim::Traffic;
-
-const char* const kUsage =
-    "usage: halden-sim [options]\n"
-    "Plays a well controller and its boot loader on a pseudo-terminal. Prints the\n"
-    "port path and links it into the folder that the tool's port list reads.\n"
-    "\n"
-    "  --auto-power         power up (or restart) when the tool's 'S', 'B' or 'P' arrive\n"
-    "  --powered            switch the device on at start\n"
-    "  --baud N             take as long as a line at N baud (10 bits per byte)\n"
-    "  --loader-window MS   boot loader listens this long after power-up (1000)\n"
-    "  --config-window MS   application watches this long for 'S' (1000)\n"
-    "  --batch N            card records per reply (10)\n"
-    "  --name NAME          link name (default sim, or sim-<pid> when taken)\n"
-    "  --quiet              do not log the traffic\n"
-    "  --command CMD        run a typed command at start (repeatable), e.g.\n"
-    "                       --command 'poll 01 03 00 00 00 02 C4 0B 1000'\n"
-    "faults:\n"
-    "  --silent             answer nothing\n"
-    "  --error CMD          answer commands starting with CMD with ERROR (repeatable)\n"
-    "  --slow MS            wait MS before every answer\n"
-    "  --chunk N            send texts in pieces of N bytes\n"
-    "  --split N            cut every text at byte N (repeatable)\n"
-    "  --gap MS             pause between pieces (30)\n"
-    "  --noise              zero bytes and noise before every reply\n"
-    "  --reject-block K     reject block K once\n"
-    "  --drop-ack K         do not answer block K once\n"
-    "  --loader-errors N    answer N handshakes with \"err_\"\n"
-    "  --close-after N      close the line after N bytes of the next reply\n"
-    "  --echo               write every command line back before its answer\n"
-    "  --preamble TEXT      write TEXT before every answer\n"
-    "  --both CMD           answer commands starting with CMD with ERROR and OK at once (repeatable)\n"
-    "  --late CMD=MS        answer commands starting with CMD MS ms late (repeatable)\n"
-    "  --drop-report N      leave N lines out of the parameter report\n"
-    "  --damage-report K    flip a bit in the label of report line K (0-based)\n"
-    "  --help               this text\n";
 
 const char* const kCommands =
     "commands: p power cycle | on | off | a auto power on/off | s silent on/off\n"
@@ -127,19 +94,6 @@ void onSignal(int)
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
 
-bool toInt(const std::string& s, long& out)
-{
-    if (s.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    long v = std::strtol(s.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < 0)
-        return false;
-    out = v;
-    return true;
-}
-
 bool toSizes(const std::string& s, std::vector<std::size_t>& out)
 {
     out.clear();
@@ -147,7 +101,7 @@ bool toSizes(const std::string& s, std::vector<std::size_t>& out)
     std::string part;
     while (std::getline(in, part, ',')) {
         long v = 0;
-        if (!toInt(part, v))
+        if (!ParseCount(part, v))
             return false;
         out.push_back(static_cast<std::size_t>(v));
     }
@@ -249,9 +203,9 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
             else
                 f.errorFor.push_back(arg);
         });
-    } else if (word == "w" && toInt(arg, n)) {
+    } else if (word == "w" && ParseCount(arg, n)) {
         sim.UpdateFaults([&](Faults& f) { f.replyDelayMs = static_cast<int>(n); });
-    } else if (word == "k" && toInt(arg, n)) {
+    } else if (word == "k" && ParseCount(arg, n)) {
         sim.UpdateFaults([&](Faults& f) { f.chunkSize = static_cast<std::size_t>(n); });
     } else if (word == "t") {
         std::vector<std::size_t> at;
@@ -260,20 +214,20 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
             return true;
         }
         sim.UpdateFaults([&](Faults& f) { f.splitAt = at; });
-    } else if (word == "g" && toInt(arg, n)) {
+    } else if (word == "g" && ParseCount(arg, n)) {
         sim.UpdateFaults([&](Faults& f) { f.chunkGapMs = static_cast<int>(n); });
     } else if (word == "n") {
         sim.UpdateFaults([](Faults& f) { f.noise = !f.noise; });
-    } else if (word == "r" && toInt(arg, n)) {
+    } else if (word == "r" && ParseCount(arg, n)) {
         sim.UpdateFaults([&](Faults& f) { f.rejectBlock = static_cast<int>(n); });
-    } else if (word == "d" && toInt(arg, n)) {
+    } else if (word == "d" && ParseCount(arg, n)) {
         sim.UpdateFaults([&](Faults& f) { f.dropAckBlock = static_cast<int>(n); });
-    } else if (word == "x" && toInt(arg, n)) {
+    } else if (word == "x" && ParseCount(arg, n)) {
         sim.UpdateFaults([&](Faults& f) { f.loaderErrors = static_cast<int>(n); });
     } else if (word == "c") {
         if (arg.empty())
             sim.CloseLine();
-        else if (toInt(arg, n))
+        else if (ParseCount(arg, n))
             sim.UpdateFaults([&](Faults& f) { f.closeAfterReplyBytes = n; });
     } else if (word == "o") {
         link.remove();
@@ -285,7 +239,7 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
         link.create(name, sim.PortPath());
         const std::string linked = link.path();
         say("port " + sim.PortPath() + (linked.empty() ? "" : " (link " + linked + ")"));
-    } else if (word == "b" && toInt(arg, n)) {
+    } else if (word == "b" && ParseCount(arg, n)) {
         sim.SetBaud(static_cast<int>(n));
     } else if (word == "poll") {
         // poll 01 03 00 00 00 02 C4 0B 1000: the frame, then the period.
@@ -296,7 +250,7 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
             say("polling stopped after " + std::to_string(sim.PollsSent()) + " frames");
             return true;
         }
-        if (cut == std::string::npos || !toInt(arg.substr(cut + 1), n) || n < 1 ||
+        if (cut == std::string::npos || !ParseCount(arg.substr(cut + 1), n) || n < 1 ||
             pell::ParseHexText(arg.substr(0, cut), 5120, frame) != pell::HexParse::Ok || frame.empty()) {
             say("poll wants hex bytes and a period in ms, like: poll 01 03 00 00 00 02 C4 0B 1000");
             return true;
@@ -314,7 +268,7 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
             say("flood stopped after " + std::to_string(sim.FloodBytes()) + " bytes");
             return true;
         }
-        if (!toInt(seconds, n) || n > 86400 || (!rate.empty() && (!toInt(rate, baudRate) || baudRate < 10))) {
+        if (!ParseCount(seconds, n) || n > 86400 || (!rate.empty() && (!ParseCount(rate, baudRate) || baudRate < 10))) {
             say("flood wants seconds and optionally a baud rate, like: flood 10 921600");
             return true;
         }
@@ -335,154 +289,10 @@ bool command(Simulator& sim, PortLink& link, const std::string& name, const std:
     return true;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// Takes typed commands until one quits or a signal comes; without typed
+// input only the signal ends it.
+void serveTypedCommands(Simulator& sim, PortLink& link, const std::string& name)
 {
-    pell::sim::Options opt;
-    std::string name = "sim";
-    bool autoPower = false;
-    bool powered = false;
-    std::vector<std::string> startCommands;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        auto value = [&](long& out) {
-            if (i + 1 >= argc || !toInt(argv[i + 1], out)) {
-                std::fprintf(stderr, "halden-sim: %s wants a number\n%s", a.c_str(), kUsage);
-                std::exit(2);
-            }
-            ++i;
-        };
-        long n = 0;
-        if (a == "--help" || a == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-        } else if (a == "--auto-power") {
-            autoPower = true;
-        } else if (a == "--powered") {
-            powered = true; // after the port line, so that line comes first
-        } else if (a == "--baud") {
-            value(n);
-            opt.baud = static_cast<int>(n);
-        } else if (a == "--loader-window") {
-            value(n);
-            opt.loaderWindowMs = static_cast<int>(n);
-        } else if (a == "--config-window") {
-            value(n);
-            opt.configWindowMs = static_cast<int>(n);
-        } else if (a == "--batch") {
-            value(n);
-            opt.recordsPerBatch = static_cast<int>(n);
-        } else if (a == "--name" && i + 1 < argc) {
-            name = argv[++i];
-            if (name.empty() || name.find('/') != std::string::npos) {
-                std::fprintf(stderr, "halden-sim: --name wants a plain file name\n");
-                return 2;
-            }
-        } else if (a == "--quiet") {
-            quiet = true;
-        } else if (a == "--command" && i + 1 < argc) {
-            startCommands.push_back(argv[++i]);
-        } else if (a == "--silent") {
-            opt.faults.silent = true;
-        } else if (a == "--error" && i + 1 < argc) {
-            opt.faults.errorFor.push_back(argv[++i]);
-        } else if (a == "--slow") {
-            value(n);
-            opt.faults.replyDelayMs = static_cast<int>(n);
-        } else if (a == "--chunk") {
-            value(n);
-            opt.faults.chunkSize = static_cast<std::size_t>(n);
-        } else if (a == "--split") {
-            value(n);
-            opt.faults.splitAt.push_back(static_cast<std::size_t>(n));
-        } else if (a == "--gap") {
-            value(n);
-            opt.faults.chunkGapMs = static_cast<int>(n);
-        } else if (a == "--noise") {
-            opt.faults.noise = true;
-        } else if (a == "--reject-block") {
-            value(n);
-            opt.faults.rejectBlock = static_cast<int>(n);
-        } else if (a == "--drop-ack") {
-            value(n);
-            opt.faults.dropAckBlock = static_cast<int>(n);
-        } else if (a == "--loader-errors") {
-            value(n);
-            opt.faults.loaderErrors = static_cast<int>(n);
-        } else if (a == "--close-after") {
-            value(n);
-            opt.faults.closeAfterReplyBytes = n;
-        } else if (a == "--echo") {
-            opt.faults.echo = true;
-        } else if (a == "--preamble" && i + 1 < argc) {
-            opt.faults.preamble = argv[++i];
-        } else if (a == "--both" && i + 1 < argc) {
-            opt.faults.bothFor.push_back(argv[++i]);
-        } else if (a == "--late" && i + 1 < argc) {
-            const std::string late = argv[++i];
-            const std::size_t eq = late.rfind('=');
-            long ms = 0;
-            if (eq == std::string::npos || eq == 0 || !toInt(late.c_str() + eq + 1, ms) || ms < 0) {
-                std::fprintf(stderr, "halden-sim: --late wants CMD=MS\n%s", kUsage);
-                return 2;
-            }
-            opt.faults.lateFor.emplace_back(late.substr(0, eq), static_cast<int>(ms));
-        } else if (a == "--drop-report") {
-            value(n);
-            opt.faults.dropReportLines = static_cast<int>(n);
-        } else if (a == "--damage-report") {
-            value(n);
-            opt.faults.damageReportLine = static_cast<int>(n);
-        } else {
-            std::fprintf(stderr, "halden-sim: unknown option %s\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-    }
-    opt.autoPowerUp = autoPower;
-
-    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        std::perror("halden-sim: pipe");
-        return 1;
-    }
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    ::sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
-    ::sigaction(SIGTERM, &sa, nullptr);
-    ::sigaction(SIGHUP, &sa, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
-
-    Simulator sim(opt);
-    PortLink link;
-    sim.SetObserver([&link](Traffic kind, const std::string& bytes) {
-        // A closed line's terminal number may soon be another program's.
-        if (kind == Traffic::Event && bytes == "line closed")
-            link.remove();
-        if (quiet && kind != Traffic::Event)
-            return;
-        const char* tag = kind == Traffic::Received ? "<- " : kind == Traffic::Sent ? "-> " : "** ";
-        say(stamp() + " " + tag + (kind == Traffic::Event ? bytes : readable(bytes)));
-    });
-    if (!sim.Start()) {
-        std::fprintf(stderr, "halden-sim: cannot open a pseudo-terminal\n");
-        return 1;
-    }
-    link.create(name, sim.PortPath());
-    const std::string linked = link.path();
-    say("halden-sim: port " + sim.PortPath() + (linked.empty() ? "" : " (link " + linked + ")"));
-    if (powered)
-        sim.PowerOn();
-    say(std::string("device ") + (powered ? "on" : "off") +
-        (autoPower ? ", powers up when the tool's handshake bytes arrive" : "") +
-        "; p + Enter switches it off and on");
-    const bool interactive = ::isatty(STDIN_FILENO) == 1;
-    if (interactive)
-        say(kCommands);
-    for (const auto& c : startCommands)
-        if (!command(sim, link, name, c))
-            return 0;
-
     bool stdinOpen = ::fcntl(STDIN_FILENO, F_GETFD) != -1;
     std::string pending;
     bool quit = false;
@@ -514,6 +324,63 @@ int main(int argc, char** argv)
             }
         }
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    pell::sim::ProgramSettings settings;
+    if (const std::optional<int> exit = pell::sim::ParseProgramOptions(argc, argv, settings))
+        return *exit;
+    const std::string& name = settings.name;
+    const bool autoPower = settings.options.autoPowerUp;
+    const bool powered = settings.powered;
+    quiet = settings.quiet;
+
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("halden-sim: pipe");
+        return 1;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    Simulator sim(settings.options);
+    PortLink link;
+    sim.SetObserver([&link](Traffic kind, const std::string& bytes) {
+        // A closed line's terminal number may soon be another program's.
+        if (kind == Traffic::Event && bytes == "line closed")
+            link.remove();
+        if (quiet && kind != Traffic::Event)
+            return;
+        const char* tag = kind == Traffic::Received ? "<- " : kind == Traffic::Sent ? "-> " : "** ";
+        say(stamp() + " " + tag + (kind == Traffic::Event ? bytes : readable(bytes)));
+    });
+    if (!sim.Start()) {
+        std::fprintf(stderr, "halden-sim: cannot open a pseudo-terminal\n");
+        return 1;
+    }
+    link.create(name, sim.PortPath());
+    const std::string linked = link.path();
+    say("halden-sim: port " + sim.PortPath() + (linked.empty() ? "" : " (link " + linked + ")"));
+    if (powered)
+        sim.PowerOn();
+    say(std::string("device ") + (powered ? "on" : "off") +
+        (autoPower ? ", powers up when the tool's handshake bytes arrive" : "") +
+        "; p + Enter switches it off and on");
+    const bool interactive = ::isatty(STDIN_FILENO) == 1;
+    if (interactive)
+        say(kCommands);
+    for (const auto& c : settings.startCommands)
+        if (!command(sim, link, name, c))
+            return 0;
+
+    serveTypedCommands(sim, link, name);
     link.remove();
     sim.Stop();
     say("halden-sim: stopped");
