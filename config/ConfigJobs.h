@@ -129,7 +129,7 @@ void WriteChangedParameters(JobContext& ctx);
 // so a file that holds what the controller gave sends nothing.
 void ApplyLoadedParameters(JobContext& ctx);
 
-// Runs the routine of a job code; codes without a routine (yet) run nothing.
+// Runs the routine of a job code; a code without a routine runs nothing.
 void RunConfigJob(int code, JobContext& ctx);
 
 } // namespace pell

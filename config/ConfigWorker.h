@@ -38,11 +38,12 @@ public:
     using JobStarted = std::function<void(int code, const std::string& request)>;
     void SetJobStarted(JobStarted observer) { jobStarted_ = std::move(observer); }
 
-    // Jobs run so far (tests wait on it).
+    // Jobs run so far: whoever waits for a job to end watches it grow.
     int JobsRun() const { return jobsRun_.load(std::memory_order_acquire); }
     // What the job that ended last did; kept before JobsRun() counts it.
     JobResult LastResult() const;
-    // Times the worker went to sleep for lack of work (tests).
+    // Times the worker went to sleep for lack of work: with JobsRun, how it
+    // spent its time.
     int Sleeps() const { return sleeps_.load(std::memory_order_acquire); }
 
     // Whether the parameter table and the pages hold values that the

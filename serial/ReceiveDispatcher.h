@@ -41,7 +41,7 @@ public:
     static constexpr int kPollMs = 20;
     // Bytes read while no page was listening (dropped).
     uint64_t BytesDropped() const { return dropped_.load(); }
-    // Reads begun on the open port so far (tests wait on it).
+    // Reads begun on the open port so far: once it grows, the thread listens.
     uint64_t ReadsBegun() const { return readsBegun_.load(); }
 
 private:
