@@ -22,7 +22,7 @@ ConfigController::~ConfigController()
 
 void ConfigController::Start()
 {
-    InstallReportParser();
+    engine_.SetReportHandler(&ReportReplyHandler);
     worker_.Start();
 }
 

@@ -136,9 +136,4 @@ int ReportReplyHandler(const char* reply, int length)
     return ParseReportText(reply, static_cast<std::size_t>(length)) ? 1 : 0;
 }
 
-void InstallReportParser()
-{
-    SetReportHandler(&ReportReplyHandler);
-}
-
 } // namespace pell

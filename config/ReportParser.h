@@ -31,7 +31,5 @@ ReportReading ReadReport(const char* text, std::size_t length, int firstId = 0, 
 
 // The reply handler of AT+SHOW: 1 when the report stored a value, else 0.
 int ReportReplyHandler(const char* reply, int length);
-// Makes AT+SHOW parse its report into the parameter table.
-void InstallReportParser();
 
 } // namespace pell

@@ -141,6 +141,7 @@ CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::str
     bool late = false;
     int code;
     int copyLength = 0;
+    const ReplyHandler handler = row->parsed ? ReportHandler() : nullptr;
     {
         std::unique_lock<std::mutex> lock(mutex_);
         code = result_.load(std::memory_order_relaxed);
@@ -161,7 +162,7 @@ CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::str
                                           : CommandStatus::Unanswered;
             return outcome;
         }
-        if (!late && code == kReplyOk && row->handler != nullptr) {
+        if (!late && code == kReplyOk && handler != nullptr) {
             // The handler parses at leisure while late bytes keep arriving:
             // it gets the text as it stood when the reply was taken.
             copyLength = length_;
@@ -172,7 +173,7 @@ CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::str
         outcome.status = CommandStatus::AnsweredLate;
         outcome.lateOk = code == kReplyOk;
     } else if (code == kReplyOk) {
-        outcome.handlerResult = row->handler == nullptr ? 1 : row->handler(handlerCopy_.get(), copyLength);
+        outcome.handlerResult = handler == nullptr ? 1 : handler(handlerCopy_.get(), copyLength);
         outcome.status = outcome.handlerResult != 0 ? CommandStatus::Confirmed : CommandStatus::Refused;
     } else {
         outcome.status = CommandStatus::Refused;

@@ -125,6 +125,12 @@ public:
     // The id of the command last sent; -1 before the first one.
     int PendingId() const { return pendingId_.load(std::memory_order_acquire); }
 
+    // The parser of the report (AT+SHOW's reply): called with the reply as
+    // it stood when its OK came; its result is the command's. Without one,
+    // an OK reply gives 1. Any thread; nullptr removes it.
+    void SetReportHandler(ReplyHandler handler) { reportHandler_.store(handler, std::memory_order_release); }
+    ReplyHandler ReportHandler() const { return reportHandler_.load(std::memory_order_acquire); }
+
     // Ends the wait (and the pause, or the late window) of the command
     // pending now: SendCommand returns 0 at once. For shutting the worker
     // down; a command started afterwards is not affected.
@@ -174,6 +180,7 @@ private:
 
     std::atomic<int> result_{kReplyNone};
     std::atomic<int> pendingId_{-1};
+    std::atomic<ReplyHandler> reportHandler_{nullptr};
     Event replyEvent_;  // manual reset: a reply text was recognised, the
                         // line went away, or the wait was cancelled
     Event pauseEvent_;  // cuts the pause short on CancelWait or a lost line

@@ -29,7 +29,7 @@ struct AtCommandRow {
     const char* okReply;    // "\r\nOK\r\n"; nullptr in the end row
     const char* errorReply; // "\r\nERROR\r\n"; nullptr in the end row
     int32_t timeoutMs;      // 1000 or 5000; 0 in the end row
-    ReplyHandler handler;   // only the AT+SHOW row has one
+    bool parsed;            // the reply goes to the engine's report handler (AT+SHOW only)
 };
 
 constexpr int kAtRowCount = 164;    // including the end row
@@ -59,11 +59,6 @@ std::span<const AtCommandRow> AtCommandRows();
 // The first row whose id equals `id` (the end row takes part), or nullptr.
 const AtCommandRow* FindAtRow(int id);
 
-// The AT+SHOW row calls through this handler: the report parser installs
-// itself here. Without one installed the row behaves as if it had no
-// handler (an OK reply gives 1). Pass nullptr to remove it.
-void SetReportHandler(ReplyHandler handler);
-ReplyHandler ReportHandler();
 
 // ---- parameter table ----
 

@@ -205,9 +205,6 @@ TEST_F(ReportParser, ReplyHandlerReportsWhetherAValueWasStored)
     EXPECT_EQ(ReportReplyHandler(none.data(), static_cast<int>(none.size())), 0);
     EXPECT_EQ(ReportReplyHandler(ok.data(), -1), 0);
 
-    InstallReportParser();
-    EXPECT_EQ(ReportHandler(), &ReportReplyHandler);
-    SetReportHandler(nullptr);
 }
 
 // What a report held and lacked, read without storing anything: a lost

@@ -1,7 +1,9 @@
 // The tables against a transcription of the controller's command list kept
 // in command_table.tsv (one line per AT row, written from the command list,
 // not from this code), plus the rules the rest of the tool relies on.
+#include "protocol/CommandEngine.h"
 #include "protocol/CommandTable.h"
+#include "serial/CSerial.h"
 
 #include <gtest/gtest.h>
 
@@ -77,14 +79,14 @@ TEST(CommandTable, AtRowsMatchTheListRowByRow)
             EXPECT_EQ(r.command, nullptr);
             EXPECT_EQ(r.okReply, nullptr);
             EXPECT_EQ(r.errorReply, nullptr);
-            EXPECT_EQ(r.handler, nullptr);
+            EXPECT_FALSE(r.parsed);
             EXPECT_EQ(i, listed.size() - 1);
         } else {
             ASSERT_NE(r.command, nullptr);
             EXPECT_STREQ(r.command, l.command.c_str());
             EXPECT_STREQ(r.okReply, "\r\nOK\r\n");
             EXPECT_STREQ(r.errorReply, "\r\nERROR\r\n");
-            EXPECT_EQ(r.handler != nullptr, l.command == "AT+SHOW");
+            EXPECT_EQ(r.parsed, l.command == "AT+SHOW");
         }
         EXPECT_EQ(FindAtRow(l.id), &r);
     }
@@ -268,18 +270,19 @@ int FakeParser(const char*, int length)
     return length == 3 ? 42 : 0;
 }
 
-TEST(CommandTable, ShowRowCallsTheInstalledReportHandler)
+TEST(CommandTable, ShowRowsReplyGoesToTheEnginesReportHandler)
 {
-    const AtCommandRow* show = FindAtRow(kIdShow);
-    ASSERT_NE(show->handler, nullptr);
-    ASSERT_EQ(ReportHandler(), nullptr);
-    EXPECT_EQ(show->handler("abc", 3), 1); // nothing installed: as if no handler
-    SetReportHandler(&FakeParser);
-    EXPECT_EQ(ReportHandler(), &FakeParser);
-    EXPECT_EQ(show->handler("abc", 3), 42);
-    EXPECT_EQ(show->handler("ab", 2), 0);
-    SetReportHandler(nullptr);
-    EXPECT_EQ(show->handler("abc", 3), 1);
+    ASSERT_TRUE(FindAtRow(kIdShow)->parsed);
+    CSerial port;
+    CommandEngine engine(port, systemClock());
+    CommandEngine other(port, systemClock());
+    ASSERT_EQ(engine.ReportHandler(), nullptr); // nothing installed: an OK gives 1
+    engine.SetReportHandler(&FakeParser);
+    EXPECT_EQ(engine.ReportHandler(), &FakeParser);
+    EXPECT_EQ(engine.ReportHandler()("abc", 3), 42);
+    EXPECT_EQ(other.ReportHandler(), nullptr) << "each engine has its own";
+    engine.SetReportHandler(nullptr);
+    EXPECT_EQ(engine.ReportHandler(), nullptr);
 }
 
 TEST(CommandTable, ReadersNeverSeeHalfAValue)

@@ -491,7 +491,7 @@ int StabilityCheckingHandler(const char* reply, int length)
 TEST_F(EngineOnLine, ReportHandlerGetsAStableCopy)
 {
     handlerEngine = &engine;
-    SetReportHandler(&StabilityCheckingHandler);
+    engine.SetReportHandler(&StabilityCheckingHandler);
     controller.Start([](const std::string&) {
         return std::vector<std::string>{std::string("Debug Level:  3\r\n\0x", 19) + kOk};
     });
@@ -514,7 +514,7 @@ TEST_F(EngineOnLine, ReportHandlerGetsAStableCopy)
     handlerFirstSaw.clear();
     EXPECT_EQ(send(kIdVersion, text), 1);
     EXPECT_EQ(handlerFirstSaw, "");
-    SetReportHandler(nullptr);
+    engine.SetReportHandler(nullptr);
     handlerEngine = nullptr;
 }
 

@@ -138,7 +138,7 @@ int ReportNamesEveryLabel(const char* reply, int length)
 TEST_F(EngineWithSimulator, EveryCommandOfTheTable)
 {
     StoreDeviceValues();
-    SetReportHandler(&ReportNamesEveryLabel);
+    engine.SetReportHandler(&ReportNamesEveryLabel);
     std::vector<std::string> sent;
     for (const AtCommandRow& row : AtCommandRows()) {
         if (row.command == nullptr)
@@ -165,7 +165,7 @@ TEST_F(EngineWithSimulator, EveryCommandOfTheTable)
             ASSERT_TRUE(rig.EnterConfiguration());
         }
     }
-    SetReportHandler(nullptr);
+    engine.SetReportHandler(nullptr);
     EXPECT_EQ(sent.size(), 163u);
     EXPECT_EQ(device.ReceivedCommands(), sent);
     EXPECT_EQ(device.ClockText(), "2026/12/08,13:05:09,2");
