@@ -79,4 +79,16 @@ std::vector<std::string> CliConfigView::Messages() const
     return messages_;
 }
 
+std::shared_ptr<HistoryRecords> CliConfigView::Records()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return records_;
+}
+
+void CliConfigView::SetRecords(std::shared_ptr<HistoryRecords> records)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    records_ = std::move(records);
+}
+
 } // namespace pell::cli

@@ -37,7 +37,10 @@ public:
     // The questions before a job that changes the controller: answered as
     // the command line said (--yes).
     bool AskYesNo(const std::string& text) override;
+    std::shared_ptr<HistoryRecords> Records() override;
     void SetYes(bool yes);
+    // The records job 13 reads into (halden records); nullptr: none.
+    void SetRecords(std::shared_ptr<HistoryRecords> records);
 
     // What the user typed for a parameter (halden set).
     void Edit(int id, const std::string& text);
@@ -56,6 +59,7 @@ private:
     ParameterModel page_; // no parameter has a value before the jobs or the user give one
     std::vector<std::string> messages_;
     bool yes_ = false;
+    std::shared_ptr<HistoryRecords> records_;
     Event idle_;
 };
 

@@ -20,7 +20,7 @@ int RunRecords(Session& s)
         return status;
     ConfigLink& link = s.Link();
     auto records = std::make_shared<HistoryRecords>();
-    OfferHistoryRecords(records);
+    link.view.SetRecords(records);
     link.recordsRequest.store(&records->request);
     const int runsBefore = link.controller.Worker().JobsRun();
     int status = kExitOk;
@@ -31,7 +31,7 @@ int RunRecords(Session& s)
     // The worker has let go of the records (the job ended or stopped).
     link.controller.Stop();
     link.recordsRequest.store(nullptr);
-    WithdrawHistoryRecords(records.get());
+    link.view.SetRecords(nullptr);
     if (status != kExitOk)
         return status;
     const JobResult result = link.controller.Worker().LastResult();

@@ -10,6 +10,7 @@
 #include "config/ConfigController.h"
 #include "common/PageLog.h"
 #include "config/IConfigView.h"
+#include "pages/PageRouter.h"
 #include "pages/ParameterModel.h"
 #include "ui/LogView.h"
 #include "ui/PageServices.h"
@@ -63,6 +64,7 @@ public:
     void EnableClockControls(bool enable) override;
     void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText) override;
     bool AskYesNo(const std::string& text) override;
+    std::shared_ptr<HistoryRecords> Records() override { return PageRouter::Instance().Records(); }
 
     // Where the file dialogs' answers come from (tests give the path or an
     // empty text for a cancel); the platform's dialogs by default.

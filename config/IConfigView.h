@@ -6,12 +6,15 @@
 #include "pages/RequestText.h"
 #include "protocol/CommandOutcome.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace pell {
+
+class HistoryRecords;
 
 // Modes of SetControlState.
 enum ControlMode { kControlsWaiting = 0, kControlsBusy = 1, kControlsIdle = 2 };
@@ -57,6 +60,9 @@ public:
     // Worker thread, never waits for the interface: a command of the
     // running job has ended (the job logs it too).
     virtual void CommandEnded(const CommandOutcome& /*outcome*/) {}
+    // Any thread, never waits for the interface: the records job 13 reads
+    // into (the history records page's); nullptr when there are none.
+    virtual std::shared_ptr<HistoryRecords> Records() { return nullptr; }
     // Interface thread: a question with the caption "提示" and the buttons
     // yes and no; true for yes. A view that cannot ask says no.
     virtual bool AskYesNo(const std::string& /*text*/) { return false; }

@@ -45,7 +45,7 @@ std::string sendAndCollect(JobContext& ctx, bool first, bool& answered)
 
 void ReadHistoryRecords(JobContext& ctx)
 {
-    const std::shared_ptr<HistoryRecords> records = OfferedHistoryRecords();
+    const std::shared_ptr<HistoryRecords> records = ctx.View().Records();
     if (!records || ctx.request.empty())
         return;
 

@@ -80,13 +80,11 @@ CPellCfgRcdDlg::CPellCfgRcdDlg(QWidget* parent)
                     followQuery();
             });
         });
-    OfferHistoryRecords(records_);
     showCount(0);
 }
 
 CPellCfgRcdDlg::~CPellCfgRcdDlg()
 {
-    WithdrawHistoryRecords(records_.get());
     records_->SetListeners(nullptr, nullptr);
     alive_.reset();
 }

@@ -39,6 +39,7 @@ public:
 
     // The query request (job 13).
     RequestText* Request(RequestSlot slot) override;
+    std::shared_ptr<HistoryRecords> OfferedRecords() const override { return records_; }
 
     // "开始查询": empties the list and asks the worker for the records of
     // the pickers' dates. Refused with a note while a query runs.

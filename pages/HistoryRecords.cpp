@@ -33,18 +33,6 @@ void appendCsvField(std::string& out, std::string_view field)
         out.push_back('"');
 }
 
-
-struct Offered {
-    std::mutex m;
-    std::shared_ptr<HistoryRecords> records;
-};
-
-Offered& offered()
-{
-    static Offered o;
-    return o;
-}
-
 } // namespace
 
 std::string RecordQueryText(std::string_view startDate, std::string_view endDate)
@@ -233,28 +221,6 @@ void HistoryRecords::TellRows(std::vector<RecordRow> rows, std::size_t total) co
     std::lock_guard<std::mutex> lock(m_);
     if (rowsListener_)
         rowsListener_(std::move(rows), total);
-}
-
-void OfferHistoryRecords(const std::shared_ptr<HistoryRecords>& records)
-{
-    Offered& o = offered();
-    std::lock_guard<std::mutex> lock(o.m);
-    o.records = records;
-}
-
-void WithdrawHistoryRecords(const HistoryRecords* records)
-{
-    Offered& o = offered();
-    std::lock_guard<std::mutex> lock(o.m);
-    if (o.records.get() == records)
-        o.records.reset();
-}
-
-std::shared_ptr<HistoryRecords> OfferedHistoryRecords()
-{
-    Offered& o = offered();
-    std::lock_guard<std::mutex> lock(o.m);
-    return o.records;
 }
 
 } // namespace pell

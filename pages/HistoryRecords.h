@@ -139,11 +139,4 @@ private:
     RowsListener rowsListener_;
 };
 
-// The records of the history records page that job 13 reads into: the
-// page's window offers its own while it exists (tests offer theirs).
-// Replacing one with nullptr only takes back the one given.
-void OfferHistoryRecords(const std::shared_ptr<HistoryRecords>& records);
-void WithdrawHistoryRecords(const HistoryRecords* records);
-std::shared_ptr<HistoryRecords> OfferedHistoryRecords();
-
 } // namespace pell

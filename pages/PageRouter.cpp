@@ -113,6 +113,15 @@ void PageRouter::InitPages()
     }
 }
 
+std::shared_ptr<HistoryRecords> PageRouter::Records() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& [t, page] : pages_)
+        if (auto records = page->OfferedRecords())
+            return records;
+    return nullptr;
+}
+
 RequestText* PageRouter::Request(RequestSlot slot) const
 {
     std::lock_guard<std::mutex> lock(m_);

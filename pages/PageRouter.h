@@ -60,6 +60,9 @@ public:
     // The request text of a slot, from whichever page offers it; nullptr
     // when no created page does.
     RequestText* Request(RequestSlot slot) const;
+    // The records of whichever created page keeps them; nullptr when none
+    // does. Any thread.
+    std::shared_ptr<HistoryRecords> Records() const;
 
     // The registered page of a template, or nullptr.
     ParamPage* Page(int templateId) const;

@@ -9,6 +9,7 @@
 // it through RunOnUiThread.
 #include "ui/DialogPage.h"
 #include "pages/RequestText.h"
+#include "pages/HistoryRecords.h"
 #include "pages/ParamDescriptor.h"
 
 #include <QString>
@@ -51,6 +52,9 @@ public:
     // May be called from the worker (through PageRouter::Request): it only
     // hands out a member, never touches a widget.
     virtual RequestText* Request(RequestSlot slot);
+    // The records a records query of this page reads into, or nullptr. Any
+    // thread, like Request().
+    virtual std::shared_ptr<HistoryRecords> OfferedRecords() const { return nullptr; }
 
 protected:
     // The descriptor of a parameter this page shows, or nullptr.

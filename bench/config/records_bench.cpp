@@ -31,6 +31,8 @@ public:
     void ShowControlState(int) override {}
     bool SetPageValues(const std::vector<PageValue>&) override { return true; }
     PageReadings GetPageValues(const std::vector<int>&) override { return {}; }
+    std::shared_ptr<HistoryRecords> Records() override { return records; }
+    std::shared_ptr<HistoryRecords> records;
     void MessageBox(const std::string& text) override
     {
         std::lock_guard<std::mutex> lock(m);
@@ -108,7 +110,7 @@ int main(int argc, char** argv)
     CommandEngine engine(port, systemClock());
     QuietView view;
     auto store = std::make_shared<HistoryRecords>();
-    OfferHistoryRecords(store);
+    view.records = store;
     ConfigController controller(view, port, engine, [&](RequestSlot slot) -> RequestText* {
         return slot == RequestSlot::Records ? &store->request : nullptr;
     });
@@ -141,7 +143,6 @@ int main(int argc, char** argv)
     controller.Stop();
     port.ClosePort();
     device.Stop();
-    WithdrawHistoryRecords(store.get());
 
     // One reply per batch; the last one ends with the end marker.
     const int batches = (count + perBatch - 1) / perBatch;

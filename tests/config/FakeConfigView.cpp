@@ -187,4 +187,16 @@ int FakeConfigView::GetCrossings() const
     return getCrossings_;
 }
 
+std::shared_ptr<HistoryRecords> FakeConfigView::Records()
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return records_;
+}
+
+void FakeConfigView::SetRecords(std::shared_ptr<HistoryRecords> records)
+{
+    std::lock_guard<std::mutex> lock(m_);
+    records_ = std::move(records);
+}
+
 } // namespace pell::test

@@ -25,6 +25,10 @@ public:
     void EnableClockControls(bool enable) override;
     void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText) override;
     bool AskYesNo(const std::string& text) override;
+    std::shared_ptr<HistoryRecords> Records() override;
+
+    // The records job 13 reads into (none unless set).
+    void SetRecords(std::shared_ptr<HistoryRecords> records);
 
     // The answer to the questions (yes unless set).
     void SetAnswer(bool yes);
@@ -63,6 +67,7 @@ private:
     std::vector<std::string> log_;
     std::vector<int> modes_;
     std::vector<std::string> messages_;
+    std::shared_ptr<HistoryRecords> records_;
     ParameterModel page_; // one "control" per parameter a page shows
     bool closed_ = false;
     bool answer_ = true;

@@ -91,7 +91,7 @@ TEST(RecordsJobScripted, RepliesOfTheController)
             FakeConfigView caseView;
             auto caseRecords = std::make_shared<HistoryRecords>();
             ASSERT_TRUE(caseRig.Attach(casePty.slavePath()));
-            OfferHistoryRecords(caseRecords);
+            caseView.SetRecords(caseRecords);
             std::vector<std::size_t> handed;
             std::mutex handedMutex;
             caseRecords->SetListeners(
@@ -128,7 +128,7 @@ TEST(RecordsJobScripted, RepliesOfTheController)
             ASSERT_TRUE(ended);
             caseController.Stop();
             caseRig.Detach();
-            WithdrawHistoryRecords(caseRecords.get());
+            caseView.SetRecords(nullptr);
 
             ASSERT_FALSE(caseView.Messages().empty());
             EXPECT_EQ(caseView.Messages().back(), c.box);
@@ -199,7 +199,7 @@ protected:
         ASSERT_TRUE(rig->port.OpenPort(device->PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
         rig->dispatcher.SetConfigReceiver(controller.get());
         rig->dispatcher.Start();
-        OfferHistoryRecords(records);
+        view.SetRecords(records);
         // "重新加载", power-up and job 1 to its end, so the controller's
         // banner is behind us; the test stands in for timer 111 and, with a
         // stepped pause, moves each pause of job 1 on.
@@ -228,7 +228,7 @@ protected:
             rig->port.ClosePort();
         if (device)
             device->Stop();
-        WithdrawHistoryRecords(records.get());
+        view.SetRecords(nullptr);
         std::error_code ec;
         if (!dir.empty()) {
             std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);

@@ -66,7 +66,7 @@ TEST_F(RecordsPage, TemplateListAndPickers)
 {
     EXPECT_EQ(page->TemplateId(), 149);
     EXPECT_EQ(PageRouter::Instance().Request(RequestSlot::Records), &page->Records().request);
-    EXPECT_EQ(OfferedHistoryRecords().get(), &page->Records());
+    EXPECT_EQ(PageRouter::Instance().Records().get(), &page->Records());
     EXPECT_EQ(page->QueryButton()->text(), QStringLiteral("开始查询"));
     EXPECT_EQ(page->SaveButton()->text(), QStringLiteral("保存文件"));
     ExpectLabels(*page, {{CPellCfgRcdDlg::kStartId, "开始时间："}, {CPellCfgRcdDlg::kEndId, "结束时间："}});
