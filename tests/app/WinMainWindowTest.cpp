@@ -19,6 +19,7 @@
 
 using namespace pell;
 using namespace pell::ui;
+using namespace pell::test;
 
 namespace {
 
