@@ -144,9 +144,6 @@ void CPellToolDlg::shutdown()
     // the dispatcher first (it calls into the pages), then the pages' own.
     ShutdownUiCalls();
     dispatcher_.Stop();
-    dispatcher_.SetDownloadReceiver(nullptr);
-    dispatcher_.SetConfigReceiver(nullptr);
-    dispatcher_.SetTerminalReceiver(nullptr);
     port_.SetOwner(nullptr);
     // The port closes before the pages' threads are stopped: a write under
     // way (a long text send of the terminal at 9600 baud lasts seconds) and
@@ -171,6 +168,10 @@ void CPellToolDlg::shutdown()
         config_->StopConfigPage();
     if (download_)
         download_->StopDownloadPage();
+    // The line's owner forgets the pages' receivers before they go.
+    dispatcher_.SetDownloadReceiver(nullptr);
+    dispatcher_.SetConfigReceiver(nullptr);
+    dispatcher_.SetTerminalReceiver(nullptr);
     for (auto& [id, page] : pages_)
         delete page.data();
     pages_.clear();
