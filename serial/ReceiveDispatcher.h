@@ -1,14 +1,14 @@
 #pragma once
 // The receive dispatch thread: reads the port and hands every chunk to the
-// one page that holds the conversation with the controller, in this order:
-// the download page while its download is active, else the configuration
-// page while it waits for configuration mode or runs a job, else the debug
-// terminal while it receives; otherwise the chunk is dropped.
+// page that holds the line (serial/LineOwner.h): the download page while its
+// download is active, else the configuration page while it waits for
+// configuration mode or runs a job, else the debug terminal while it
+// receives; otherwise the chunk is dropped.
 //
 // It sleeps in the read until bytes arrive: with nothing on the line and no
 // page listening it costs nothing. While the download page or the
 // configuration page listens, a read ends after 20 ms without bytes, so
-// they get their empty chunk every 20 ms as before. While no port is open
+// they get their empty chunk every 20 ms. While no port is open
 // the thread sleeps until one is opened; closing the port, a vanished
 // device and Stop() end its read at once.
 #include "common/WorkerThread.h"

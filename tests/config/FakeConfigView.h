@@ -42,7 +42,7 @@ public:
     void Edit(int id, const std::string& text);
     // The control of the id shows something its rule cannot read.
     void MakeUnreadable(int id);
-    // Takes the control of an id away (a page that is not built).
+    // Takes the control of an id away (a page that does not exist).
     void RemoveControl(int id);
     // The window goes away: page values neither reach nor leave it.
     void Close();
