@@ -4,6 +4,8 @@ namespace pell {
 
 CSerial::CSerial() = default;
 
+CSerial::CSerial(BackendMaker makeBackend) : makeBackend_(std::move(makeBackend)) {}
+
 CSerial::~CSerial()
 {
     ClosePort();
@@ -18,7 +20,7 @@ bool CSerial::OpenPort(const std::string& portText, unsigned baud, int parity, i
         lastDetail_ = "a port is already open";
         return false;
     }
-    auto backend = MakePlatformSerialBackend();
+    auto backend = makeBackend_ ? makeBackend_() : MakePlatformSerialBackend();
     std::string detail;
     OpenError err = backend->open(portText, detail);
     lastError_ = err;

@@ -9,6 +9,7 @@
 #include "serial/SerialBackend.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
@@ -57,7 +58,12 @@ enum SerialMessage {
 
 class CSerial {
 public:
+    // Makes the device part of each opening (the platform's by default; an
+    // in-memory line, say, for a port without a device behind it).
+    using BackendMaker = std::function<std::unique_ptr<SerialBackend>()>;
+
     CSerial();
+    explicit CSerial(BackendMaker makeBackend);
     virtual ~CSerial();
     CSerial(const CSerial&) = delete;
     CSerial& operator=(const CSerial&) = delete;
@@ -127,6 +133,7 @@ private:
     std::mutex writeMutex_;             // one writer at a time
     std::mutex watchMutex_;             // the watcher list, held while telling them
     std::vector<ILineWatcher*> watchers_;
+    BackendMaker makeBackend_;
     std::unique_ptr<SerialBackend> backend_;
     WorkerThread eventThread_; // its stop flag asks EventLoop to end
     std::atomic<bool> open_{false};

@@ -1,9 +1,11 @@
-// The engine over a pseudo-terminal: the port under test on the slave side,
-// the receive dispatch thread feeding the engine, and a scripted controller
-// on the master side answering each command line.
+// The engine on a line: the reply recognition on an in-process line, and
+// over a pseudo-terminal (the port under test on the slave side, the receive
+// dispatch thread feeding the engine, a scripted controller on the master
+// side) what takes a real line: time-outs, late bytes, a port that closes.
 #include "serial/ReceiveDispatcher.h"
 #include "protocol/CommandEngine.h"
 #include "tests/support/EngineRig.h"
+#include "tests/support/FakeLine.h"
 #include "tests/support/PtyPair.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +90,21 @@ struct EngineOnLine : ::testing::Test {
     }
 };
 
+// The same engine on an in-process line: the controller's pieces reach the
+// page's stand-in on the writing thread, without a pseudo-terminal or the
+// receive dispatch thread.
+struct EngineOnFakeLine : ::testing::Test {
+    SteppedClock waitClock;
+    RecordingClock pauseClock{200.0};
+    test::FakeLine controller;
+    CommandEngine engine{controller.Port(), waitClock, &pauseClock};
+    PageStandIn feeder{engine};
+
+    void SetUp() override { controller.DeliverTo(&feeder); }
+    void TearDown() override { controller.Stop(); }
+    int send(int id, std::string& text) { return AsyncSend::Run(engine, waitClock, id, text); }
+};
+
 // A value for every parameter, so that every line carries one.
 void StoreSampleValues()
 {
@@ -106,7 +123,7 @@ void ClearValues()
         SetParamValue(ParamRowId(row), "");
 }
 
-TEST_F(EngineOnLine, EveryCommandIsSentAndAnsweredOk)
+TEST_F(EngineOnFakeLine, EveryCommandIsSentAndAnsweredOk)
 {
     StoreSampleValues();
     controller.Start([](const std::string&) { return std::vector<std::string>{"done" + kOk}; });
@@ -134,7 +151,7 @@ TEST_F(EngineOnLine, EveryCommandIsSentAndAnsweredOk)
     ClearValues();
 }
 
-TEST_F(EngineOnLine, EveryCommandAnsweredWithTheErrorFails)
+TEST_F(EngineOnFakeLine, EveryCommandAnsweredWithTheErrorFails)
 {
     StoreSampleValues();
     controller.Start([](const std::string&) { return std::vector<std::string>{kError}; });
@@ -155,7 +172,7 @@ TEST_F(EngineOnLine, EveryCommandAnsweredWithTheErrorFails)
     ClearValues();
 }
 
-TEST_F(EngineOnLine, EmptyValuesSendTheBareCommand)
+TEST_F(EngineOnFakeLine, EmptyValuesSendTheBareCommand)
 {
     ClearValues();
     controller.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
@@ -168,7 +185,7 @@ TEST_F(EngineOnLine, EmptyValuesSendTheBareCommand)
     EXPECT_EQ(controller.Raw(), "AT+IDNT=\r\nAT+SHOW\r\n");
 }
 
-TEST_F(EngineOnLine, RepliesSplitAtEveryByteAreRecognised)
+TEST_F(EngineOnFakeLine, RepliesSplitAtEveryByteAreRecognised)
 {
     std::atomic<std::size_t> cut{1};
     controller.Start([&](const std::string&) {
@@ -184,7 +201,7 @@ TEST_F(EngineOnLine, RepliesSplitAtEveryByteAreRecognised)
     }
 }
 
-TEST_F(EngineOnLine, ReplyByteByByte)
+TEST_F(EngineOnFakeLine, ReplyByteByByte)
 {
     controller.Start([](const std::string&) {
         std::vector<std::string> pieces;
@@ -197,7 +214,7 @@ TEST_F(EngineOnLine, ReplyByteByByte)
     EXPECT_EQ(engine.GetReplyText(), "V3.5 build 7" + kOk);
 }
 
-TEST_F(EngineOnLine, ZeroByteBeforeTheOkReply)
+TEST_F(EngineOnFakeLine, ZeroByteBeforeTheOkReply)
 {
     controller.Start([](const std::string&) {
         return std::vector<std::string>{std::string("\0\0noise\0", 8) + kOk};
@@ -207,7 +224,7 @@ TEST_F(EngineOnLine, ZeroByteBeforeTheOkReply)
     EXPECT_EQ(engine.GetReplyText(), "  noise " + kOk);
 }
 
-TEST_F(EngineOnLine, OkAndErrorInOneReplyIsTheError)
+TEST_F(EngineOnFakeLine, OkAndErrorInOneReplyIsTheError)
 {
     controller.Start([](const std::string&) { return std::vector<std::string>{kOk + kError}; });
     std::string text = "junk";
@@ -216,7 +233,7 @@ TEST_F(EngineOnLine, OkAndErrorInOneReplyIsTheError)
     EXPECT_EQ(engine.ReplyResult(), kReplyError);
 }
 
-TEST_F(EngineOnLine, ReplyLongerThanTheBuffer)
+TEST_F(EngineOnFakeLine, ReplyLongerThanTheBuffer)
 {
     controller.Start([](const std::string&) {
         std::vector<std::string> pieces;
@@ -232,7 +249,7 @@ TEST_F(EngineOnLine, ReplyLongerThanTheBuffer)
     EXPECT_EQ(reply.substr(reply.size() - 4 - kOk.size()), "tail" + kOk);
 }
 
-TEST_F(EngineOnLine, OkReplyStraddlingTheCarryOver)
+TEST_F(EngineOnFakeLine, OkReplyStraddlingTheCarryOver)
 {
     const int max = CommandEngine::kReplyTextMax;
     controller.Start([&](const std::string&) {
