@@ -3,6 +3,7 @@
 // configuration mode, the routing of received bytes, the worker's requests.
 #include "config/ConfigController.h"
 #include "config/ConfigTexts.h"
+#include "config/ReportParser.h"
 #include "tests/config/FakeConfigView.h"
 #include "tests/support/PtyPair.h"
 
@@ -167,6 +168,7 @@ TEST_F(Controller, WorkerRunsRequestsInTheirOrderWithoutDisablingTheButtons)
     requests.lookup(RequestSlot::Counter2)->Set("?");
     requests.lookup(RequestSlot::Clock)->Set("2026/12/08,13:05:09,2");
     controller.Start();
+    EXPECT_EQ(engine.ReportHandler(), &ReportReplyHandler) << "its engine parses the report";
     ASSERT_TRUE(WaitUntil([&] { return controller.Worker().JobsRun() == 2; }, kDeadline));
     ASSERT_TRUE(WaitUntil([&] { return controller.JobState() == kJobIdle; }, kDeadline));
     EXPECT_EQ(startedCopy(), (std::vector<std::pair<int, std::string>>{
