@@ -14,12 +14,14 @@ namespace pell::cli {
 
 namespace {
 
-int loadFile(Session& s, std::string& bytes, FileValues& values)
+// The file first, so a file that cannot be used costs no wait for the
+// controller; then configuration mode.
+int loadFileAndStart(Session& s, std::string& bytes, FileValues& values)
 {
     std::string why;
     if (!ReadConfigFileValues(s.Options().file, bytes, values, why))
         return s.Fail(kExitFile, "cannot use the configuration file: " + why);
-    return kExitOk;
+    return s.StartConfig();
 }
 
 struct Difference {
@@ -100,9 +102,7 @@ int RunDiff(Session& s)
     std::ostream& err = s.Err();
     std::string bytes;
     FileValues values;
-    if (int status = loadFile(s, bytes, values))
-        return status;
-    if (int status = s.StartConfig())
+    if (int status = loadFileAndStart(s, bytes, values))
         return status;
     std::vector<int> unknown;
     for (const auto& [id, value] : values)
@@ -139,9 +139,7 @@ int RunWrite(Session& s)
     std::ostream& err = s.Err();
     std::string bytes;
     FileValues values;
-    if (int status = loadFile(s, bytes, values))
-        return status;
-    if (int status = s.StartConfig())
+    if (int status = loadFileAndStart(s, bytes, values))
         return status;
     const std::vector<Difference> found = differences(values);
     if (o.dryRun) {
