@@ -2,6 +2,7 @@
 
 #include "ui/Gbk.h"
 #include "app/PageRegistry.h"
+#include "config/CPellCfgDlg.h"
 #include "config/IConfigView.h"
 #include "config/JobControl.h"
 #include "serial/PortList.h"
@@ -114,9 +115,15 @@ CPellToolDlg::CPellToolDlg(const PageServices& services, PortLister lister, QWid
             item->setExpanded(true);
     tree_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 
-    // The pages, stacked in the frame in this order.
+    // The pages, stacked in the frame in this order; the pages of
+    // parameters and records are made for the configuration page, which
+    // comes before them and owns them.
+    PageRouter* configRouter = nullptr;
     for (const PageEntry& p : PageRegistry()) {
-        QWidget* page = p.Create(frame_, services_);
+        QWidget* page = p.createTool != nullptr ? p.createTool(frame_, services_)
+                                                : p.createSettings(frame_, *configRouter);
+        if (auto* configPage = qobject_cast<CPellCfgDlg*>(page))
+            configRouter = &configPage->Router();
         pages_.emplace_back(p.templateId, page);
         if (!download_)
             download_ = dynamic_cast<DownloadPageHooks*>(page);

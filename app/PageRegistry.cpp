@@ -21,9 +21,9 @@ namespace pell::ui {
 namespace {
 
 template <class Page>
-QWidget* make(QWidget* parent)
+QWidget* make(QWidget* parent, PageRouter& router)
 {
-    return new Page(parent);
+    return new Page(router, parent);
 }
 
 QWidget* makeDownload(QWidget* parent, const PageServices& services)
@@ -60,6 +60,20 @@ constexpr PageEntry kPages[] = {
     {139, "MODBUS设置", -1, PageKind::Parameters, nullptr, make<CPellCfgModbusDlg>},
 };
 
+// The configuration page is made before the pages it owns.
+constexpr bool configPageComesFirst()
+{
+    bool config = false;
+    for (const PageEntry& e : kPages) {
+        if (e.kind == PageKind::Config)
+            config = true;
+        else if (e.createSettings != nullptr && !config)
+            return false;
+    }
+    return config;
+}
+static_assert(configPageComesFirst());
+
 } // namespace
 
 std::span<const PageEntry> PageRegistry()
@@ -77,15 +91,16 @@ const PageEntry* FindPageEntry(int templateId)
 
 QWidget* CreatePage(int templateId, QWidget* parent, const PageServices& services)
 {
-    if (const PageEntry* e = FindPageEntry(templateId))
-        return e->Create(parent, services);
-    return new DialogPage(templateId, parent);
+    const PageEntry* e = FindPageEntry(templateId);
+    if (e == nullptr)
+        return new DialogPage(templateId, parent);
+    return e->createTool != nullptr ? e->createTool(parent, services) : nullptr;
 }
 
-QWidget* CreateSettingsPage(int templateId, QWidget* parent)
+QWidget* CreateSettingsPage(int templateId, QWidget* parent, PageRouter& router)
 {
     const PageEntry* e = FindPageEntry(templateId);
-    return e != nullptr && e->createSettings != nullptr ? e->createSettings(parent) : nullptr;
+    return e != nullptr && e->createSettings != nullptr ? e->createSettings(parent, router) : nullptr;
 }
 
 } // namespace pell::ui

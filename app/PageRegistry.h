@@ -10,6 +10,8 @@
 
 namespace pell::ui {
 
+class PageRouter;
+
 enum class PageKind {
     Tool,       // the download and debug tools, at the root of the tree
     Config,     // the configuration page, parent of the parameter pages
@@ -25,15 +27,10 @@ struct PageEntry {
     int parent;
     PageKind kind;
     // A tool page talks to the controller through the services; a page of
-    // parameters or records is laid out from its template alone. One of the
-    // two is set.
+    // parameters or records belongs to the configuration page and is made
+    // for its router. One of the two is set.
     QWidget* (*createTool)(QWidget* parent, const PageServices& services);
-    QWidget* (*createSettings)(QWidget* parent);
-
-    QWidget* Create(QWidget* parent, const PageServices& services) const
-    {
-        return createTool != nullptr ? createTool(parent, services) : createSettings(parent);
-    }
+    QWidget* (*createSettings)(QWidget* parent, PageRouter& router);
 
     bool InTree() const { return parent >= 0; }
 };
@@ -43,11 +40,12 @@ std::span<const PageEntry> PageRegistry();
 // The row of a template, or nullptr.
 const PageEntry* FindPageEntry(int templateId);
 
-// Creates the page of a template as a child of `parent`: the page class of
-// that template where one exists, else a plain page of its template.
+// Creates the tool or configuration page of a template as a child of
+// `parent`: the page class of that template where one exists, else a plain
+// page of its template (nullptr for a page of parameters or records).
 QWidget* CreatePage(int templateId, QWidget* parent, const PageServices& services);
-// The same for a page of parameters or of records, which needs no services
-// (nullptr for a template of another kind).
-QWidget* CreateSettingsPage(int templateId, QWidget* parent);
+// Creates a page of parameters or of records for the configuration page
+// whose router is given (nullptr for a template of another kind).
+QWidget* CreateSettingsPage(int templateId, QWidget* parent, PageRouter& router);
 
 } // namespace pell::ui

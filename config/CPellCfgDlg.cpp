@@ -22,24 +22,15 @@
 
 namespace pell::ui {
 
-namespace {
-
-RequestText* pageRequest(RequestSlot slot)
-{
-    return PageRouter::Instance().Request(slot);
-}
-
-} // namespace
-
 const int CPellCfgDlg::kSwitchedControls[13] = {1031, 1032, 1033, 1034, 1035, 1036, 1040,
                                                 1037, 1038, 1039, 1045, 1041, 1042};
 
 CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
     : DialogPage(kTemplateId, parent),
       log_(configtext::kLogBanner),
-      controller_(*this, services.port, services.engine, &pageRequest)
+      controller_(*this, services.port, services.engine, [this](RequestSlot slot) { return router_.Request(slot); })
 {
-    PageRouter::Instance().SetModel(&model_);
+    router_.SetModel(&model_);
     logEdit_ = ControlAs<QPlainTextEdit>(1029);
     logView_ = LogView(logEdit_);
     pathEdit_ = ControlAs<QLineEdit>(1038);
@@ -86,8 +77,10 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
 CPellCfgDlg::~CPellCfgDlg()
 {
     StopConfigPage();
-    if (PageRouter::Instance().Model() == &model_)
-        PageRouter::Instance().SetModel(nullptr);
+    // The parameter pages are this page's: they go with it, after its
+    // worker, and before the model they keep up to date.
+    router_.DeletePages();
+    router_.SetModel(nullptr);
 }
 
 void CPellCfgDlg::StopConfigPage()
@@ -111,7 +104,7 @@ QString CPellCfgDlg::ConfigFilePath() const
 
 void CPellCfgDlg::InitConfigPage()
 {
-    PageRouter::Instance().InitPages();
+    router_.InitPages();
 
     // The whole log once; from here on lines are added at its end.
     log_.TakePending();
@@ -194,9 +187,8 @@ void CPellCfgDlg::applyControlState(int mode)
 bool CPellCfgDlg::SetPageValues(const std::vector<PageValue>& values)
 {
     return gate_.Run(this, [&] {
-        PageRouter& router = PageRouter::Instance();
         for (const PageValue& v : values)
-            router.ShowPageValue(v.id, v.text);
+            router_.ShowPageValue(v.id, v.text);
     });
 }
 
@@ -225,13 +217,13 @@ bool CPellCfgDlg::AskYesNo(const std::string& text)
 void CPellCfgDlg::EnableClockControls(bool enable)
 {
     // The page that owns the clock request hears of its job through it.
-    if (RequestText* request = PageRouter::Instance().Request(RequestSlot::Clock))
+    if (RequestText* request = router_.Request(RequestSlot::Clock))
         request->Running(!enable);
 }
 
 void CPellCfgDlg::ShowRequestAnswer(RequestSlot slot, const std::string& gbkText)
 {
-    if (RequestText* request = PageRouter::Instance().Request(slot))
+    if (RequestText* request = router_.Request(slot))
         request->Answer(gbkText);
 }
 

@@ -39,6 +39,11 @@ public:
     CPellCfgDlg(QWidget* parent, const PageServices& services);
     ~CPellCfgDlg() override;
 
+    // The router this page's parameter pages are made for: a page made
+    // with it belongs to this page, shows what its jobs read back and gives
+    // what they write, and is deleted with it.
+    PageRouter& Router() { return router_; }
+
     // ConfigPageHooks (main window, UI thread).
     void InitConfigPage() override;
     void StopConfigPage() override;
@@ -64,7 +69,7 @@ public:
     void EnableClockControls(bool enable) override;
     void ShowRequestAnswer(RequestSlot slot, const std::string& gbkText) override;
     bool AskYesNo(const std::string& text) override;
-    std::shared_ptr<HistoryRecords> Records() override { return PageRouter::Instance().Records(); }
+    std::shared_ptr<HistoryRecords> Records() override { return router_.Records(); }
 
     // Where the file dialogs' answers come from (tests give the path or an
     // empty text for a cancel); the platform's dialogs by default.
@@ -120,6 +125,9 @@ private:
     // What the parameter pages' controls represent: the pages keep it up to
     // date on the UI thread, the jobs read it without waiting for the window.
     ParameterModel model_;
+    // This page's parameter pages, which it owns: made for it (Router()),
+    // deleted with it.
+    PageRouter router_;
     UiCallGate gate_;
     ConfigController controller_;
     QTimer timer_;

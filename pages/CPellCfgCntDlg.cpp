@@ -9,7 +9,7 @@
 
 namespace pell::ui {
 
-CPellCfgCntDlg::CPellCfgCntDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgCntDlg::CPellCfgCntDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (int n = 0; n < kCounters; ++n) {
         mode_[n] = ControlAs<QComboBox>(kModeIds[n]);

@@ -24,7 +24,7 @@ public:
     static constexpr std::array<int, kCounters> kSetButtonIds = {1150, 1015, 1016, 1017};
     static constexpr std::array<int, kCounters> kReadButtonIds = {1018, 1019, 1020, 1021};
 
-    explicit CPellCfgCntDlg(QWidget* parent = nullptr);
+    explicit CPellCfgCntDlg(PageRouter& router, QWidget* parent = nullptr);
 
     // Initial-value requests of counters 0..3 (jobs 9..12): empty when
     // nothing is pending.

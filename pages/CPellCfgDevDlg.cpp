@@ -12,7 +12,7 @@
 
 namespace pell::ui {
 
-CPellCfgDevDlg::CPellCfgDevDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgDevDlg::CPellCfgDevDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     clockSource_ = ControlAs<QComboBox>(1099);
     weekday_ = ControlAs<QComboBox>(1104);

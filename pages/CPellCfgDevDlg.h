@@ -25,7 +25,7 @@ public:
     static constexpr int kClockTimerId = 120;
     static constexpr int kClockTimerPeriodMs = 1000;
 
-    explicit CPellCfgDevDlg(QWidget* parent = nullptr);
+    explicit CPellCfgDevDlg(PageRouter& router, QWidget* parent = nullptr);
 
     // The clock request (job 8): empty when nothing is pending.
     RequestText m_strClockRequest;

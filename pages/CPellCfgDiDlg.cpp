@@ -4,7 +4,7 @@
 
 namespace pell::ui {
 
-CPellCfgDiDlg::CPellCfgDiDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgDiDlg::CPellCfgDiDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (std::size_t i = 0; i < 4; ++i) {
         alarm_[i] = ControlAs<QComboBox>(kAlarmIds[i]);

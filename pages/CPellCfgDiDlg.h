@@ -19,7 +19,7 @@ public:
     // Use of inputs 0..3.
     static constexpr std::array<int, 4> kUseIds = {1119, 1121, 1122, 1123};
 
-    explicit CPellCfgDiDlg(QWidget* parent = nullptr);
+    explicit CPellCfgDiDlg(PageRouter& router, QWidget* parent = nullptr);
 
     QComboBox* Alarm(std::size_t input) const { return alarm_.at(input); }
     QComboBox* Use(std::size_t input) const { return use_.at(input); }

@@ -7,7 +7,7 @@
 
 namespace pell::ui {
 
-CPellCfgGprsDlg::CPellCfgGprsDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgGprsDlg::CPellCfgGprsDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     auto* workMode = ControlAs<QComboBox>(kWorkModeId);
     Q_ASSERT(workMode);

@@ -14,7 +14,7 @@ public:
 
     // Creates the window; the work mode then shows "TCP" with no item of
     // its list selected.
-    explicit CPellCfgGprsDlg(QWidget* parent = nullptr);
+    explicit CPellCfgGprsDlg(PageRouter& router, QWidget* parent = nullptr);
 };
 
 } // namespace pell::ui

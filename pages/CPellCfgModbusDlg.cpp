@@ -9,7 +9,7 @@ namespace pell::ui {
 
 using namespace modbuspage;
 
-CPellCfgModbusDlg::CPellCfgModbusDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgModbusDlg::CPellCfgModbusDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (std::size_t k = 0; k < combos_.size(); ++k) {
         combos_[k] = ControlAs<QComboBox>(kComboIds[k]);

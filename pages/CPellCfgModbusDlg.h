@@ -17,7 +17,7 @@ public:
     static constexpr int kTemplateId = 139;
     static constexpr std::array<int, 6> kComboIds = {1094, 1096, 1097, 1098, 1099, 1100};
 
-    explicit CPellCfgModbusDlg(QWidget* parent = nullptr);
+    explicit CPellCfgModbusDlg(PageRouter& router, QWidget* parent = nullptr);
 
     // Fills the six lists once, leaving each box without a selection and
     // with the text it had.

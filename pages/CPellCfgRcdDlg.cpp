@@ -28,8 +28,8 @@ const Column kColumns[kRecordColumns] = {
 
 } // namespace
 
-CPellCfgRcdDlg::CPellCfgRcdDlg(QWidget* parent)
-    : ParamPage(kTemplateId, parent),
+CPellCfgRcdDlg::CPellCfgRcdDlg(PageRouter& router, QWidget* parent)
+    : ParamPage(kTemplateId, router, parent),
       records_(std::make_shared<HistoryRecords>()),
       alive_(std::make_shared<bool>(true))
 {

@@ -34,7 +34,7 @@ public:
     // The pickers' form, what the query carries.
     static constexpr const char* kDateFormat = "yyyy/M/d";
 
-    explicit CPellCfgRcdDlg(QWidget* parent = nullptr);
+    explicit CPellCfgRcdDlg(PageRouter& router, QWidget* parent = nullptr);
     ~CPellCfgRcdDlg() override;
 
     // The query request (job 13).

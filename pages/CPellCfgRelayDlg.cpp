@@ -4,7 +4,7 @@
 
 namespace pell::ui {
 
-CPellCfgRelayDlg::CPellCfgRelayDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgRelayDlg::CPellCfgRelayDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (std::size_t i = 0; i < kComboIds.size(); ++i) {
         combos_[i] = ControlAs<QComboBox>(kComboIds[i]);

@@ -21,7 +21,7 @@ public:
     static constexpr std::array<int, 11> kComboIds = {1124, 1125, 1126, 1127, 1128, 1130,
                                                       1131, 1132, 1129, 1134, 1135};
 
-    explicit CPellCfgRelayDlg(QWidget* parent = nullptr);
+    explicit CPellCfgRelayDlg(PageRouter& router, QWidget* parent = nullptr);
 
     QComboBox* Combo(std::size_t i) const { return combos_.at(i); }
 

@@ -4,7 +4,7 @@
 
 namespace pell::ui {
 
-CPellCfgSaveDlg::CPellCfgSaveDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgSaveDlg::CPellCfgSaveDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     erase_ = ControlAs<QComboBox>(1173);
     Q_ASSERT(erase_);

@@ -12,7 +12,7 @@ class CPellCfgSaveDlg : public ParamPage {
     Q_OBJECT
 public:
     static constexpr int kTemplateId = 147;
-    explicit CPellCfgSaveDlg(QWidget* parent = nullptr);
+    explicit CPellCfgSaveDlg(PageRouter& router, QWidget* parent = nullptr);
 
     // Erase records (1173): "不擦除" 0, "擦除" 1.
     QComboBox* EraseRecords() const { return erase_; }

@@ -10,7 +10,7 @@ namespace pell::ui {
 
 using namespace smspage;
 
-CPellCfgSmsDlg::CPellCfgSmsDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgSmsDlg::CPellCfgSmsDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (std::size_t k = 0; k < combos_.size(); ++k) {
         combos_[k] = ControlAs<QComboBox>(kComboIds[k]);

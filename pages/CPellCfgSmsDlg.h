@@ -17,7 +17,7 @@ public:
     static constexpr int kTemplateId = 138;
     static constexpr std::array<int, 3> kComboIds = {1084, 1085, 1086};
 
-    explicit CPellCfgSmsDlg(QWidget* parent = nullptr);
+    explicit CPellCfgSmsDlg(PageRouter& router, QWidget* parent = nullptr);
 
     // Fills the three lists once, leaving each box without a selection and
     // with the text it had.

@@ -9,7 +9,7 @@
 
 namespace pell::ui {
 
-CPellCfgUartDlg::CPellCfgUartDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgUartDlg::CPellCfgUartDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (int n = 0; n < kPorts; ++n) {
         speed_[n] = ControlAs<QComboBox>(kSpeedIds[n]);

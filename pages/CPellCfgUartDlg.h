@@ -27,7 +27,7 @@ public:
     // The read buttons count down from RS232-0 to RS485-1.
     static constexpr std::array<int, kPorts> kReadButtonIds = {1185, 1184, 1183, 1182};
 
-    explicit CPellCfgUartDlg(QWidget* parent = nullptr);
+    explicit CPellCfgUartDlg(PageRouter& router, QWidget* parent = nullptr);
 
     // Initial-value requests of ports 0..3 (jobs 14..17): empty when nothing
     // is pending.

@@ -4,7 +4,7 @@
 
 namespace pell::ui {
 
-CPellCfgWtrDlg::CPellCfgWtrDlg(QWidget* parent) : ParamPage(kTemplateId, parent)
+CPellCfgWtrDlg::CPellCfgWtrDlg(PageRouter& router, QWidget* parent) : ParamPage(kTemplateId, router, parent)
 {
     for (std::size_t i = 0; i < kChannelIds.size(); ++i) {
         channels_[i] = ControlAs<QComboBox>(kChannelIds[i]);

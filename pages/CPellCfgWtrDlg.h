@@ -22,7 +22,7 @@ public:
     static constexpr std::array<int, 2> kTripIds = {1118, 1123};
 
     // Creates the window; every channel then shows "无", the trips nothing.
-    explicit CPellCfgWtrDlg(QWidget* parent = nullptr);
+    explicit CPellCfgWtrDlg(PageRouter& router, QWidget* parent = nullptr);
 
     QComboBox* Channel(std::size_t i) const { return channels_.at(i); }
     QComboBox* Trip(std::size_t i) const { return trips_.at(i); }

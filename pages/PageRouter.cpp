@@ -7,21 +7,38 @@
 
 namespace pell::ui {
 
-PageRouter& PageRouter::Instance()
+PageRouter::~PageRouter()
 {
-    static PageRouter router;
-    return router;
+    std::lock_guard<std::mutex> lock(m_);
+    for (ParamPage* page : all_)
+        page->router_ = nullptr;
+}
+
+void PageRouter::DeletePages()
+{
+    for (;;) {
+        ParamPage* page = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            if (all_.empty())
+                return;
+            page = all_.back();
+        }
+        delete page; // unregisters itself
+    }
 }
 
 void PageRouter::Register(ParamPage* page)
 {
     std::lock_guard<std::mutex> lock(m_);
     pages_[page->TemplateId()] = page;
+    all_.push_back(page);
 }
 
 void PageRouter::Unregister(ParamPage* page)
 {
     std::lock_guard<std::mutex> lock(m_);
+    std::erase(all_, page);
     auto it = pages_.find(page->TemplateId());
     if (it != pages_.end() && it->second == page)
         pages_.erase(it);

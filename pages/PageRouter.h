@@ -1,8 +1,10 @@
 #pragma once
 // Routing of parameter values to the page controls that show them.
 //
-// Every parameter page registers here while it exists (by its dialog
-// template). SetPageValue / GetPageValue look the parameter up in the page
+// The configuration page owns one router and, through it, its parameter
+// pages: every parameter page registers with the router it was made for
+// while it exists (by its dialog template), and the router's owner deletes
+// the pages still registered (DeletePages) before the router goes. SetPageValue / GetPageValue look the parameter up in the page
 // map and call the setter or getter of the page that shows it. A parameter
 // without a control - the nine that no page shows, and those of pages not
 // created - reports "no control": the setter does nothing, the getter
@@ -33,12 +35,21 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace pell::ui {
 
 class PageRouter {
 public:
-    static PageRouter& Instance();
+    PageRouter() = default;
+    // Pages still registered forget the router (they no longer reach it).
+    ~PageRouter();
+    PageRouter(const PageRouter&) = delete;
+    PageRouter& operator=(const PageRouter&) = delete;
+
+    // Deletes every registered page (the owner's pages), newest of each
+    // template first. UI thread, with no worker calling into the pages.
+    void DeletePages();
 
     // Shows the value text on the control of the id. False when the id has
     // no control (nothing changes then).
@@ -78,9 +89,9 @@ public:
     void Unregister(ParamPage* page);
 
 private:
-    PageRouter() = default;
     mutable std::mutex m_; // the registry only; Request() may come from the worker
-    std::map<int, ParamPage*> pages_;
+    std::map<int, ParamPage*> pages_; // the page each template routes to
+    std::vector<ParamPage*> all_;     // every registered page, in the order made
     ParameterModel* model_ = nullptr;
 };
 

@@ -9,18 +9,22 @@
 
 namespace pell::ui {
 
-ParamPage::ParamPage(int templateId, QWidget* parent) : DialogPage(templateId, parent)
+ParamPage::ParamPage(int templateId, PageRouter& router, QWidget* parent)
+    : DialogPage(templateId, parent), router_(&router)
 {
     followTypedTexts();
     publishChanges();
-    PageRouter::Instance().Register(this);
+    router.Register(this);
     publishAll();
 }
 
 ParamPage::~ParamPage()
 {
-    PageRouter::Instance().Unregister(this);
-    if (ParameterModel* model = PageRouter::Instance().Model())
+    if (router_ == nullptr)
+        return;
+    ParameterModel* model = router_->Model();
+    router_->Unregister(this);
+    if (model != nullptr)
         for (int id : ParamsOfPage(TemplateId()))
             model->RemoveControl(id);
 }
@@ -43,7 +47,7 @@ void ParamPage::publishChanges()
 
 void ParamPage::publish(int paramId)
 {
-    ParameterModel* model = PageRouter::Instance().Model();
+    ParameterModel* model = router_ != nullptr ? router_->Model() : nullptr;
     if (model == nullptr || !HasValueControl(paramId))
         return;
     std::string text;

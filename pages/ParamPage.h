@@ -2,8 +2,9 @@
 // A parameter page: a page of the configuration tool whose controls show
 // controller parameters. The parameter descriptors (pages/ParamDescriptor.h)
 // state, per parameter id, the control of the page that shows it and the
-// rule that turns the value text into the control's state and back. A page registers with
-// the page router while it exists, so SetPageValue / GetPageValue reach it.
+// rule that turns the value text into the control's state and back. A page
+// registers with the router of the configuration page it belongs to while it
+// exists, so that page's SetPageValue / GetPageValue reach it.
 //
 // Everything here runs on the UI thread; the configuration worker reaches
 // it through RunOnUiThread.
@@ -20,10 +21,12 @@
 
 namespace pell::ui {
 
+class PageRouter;
+
 class ParamPage : public DialogPage {
     Q_OBJECT
 public:
-    ParamPage(int templateId, QWidget* parent = nullptr);
+    ParamPage(int templateId, PageRouter& router, QWidget* parent = nullptr);
     ~ParamPage() override;
 
     // Shows a value text (GBK) on the control of the parameter. False when
@@ -88,6 +91,8 @@ private:
         ControlState shown;
     };
 
+    // The router this page is registered with; nullptr once it went first.
+    PageRouter* router_;
     std::map<int, GivenValue> given_; // by parameter id
     bool initDone_ = false; // InitPage ran
 };

@@ -153,7 +153,7 @@ bool runRound(TimedCfgDlg& page, int runs, std::atomic<int64_t>& okUs, Round& ro
         // Every control of the basic page shows something else, so the
         // read-back has values to show.
         for (int id : ParamsOfPage(CPellCfgDevDlg::kTemplateId))
-            PageRouter::Instance().SetPageValue(id, "");
+            page.Router().SetPageValue(id, "");
         page.crossings = 0;
         okUs = 0;
         page.lastShownUs = 0;
@@ -223,7 +223,7 @@ int main(int argc, char** argv)
     const ScaledClock noPause(1e6);
     CommandEngine engine(port, systemClock(), &noPause);
     TimedCfgDlg page(nullptr, PageServices{port, engine, systemClock()});
-    CPellCfgDevDlg basic;
+    CPellCfgDevDlg basic(page.Router());
     page.InitConfigPage();
     ReceiveDispatcher dispatcher(port);
     dispatcher.SetConfigReceiver(page.ConfigReceiver());

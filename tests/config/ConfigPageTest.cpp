@@ -30,6 +30,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -247,7 +248,7 @@ TEST_F(ConfigPage, ReloadPowerUpAndJobOneFillTheBasicPage)
     EXPECT_EQ(ToGbk(idEdit->text()), device.Param(0).value());
     for (int id : {0, 1, 2, 3, 4, 5, 6, 127, 128, 129}) {
         std::string shown;
-        EXPECT_TRUE(PageRouter::Instance().GetPageValue(id, shown)) << id;
+        EXPECT_TRUE(page->Router().GetPageValue(id, shown)) << id;
         EXPECT_EQ(shown, device.Param(id).value()) << id;
     }
     auto* lock = basic->ControlAs<QComboBox>(1043);
@@ -313,7 +314,7 @@ TEST_F(ConfigPage, OneEditOneCommandAndASecondSaveSendsNothing)
 TEST_F(ConfigPage, EveryParameterRoundTripsThroughItsPageAndOneChangeSendsOneCommand)
 {
     open();
-    PageRouter& router = PageRouter::Instance();
+    PageRouter& router = page->Router();
     const std::vector<int> templates{133, 134, 141, 142, 143, 144, 145, 147, 138, 139};
     auto controlOf = [&](int id) -> QWidget* {
         for (int t : templates)
@@ -551,7 +552,33 @@ TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
     EXPECT_TRUE(returnsWithoutTheClock([&] { alone.reset(); }));
 }
 
-// A report that lacked parameters (two lines lost on the way): the log
+// The parameter pages made for a configuration page are its own: they
+// show its values and go with it; a page whose router went first is left
+// standing, unrouted.
+TEST_F(ConfigPage, ItsParameterPagesAreItsOwnAndGoWithIt)
+{
+    engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
+    auto first = std::make_unique<CPellCfgDlg>(nullptr, PageServices{port, *engine, systemClock()});
+    auto second = std::make_unique<CPellCfgDlg>(nullptr, PageServices{port, *engine, systemClock()});
+    QPointer<CPellCfgDevDlg> basic = new CPellCfgDevDlg(first->Router());
+    QPointer<CPellCfgCntDlg> counter = new CPellCfgCntDlg(first->Router());
+    EXPECT_TRUE(first->Router().SetPageValue(0, "4201230001"));
+    EXPECT_EQ(first->Router().Request(RequestSlot::Clock), &basic->m_strClockRequest);
+    EXPECT_FALSE(second->Router().HasControl(0));
+    EXPECT_EQ(second->Router().Request(RequestSlot::Clock), nullptr);
+
+    first.reset();
+    EXPECT_TRUE(basic.isNull());
+    EXPECT_TRUE(counter.isNull());
+
+    std::optional<PageRouter> router(std::in_place);
+    auto orphan = std::make_unique<CPellCfgDevDlg>(*router);
+    router.reset();
+    orphan->ControlAs<QLineEdit>(1039)->setText(QStringLiteral("4201230002"));
+    orphan.reset();
+}
+
+
 // says so and names them, a save sends nothing for them, and the file
 // saved from the table leaves them out and the box names them.
 TEST_F(ConfigPage, AReportThatLacksParametersIsToldAndItsGapsAreNeitherSentNorSaved)

@@ -75,9 +75,9 @@ protected:
     {
         g_messages.clear();
         SetMessageHook(recordMessage);
-        page = std::make_unique<CPellCfgDevDlg>();
+        page = std::make_unique<CPellCfgDevDlg>(router);
         page->SetNowSource([this] { return now; });
-        PageRouter::Instance().InitPages();
+        router.InitPages();
     }
     void TearDown() override
     {
@@ -88,6 +88,7 @@ protected:
     QLineEdit* Edit(int id) const { return page->ControlAs<QLineEdit>(id); }
 
     CivilTime now = Tuesday8December2026();
+    PageRouter router; // outlives the pages made for it
     std::unique_ptr<CPellCfgDevDlg> page;
 };
 
@@ -167,12 +168,12 @@ TEST_F(BasicPage, EveryParameterGoesThroughTheRouterAndComesBack)
     const auto ids = ParamsOfPage(133);
     ASSERT_EQ(ids.size(), values.size());
     for (int id : ids) {
-        EXPECT_TRUE(PageRouter::Instance().HasControl(id)) << id;
-        EXPECT_TRUE(SetPageValue(id, values.at(id))) << id;
+        EXPECT_TRUE(router.HasControl(id)) << id;
+        EXPECT_TRUE(SetPageValue(router, id, values.at(id))) << id;
     }
     for (int id : ids) {
         std::string back = "stale";
-        EXPECT_TRUE(GetPageValue(id, back)) << id;
+        EXPECT_TRUE(GetPageValue(router, id, back)) << id;
         EXPECT_EQ(back, values.at(id)) << id;
     }
     // Each value landed on its own control.
@@ -192,31 +193,31 @@ TEST_F(BasicPage, TextRuleKeepsBytesAndCutsWhatTheControllerCannotHold)
 {
     // GBK text, blanks and all, exactly as read back.
     const std::string gbk = std::string(" ") + bp::kYes + "\xB2\xE2\xCA\xD4 " + bp::kNo + " ";
-    ASSERT_TRUE(SetPageValue(2, gbk));
+    ASSERT_TRUE(SetPageValue(router, 2, gbk));
     EXPECT_EQ(Edit(1054)->text(), FromGbk(gbk));
     std::string back;
-    EXPECT_TRUE(GetPageValue(2, back));
+    EXPECT_TRUE(GetPageValue(router, 2, back));
     EXPECT_EQ(back, gbk);
     // The empty value empties the edit and reads back as a value.
-    ASSERT_TRUE(SetPageValue(0, ""));
+    ASSERT_TRUE(SetPageValue(router, 0, ""));
     EXPECT_EQ(Edit(1039)->text(), QString());
     back = "stale";
-    EXPECT_TRUE(GetPageValue(0, back));
+    EXPECT_TRUE(GetPageValue(router, 0, back));
     EXPECT_EQ(back, "");
     // A typed text of 120 bytes is handed over as its first 99.
     const std::string typed = std::string(99, '7') + std::string(21, '8');
     Edit(1041)->setText(QString::fromLatin1(typed.c_str()));
-    EXPECT_TRUE(GetPageValue(1, back));
+    EXPECT_TRUE(GetPageValue(router, 1, back));
     EXPECT_EQ(back, std::string(99, '7'));
     // Exactly 99 bytes stay whole.
     Edit(1041)->setText(QString(99, QLatin1Char('9')));
-    EXPECT_TRUE(GetPageValue(1, back));
+    EXPECT_TRUE(GetPageValue(router, 1, back));
     EXPECT_EQ(back, std::string(99, '9'));
     // A typed character GBK lacks makes no value (it would go out as '?').
     Edit(1041)->setText(QStringLiteral("ab\U0001F600"));
-    EXPECT_FALSE(GetPageValue(1, back));
+    EXPECT_FALSE(GetPageValue(router, 1, back));
     Edit(1041)->setText(QStringLiteral("测试"));
-    EXPECT_TRUE(GetPageValue(1, back));
+    EXPECT_TRUE(GetPageValue(router, 1, back));
     EXPECT_EQ(back, "\xB2\xE2\xCA\xD4");
 }
 
@@ -226,40 +227,40 @@ TEST_F(BasicPage, DebugLevelFollowsTableA)
     // Before any read-back the box is empty: no value, so a read-back of 0
     // still shows its label and a save passes the box over.
     EXPECT_EQ(Combo(1042)->currentText(), QString());
-    EXPECT_FALSE(GetPageValue(3, back));
+    EXPECT_FALSE(GetPageValue(router, 3, back));
     EXPECT_EQ(back, "");
-    ASSERT_TRUE(SetPageValue(3, "2"));
+    ASSERT_TRUE(SetPageValue(router, 3, "2"));
     EXPECT_EQ(Combo(1042)->currentText(), Q(bp::kDetailedLog));
     EXPECT_EQ(Combo(1042)->currentIndex(), -1); // the list selection is not touched
-    ASSERT_TRUE(GetPageValue(3, back));
+    ASSERT_TRUE(GetPageValue(router, 3, back));
     EXPECT_EQ(back, "2");
-    ASSERT_TRUE(SetPageValue(3, "12"));
+    ASSERT_TRUE(SetPageValue(router, 3, "12"));
     EXPECT_EQ(Combo(1042)->currentText(), Q(bp::kSimpleLog));
     // Any other value shows the default label and, while nobody touches
     // the box, comes back as it was given.
     for (const char* v : {"5", "", "0", "a"}) {
-        ASSERT_TRUE(SetPageValue(3, v));
+        ASSERT_TRUE(SetPageValue(router, 3, v));
         EXPECT_EQ(Combo(1042)->currentText(), Q(bp::kNoLog)) << v;
-        ASSERT_TRUE(GetPageValue(3, back));
+        ASSERT_TRUE(GetPageValue(router, 3, back));
         EXPECT_EQ(back, v) << v;
     }
     // A pasted line break ends an edit's value.
     Edit(1039)->setText(QStringLiteral("CMNET\r\nAT+FACTORY"));
-    ASSERT_TRUE(GetPageValue(0, back));
+    ASSERT_TRUE(GetPageValue(router, 0, back));
     EXPECT_EQ(back, "CMNET");
     // The user types 2: only the labels count, so the page reads 0.
     Combo(1042)->setEditText(QStringLiteral("2"));
-    ASSERT_TRUE(GetPageValue(3, back));
+    ASSERT_TRUE(GetPageValue(router, 3, back));
     EXPECT_EQ(back, "0");
     // The user picks a label from the list.
     Combo(1042)->setCurrentIndex(2);
-    ASSERT_TRUE(GetPageValue(3, back));
+    ASSERT_TRUE(GetPageValue(router, 3, back));
     EXPECT_EQ(back, "2");
     // Setting a value afterwards changes the text, not the selected item.
-    ASSERT_TRUE(SetPageValue(3, "1"));
+    ASSERT_TRUE(SetPageValue(router, 3, "1"));
     EXPECT_EQ(Combo(1042)->currentIndex(), 2);
     EXPECT_EQ(Combo(1042)->currentText(), Q(bp::kSimpleLog));
-    ASSERT_TRUE(GetPageValue(3, back));
+    ASSERT_TRUE(GetPageValue(router, 3, back));
     EXPECT_EQ(back, "1");
 }
 
@@ -270,35 +271,35 @@ TEST_F(BasicPage, OnOffFunctionsFollowTableBAndUnknownTextIsNoValue)
         std::string back = "stale";
         // Before any read-back the box is empty: no value, and the text
         // handed in is not passed on.
-        EXPECT_FALSE(GetPageValue(id, back)) << id;
+        EXPECT_FALSE(GetPageValue(router, id, back)) << id;
         EXPECT_EQ(back, "") << id;
-        EXPECT_TRUE(PageRouter::Instance().HasControl(id)) << id;
+        EXPECT_TRUE(router.HasControl(id)) << id;
 
-        ASSERT_TRUE(SetPageValue(id, "1"));
+        ASSERT_TRUE(SetPageValue(router, id, "1"));
         EXPECT_EQ(box->currentText(), Q(bp::kYes));
-        ASSERT_TRUE(GetPageValue(id, back));
+        ASSERT_TRUE(GetPageValue(router, id, back));
         EXPECT_EQ(back, "1");
-        ASSERT_TRUE(SetPageValue(id, "0"));
+        ASSERT_TRUE(SetPageValue(router, id, "0"));
         EXPECT_EQ(box->currentText(), Q(bp::kNo));
-        ASSERT_TRUE(GetPageValue(id, back));
+        ASSERT_TRUE(GetPageValue(router, id, back));
         EXPECT_EQ(back, "0");
 
         // Value 2 empties the text and, untouched, comes back as given -
         // not as the previous parameter's text.
-        ASSERT_TRUE(SetPageValue(id, "2"));
+        ASSERT_TRUE(SetPageValue(router, id, "2"));
         EXPECT_EQ(box->currentText(), QString());
         std::string other;
-        ASSERT_TRUE(GetPageValue(0, other));
+        ASSERT_TRUE(GetPageValue(router, 0, other));
         back = "text of another parameter";
-        EXPECT_TRUE(GetPageValue(id, back));
+        EXPECT_TRUE(GetPageValue(router, id, back));
         EXPECT_EQ(back, "2");
         // A typed word is no value either.
         box->setEditText(QStringLiteral("yes"));
         back = "x";
-        EXPECT_FALSE(GetPageValue(id, back));
+        EXPECT_FALSE(GetPageValue(router, id, back));
         EXPECT_EQ(back, "");
         box->setEditText(QStringLiteral("1"));
-        EXPECT_FALSE(GetPageValue(id, back));
+        EXPECT_FALSE(GetPageValue(router, id, back));
         // The page's own getter says the same.
         back = "stale";
         EXPECT_FALSE(page->GetValue(id, back));
@@ -310,17 +311,17 @@ TEST_F(BasicPage, OnOffFunctionsFollowTableBAndUnknownTextIsNoValue)
 TEST_F(BasicPage, ParametersWithoutAControlReportNoControlAndChangeNothing)
 {
     for (int id : ParamsOfPage(133))
-        ASSERT_TRUE(SetPageValue(id, id == 3 ? "2" : "1"));
+        ASSERT_TRUE(SetPageValue(router, id, id == 3 ? "2" : "1"));
     const auto before = Snapshot(*page);
     std::vector<int> none(ParamsWithoutControl().begin(), ParamsWithoutControl().end());
     // Parameters of pages not created here, commands and nonsense.
     for (int id : {12, 13, 30, 53, 69, 81, 97, 117, 130, 131, 138, 144, 145, 146, 152, 164, -1, 9999})
         none.push_back(id);
     for (int id : none) {
-        EXPECT_FALSE(PageRouter::Instance().HasControl(id)) << id;
-        EXPECT_FALSE(SetPageValue(id, "1")) << id;
+        EXPECT_FALSE(router.HasControl(id)) << id;
+        EXPECT_FALSE(SetPageValue(router, id, "1")) << id;
         std::string back = "stale";
-        EXPECT_FALSE(GetPageValue(id, back)) << id;
+        EXPECT_FALSE(GetPageValue(router, id, back)) << id;
         EXPECT_EQ(back, "") << id;
     }
     EXPECT_EQ(Snapshot(*page), before);
@@ -331,24 +332,24 @@ TEST_F(BasicPage, RouterFollowsThePagesThatExist)
     // A plain template page is not a parameter page: its ids have no control.
     auto plain = std::make_unique<DialogPage>(134, nullptr);
     EXPECT_EQ(dynamic_cast<ParamPage*>(plain.get()), nullptr);
-    EXPECT_FALSE(SetPageValue(12, "1"));
+    EXPECT_FALSE(SetPageValue(router, 12, "1"));
 
     // The factory makes the basic page; the newest page of a template is
     // the one routed to, and an older one going away does not unhook it.
-    auto made = std::unique_ptr<QWidget>(CreateSettingsPage(133, nullptr));
+    auto made = std::unique_ptr<QWidget>(CreateSettingsPage(133, nullptr, router));
     auto* second = dynamic_cast<CPellCfgDevDlg*>(made.get());
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(PageRouter::Instance().Page(133), second);
-    ASSERT_TRUE(SetPageValue(0, "second"));
+    EXPECT_EQ(router.Page(133), second);
+    ASSERT_TRUE(SetPageValue(router, 0, "second"));
     EXPECT_EQ(second->ControlAs<QLineEdit>(1039)->text(), QStringLiteral("second"));
     EXPECT_EQ(Edit(1039)->text(), QString());
-    EXPECT_EQ(PageRouter::Instance().Request(RequestSlot::Clock), &second->m_strClockRequest);
+    EXPECT_EQ(router.Request(RequestSlot::Clock), &second->m_strClockRequest);
     page.reset();
-    EXPECT_EQ(PageRouter::Instance().Page(133), second);
+    EXPECT_EQ(router.Page(133), second);
     made.reset();
-    EXPECT_EQ(PageRouter::Instance().Page(133), nullptr);
-    EXPECT_FALSE(SetPageValue(0, "gone"));
-    EXPECT_EQ(PageRouter::Instance().Request(RequestSlot::Clock), nullptr);
+    EXPECT_EQ(router.Page(133), nullptr);
+    EXPECT_FALSE(SetPageValue(router, 0, "gone"));
+    EXPECT_EQ(router.Request(RequestSlot::Clock), nullptr);
 }
 
 TEST_F(BasicPage, WorkerReachesThePageThroughTheUiThread)
@@ -361,13 +362,13 @@ TEST_F(BasicPage, WorkerReachesThePageThroughTheUiThread)
     std::thread worker([&] {
         for (int i = 0; i < 50; ++i) {
             bool ok = false;
-            RunOnUiThread([&] { ok = SetPageValue(6, std::to_string(i)); });
+            RunOnUiThread([&] { ok = SetPageValue(router, 6, std::to_string(i)); });
             std::string v;
-            RunOnUiThread([&] { ok = ok && GetPageValue(6, v); });
+            RunOnUiThread([&] { ok = ok && GetPageValue(router, 6, v); });
             if (!ok || v != std::to_string(i))
                 failures.fetch_add(1);
         }
-        RunOnUiThread([&] { GetPageValue(1, readBack); });
+        RunOnUiThread([&] { GetPageValue(router, 1, readBack); });
         done = true;
     });
     ASSERT_TRUE(WaitProcessing([&] { return done.load(); }));
@@ -379,7 +380,7 @@ TEST_F(BasicPage, WorkerReachesThePageThroughTheUiThread)
 TEST_F(BasicPage, HiddenPageStillTakesValues)
 {
     page->hide();
-    ASSERT_TRUE(SetPageValue(128, "1"));
+    ASSERT_TRUE(SetPageValue(router, 128, "1"));
     EXPECT_EQ(Combo(1044)->currentText(), Q(bp::kYes));
     page->show();
     EXPECT_EQ(Combo(1044)->currentText(), Q(bp::kYes));
@@ -408,7 +409,7 @@ TEST_F(BasicPage, ClockSectionStartsOnThePcClock)
     EXPECT_TRUE(page->m_strClockRequest.Empty());
     // A second initialisation changes nothing.
     source->setCurrentIndex(1);
-    PageRouter::Instance().InitPages();
+    router.InitPages();
     page->InitClockControls();
     EXPECT_EQ(source->count(), 2);
     EXPECT_EQ(source->currentIndex(), 1);
@@ -462,8 +463,8 @@ TEST_F(BasicPage, SetButtonComposesTheClockRequest)
     // System time: the PC clock at the click.
     page->SetClockButton()->click();
     EXPECT_EQ(page->m_strClockRequest.Get(), "2026/12/08,13:05:09,2");
-    EXPECT_EQ(PageRouter::Instance().Request(RequestSlot::Clock), &page->m_strClockRequest);
-    EXPECT_EQ(PageRouter::Instance().Request(RequestSlot::Counter0), nullptr);
+    EXPECT_EQ(router.Request(RequestSlot::Clock), &page->m_strClockRequest);
+    EXPECT_EQ(router.Request(RequestSlot::Counter0), nullptr);
 
     // Manual: the weekday the user picked is overwritten by the computed one.
     page->DatePicker()->setDate(QDate(2026, 1, 4));

@@ -17,9 +17,10 @@ class CounterPage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        page = std::make_unique<CPellCfgCntDlg>();
-        PageRouter::Instance().InitPages();
+        page = std::make_unique<CPellCfgCntDlg>(router);
+        router.InitPages();
     }
+    PageRouter router; // outlives the pages made for it
     std::unique_ptr<CPellCfgCntDlg> page;
 };
 
@@ -49,7 +50,7 @@ TEST_F(CounterPage, TemplateHoldsFourLabelledGroupsAndStartsEmpty)
 
 TEST_F(CounterPage, ValuesShowByTheirRule)
 {
-    ExpectValueCases(*page, {
+    ExpectValueCases(router, *page, {
         {81, "1", "上升沿", "1"},
         {82, "0.01", "0.01", "0.01"},
         {83, "15", "15", "15"},
@@ -69,7 +70,7 @@ TEST_F(CounterPage, ButtonsWriteAndReplaceTheCounterRequest)
     const RequestSlot slotOf[] = {RequestSlot::Counter0, RequestSlot::Counter1, RequestSlot::Counter2,
                                  RequestSlot::Counter3};
     for (int n = 0; n < 4; ++n)
-        EXPECT_EQ(PageRouter::Instance().Request(slotOf[n]), &page->m_strCounterRequest[n]) << n;
+        EXPECT_EQ(router.Request(slotOf[n]), &page->m_strCounterRequest[n]) << n;
     EXPECT_EQ(page->Request(RequestSlot::Serial0), nullptr);
 
     struct Step {

@@ -92,10 +92,10 @@ protected:
     void SetUp() override
     {
         for (int t : {134, 141, 142, 143})
-            pages[t].reset(dynamic_cast<ParamPage*>(CreateSettingsPage(t, nullptr)));
+            pages[t].reset(dynamic_cast<ParamPage*>(CreateSettingsPage(t, nullptr, router)));
         ASSERT_TRUE(dynamic_cast<CPellCfgGprsDlg*>(pages[134].get()) && dynamic_cast<CPellCfgWtrDlg*>(pages[141].get()) &&
                     dynamic_cast<CPellCfgDiDlg*>(pages[142].get()) && dynamic_cast<CPellCfgRelayDlg*>(pages[143].get()));
-        PageRouter::Instance().InitPages();
+        router.InitPages();
     }
     QComboBox* Combo(int t, int id) { return pages[t]->ControlAs<QComboBox>(id); }
     QLineEdit* Edit(int t, int id) { return pages[t]->ControlAs<QLineEdit>(id); }
@@ -105,6 +105,7 @@ protected:
         return pc ? pages[pc->templateId]->Control(pc->controlId) : nullptr;
     }
 
+    PageRouter router; // outlives the pages made for it
     std::map<int, std::unique_ptr<ParamPage>> pages;
 };
 
@@ -165,23 +166,23 @@ TEST_F(Pages, StartUpStates)
     // Network: "TCP" shown, nothing selected; the getter says 0.
     EXPECT_EQ(Combo(134, 1064)->currentText(), QStringLiteral("TCP"));
     EXPECT_EQ(Combo(134, 1064)->currentIndex(), -1);
-    ASSERT_TRUE(GetPageValue(13, back));
+    ASSERT_TRUE(GetPageValue(router, 13, back));
     EXPECT_EQ(back, "0");
     // Water and electricity: every channel on "无" (0), trips unselected.
     for (int id : CPellCfgWtrDlg::kChannelIds)
         EXPECT_EQ(Combo(141, id)->currentText(), QStringLiteral("无")) << id;
     for (int p : {30, 31, 32, 33, 34, 35, 38, 39}) {
-        ASSERT_TRUE(GetPageValue(p, back)) << p;
+        ASSERT_TRUE(GetPageValue(router, p, back)) << p;
         EXPECT_EQ(back, "0") << p;
     }
     for (int p : {43, 47, 55, 56, 67, 68, 69, 77, 79, 80})
-        EXPECT_FALSE(GetPageValue(p, back)) << p << " has no selection yet";
+        EXPECT_FALSE(GetPageValue(router, p, back)) << p << " has no selection yet";
     // Edits are empty and read back as the empty value.
     for (int t : {134, 141, 142, 143})
         for (int p : ParamsOfPage(t))
             if (qobject_cast<QLineEdit*>(ControlOf(p))) {
                 back = "stale";
-                ASSERT_TRUE(GetPageValue(p, back)) << p;
+                ASSERT_TRUE(GetPageValue(router, p, back)) << p;
                 EXPECT_EQ(back, "") << p;
             }
 }
@@ -196,11 +197,11 @@ TEST_F(Pages, EveryParameterGoesThroughTheRouterAndComesBack)
             // Text-rule edits get their own id; combo boxes their last item.
             auto* box = qobject_cast<QComboBox*>(c);
             sent[p] = box ? (p == 13 ? "1" : std::to_string(box->count() - 1)) : "v" + std::to_string(p);
-            ASSERT_TRUE(SetPageValue(p, sent[p])) << p;
+            ASSERT_TRUE(SetPageValue(router, p, sent[p])) << p;
         }
         for (auto& [p, v] : sent) {
             std::string back;
-            ASSERT_TRUE(GetPageValue(p, back)) << p;
+            ASSERT_TRUE(GetPageValue(router, p, back)) << p;
             EXPECT_EQ(back, v) << p;
             if (auto* e = qobject_cast<QLineEdit*>(ControlOf(p))) {
                 EXPECT_EQ(e->text().toStdString(), v) << p;
@@ -243,10 +244,10 @@ TEST_F(Pages, ComboRulesAtTheirBoundaries)
         auto* box = qobject_cast<QComboBox*>(ControlOf(c.param));
         ASSERT_NE(box, nullptr) << c.param;
         box->setCurrentIndex(0);
-        ASSERT_TRUE(SetPageValue(c.param, c.value)) << c.param;
+        ASSERT_TRUE(SetPageValue(router, c.param, c.value)) << c.param;
         EXPECT_EQ(box->currentIndex(), c.index) << c.param << " <- '" << c.value << "'";
         std::string back = "stale";
-        EXPECT_EQ(GetPageValue(c.param, back), c.back.has_value()) << c.param;
+        EXPECT_EQ(GetPageValue(router, c.param, back), c.back.has_value()) << c.param;
         EXPECT_EQ(back, c.back.value_or("")) << c.param;
         EXPECT_EQ(box->currentText(), QString::fromUtf8(c.shown ? c.shown : "")) << c.param;
     }
@@ -280,7 +281,7 @@ TEST_F(Pages, TypedTextSelectsItsItemOrNothing)
         EXPECT_EQ(box->currentIndex(), c.index) << c.param << " '" << c.typed << "'";
         EXPECT_EQ(box->currentText(), QString::fromUtf8(c.typed)) << c.param;
         std::string back = "stale";
-        EXPECT_EQ(GetPageValue(c.param, back), c.back.has_value()) << c.param << " '" << c.typed << "'";
+        EXPECT_EQ(GetPageValue(router, c.param, back), c.back.has_value()) << c.param << " '" << c.typed << "'";
         EXPECT_EQ(back, c.back.value_or("")) << c.param;
     }
 }
@@ -292,25 +293,25 @@ TEST_F(Pages, WorkModeByTheWholeValueText)
         {"1", "UDP"}, {"0", "TCP"}, {"10", "TCP"}, {"", "TCP"}, {"1 ", "TCP"}, {"01", "TCP"}, {"1", "UDP"},
     };
     for (auto [value, label] : shown) {
-        ASSERT_TRUE(SetPageValue(13, value));
+        ASSERT_TRUE(SetPageValue(router, 13, value));
         EXPECT_EQ(mode->currentText(), QString::fromLatin1(label)) << "'" << value << "'";
         EXPECT_EQ(mode->currentIndex(), -1);
         std::string back;
-        ASSERT_TRUE(GetPageValue(13, back));
+        ASSERT_TRUE(GetPageValue(router, 13, back));
         EXPECT_EQ(back, value) << "untouched: as given";
     }
     // The comparison is exact: typed lower-case names are no label.
     for (auto [typed, value] : {std::pair{"udp", "0"}, {"UDP", "1"}, {"tcp", "0"}, {"GPRS", "0"}}) {
         mode->setEditText(QString::fromLatin1(typed));
         std::string back;
-        ASSERT_TRUE(GetPageValue(13, back));
+        ASSERT_TRUE(GetPageValue(router, 13, back));
         EXPECT_EQ(back, value) << typed;
     }
     // The password comes back unchanged, shown in clear text.
-    ASSERT_TRUE(SetPageValue(21, " pa$s word "));
+    ASSERT_TRUE(SetPageValue(router, 21, " pa$s word "));
     EXPECT_EQ(Edit(134, 1030)->displayText(), QStringLiteral(" pa$s word "));
     std::string back;
-    ASSERT_TRUE(GetPageValue(21, back));
+    ASSERT_TRUE(GetPageValue(router, 21, back));
     EXPECT_EQ(back, " pa$s word ");
 }
 

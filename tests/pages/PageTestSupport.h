@@ -81,10 +81,10 @@ inline void ExpectUnselected(const ui::DialogPage& page, int id)
 }
 
 // The page value of a parameter, nullopt when the page yields none.
-inline std::optional<std::string> PageValue(int paramId)
+inline std::optional<std::string> PageValue(ui::PageRouter& router, int paramId)
 {
     std::string text = "stale";
-    if (!ui::GetPageValue(paramId, text)) {
+    if (!ui::GetPageValue(router, paramId, text)) {
         EXPECT_EQ(text, "") << paramId;
         return std::nullopt;
     }
@@ -100,11 +100,11 @@ struct ValueCase {
     std::optional<std::string> back;
 };
 
-inline void ExpectValueCases(const ui::DialogPage& page, const std::vector<ValueCase>& cases)
+inline void ExpectValueCases(ui::PageRouter& router, const ui::DialogPage& page, const std::vector<ValueCase>& cases)
 {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "id " << c.paramId << " value '" << c.value << "'");
-        ASSERT_TRUE(ui::SetPageValue(c.paramId, c.value));
+        ASSERT_TRUE(ui::SetPageValue(router, c.paramId, c.value));
         const auto where = FindPageControl(c.paramId);
         ASSERT_TRUE(where && where->templateId == page.TemplateId());
         QWidget* control = page.Control(where->controlId);
@@ -115,7 +115,7 @@ inline void ExpectValueCases(const ui::DialogPage& page, const std::vector<Value
         else if (auto* b = qobject_cast<QComboBox*>(control))
             shown = b->currentText();
         EXPECT_EQ(shown, QString::fromUtf8(c.shown.c_str()));
-        EXPECT_EQ(PageValue(c.paramId), c.back);
+        EXPECT_EQ(PageValue(router, c.paramId), c.back);
     }
 }
 

@@ -38,7 +38,7 @@ protected:
     {
         g_boxes.clear();
         SetMessageHook(recordBox);
-        page = std::make_unique<CPellCfgRcdDlg>();
+        page = std::make_unique<CPellCfgRcdDlg>(router);
         ASSERT_TRUE(temp.isValid());
         dir = std::filesystem::path(temp.path().toStdU16String());
     }
@@ -57,6 +57,7 @@ protected:
     void endJob() { page->Records().request.Clear(); }
     bool buttonsEnabled() const { return page->QueryButton()->isEnabled() && page->SaveButton()->isEnabled(); }
 
+    PageRouter router; // outlives the pages made for it
     std::unique_ptr<CPellCfgRcdDlg> page;
     QTemporaryDir temp;
     std::filesystem::path dir;
@@ -65,8 +66,8 @@ protected:
 TEST_F(RecordsPage, TemplateListAndPickers)
 {
     EXPECT_EQ(page->TemplateId(), 149);
-    EXPECT_EQ(PageRouter::Instance().Request(RequestSlot::Records), &page->Records().request);
-    EXPECT_EQ(PageRouter::Instance().Records().get(), &page->Records());
+    EXPECT_EQ(router.Request(RequestSlot::Records), &page->Records().request);
+    EXPECT_EQ(router.Records().get(), &page->Records());
     EXPECT_EQ(page->QueryButton()->text(), QStringLiteral("开始查询"));
     EXPECT_EQ(page->SaveButton()->text(), QStringLiteral("保存文件"));
     ExpectLabels(*page, {{CPellCfgRcdDlg::kStartId, "开始时间："}, {CPellCfgRcdDlg::kEndId, "结束时间："}});
@@ -86,7 +87,7 @@ TEST_F(RecordsPage, TemplateListAndPickers)
     const QLocale before;
     for (const char* locale : {"de_DE", "en_US", "zh_CN"}) {
         QLocale::setDefault(QLocale(QString::fromLatin1(locale)));
-        CPellCfgRcdDlg other;
+        CPellCfgRcdDlg other(router);
         other.StartDate()->setDate(QDate(2026, 1, 4));
         other.EndDate()->setDate(QDate(2026, 12, 31));
         EXPECT_EQ(other.StartDate()->text(), QStringLiteral("2026/1/4")) << locale;

@@ -17,9 +17,10 @@ class SerialPage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        page = std::make_unique<CPellCfgUartDlg>();
-        PageRouter::Instance().InitPages();
+        page = std::make_unique<CPellCfgUartDlg>(router);
+        router.InitPages();
     }
+    PageRouter router; // outlives the pages made for it
     std::unique_ptr<CPellCfgUartDlg> page;
 };
 
@@ -58,7 +59,7 @@ TEST_F(SerialPage, TemplateHoldsFourLabelledGroupsAndStartsEmpty)
 
 TEST_F(SerialPage, ValuesShowByTheirRule)
 {
-    ExpectValueCases(*page, {
+    ExpectValueCases(router, *page, {
         {97, "9600", "9600", "9600"},
         {97, "4000", "4000", "4000"}, // not in the list: shown and returned all the same
         {100, "15", "15", "15"},
@@ -78,7 +79,7 @@ TEST_F(SerialPage, ButtonsWriteAndReplaceTheSerialRequest)
     const RequestSlot slotOf[] = {RequestSlot::Serial0, RequestSlot::Serial1, RequestSlot::Serial2,
                                  RequestSlot::Serial3};
     for (int n = 0; n < 4; ++n)
-        EXPECT_EQ(PageRouter::Instance().Request(slotOf[n]), &page->m_strSerialRequest[n]) << n;
+        EXPECT_EQ(router.Request(slotOf[n]), &page->m_strSerialRequest[n]) << n;
     EXPECT_EQ(page->Request(RequestSlot::Counter0), nullptr);
     // The read buttons count down: 1182 reads RS485-1.
     EXPECT_EQ(page->Control(1182), page->ReadButton(3));

@@ -18,10 +18,11 @@ class SmsModbusPages : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        sms = std::make_unique<CPellCfgSmsDlg>();
-        modbus = std::make_unique<CPellCfgModbusDlg>();
-        PageRouter::Instance().InitPages();
+        sms = std::make_unique<CPellCfgSmsDlg>(router);
+        modbus = std::make_unique<CPellCfgModbusDlg>(router);
+        router.InitPages();
     }
+    PageRouter router; // outlives the pages made for it
     std::unique_ptr<CPellCfgSmsDlg> sms;
     std::unique_ptr<CPellCfgModbusDlg> modbus;
 };
@@ -60,12 +61,12 @@ TEST_F(SmsModbusPages, TemplatesHoldLabelledControlsAndListsStartUnselected)
     for (int id : {1094, 1096, 1097, 1098, 1099, 1100})
         ExpectUnselected(*modbus, id);
     for (int id : {135, 136, 137, 138, 140, 141, 142, 143, 144})
-        EXPECT_EQ(PageValue(id), std::nullopt) << id;
+        EXPECT_EQ(PageValue(router, id), std::nullopt) << id;
 }
 
 TEST_F(SmsModbusPages, ValuesShowByTheirLabelsAndOtherTextsYieldNoValue)
 {
-    ExpectValueCases(*sms, {
+    ExpectValueCases(router, *sms, {
         {131, "13800000001,13800000002", "13800000001,13800000002", "13800000001,13800000002"},
         {135, "0", "普通短信", "0"},
         {135, "1", "HEX短信", "1"},
@@ -80,7 +81,7 @@ TEST_F(SmsModbusPages, ValuesShowByTheirLabelsAndOtherTextsYieldNoValue)
         {137, "1 ", "", "1 "},
         {137, "", "", ""},
     });
-    ExpectValueCases(*modbus, {
+    ExpectValueCases(router, *modbus, {
         {138, "0", "不启用MODBUS", "0"},
         {138, "1", "网络RTU功能", "1"},
         {138, "2", "串口RTU功能", "2"},
@@ -96,29 +97,30 @@ TEST_F(SmsModbusPages, ValuesShowByTheirLabelsAndOtherTextsYieldNoValue)
     });
     // A label shows without selecting an item; a typed text that is no label
     // yields no value.
-    SetPageValue(138, "1");
+    SetPageValue(router, 138, "1");
     EXPECT_EQ(modbus->Combo(0)->currentIndex(), -1);
     sms->Format()->setEditText(QStringLiteral("1"));
-    EXPECT_EQ(PageValue(135), std::nullopt);
+    EXPECT_EQ(PageValue(router, 135), std::nullopt);
     modbus->Combo(3)->setEditText(QStringLiteral("输入 "));
-    EXPECT_EQ(PageValue(142), std::nullopt);
+    EXPECT_EQ(PageValue(router, 142), std::nullopt);
     // A label picked from the list reads back as its code.
     sms->Backup()->setCurrentIndex(0);
-    EXPECT_EQ(PageValue(136), "1");
+    EXPECT_EQ(PageValue(router, 136), "1");
     sms->Format()->setCurrentIndex(1);
-    EXPECT_EQ(PageValue(135), "1");
+    EXPECT_EQ(PageValue(router, 135), "1");
 }
 
 TEST(SmsModbusPageLists, FillingKeepsATextShownBeforeAndRunsOnce)
 {
-    CPellCfgSmsDlg page;
-    ASSERT_TRUE(SetPageValue(136, "0"));
+    PageRouter router;
+    CPellCfgSmsDlg page(router);
+    ASSERT_TRUE(SetPageValue(router, 136, "0"));
     page.FillComboItems();
     page.FillComboItems();
     EXPECT_EQ(page.Backup()->count(), 2);
     EXPECT_EQ(page.Backup()->currentIndex(), -1);
     EXPECT_EQ(page.Backup()->currentText(), QStringLiteral("禁止"));
-    EXPECT_EQ(PageValue(136), "0");
+    EXPECT_EQ(PageValue(router, 136), "0");
 }
 
 } // namespace

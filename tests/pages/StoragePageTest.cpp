@@ -15,9 +15,10 @@ class StoragePage : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        page = std::make_unique<CPellCfgSaveDlg>();
-        PageRouter::Instance().InitPages();
+        page = std::make_unique<CPellCfgSaveDlg>(router);
+        router.InitPages();
     }
+    PageRouter router; // outlives the pages made for it
     std::unique_ptr<CPellCfgSaveDlg> page;
 };
 
@@ -33,12 +34,12 @@ TEST_F(StoragePage, TemplateHoldsLabelledControlsAndStartsEmpty)
     EXPECT_TRUE(HasGroup(*page, QStringLiteral("存储配置")));
     ExpectItems(*page, 1173, {"不擦除", "擦除"});
     ExpectUnselected(*page, 1173);
-    EXPECT_EQ(PageValue(126), std::nullopt); // nothing selected: no value
+    EXPECT_EQ(PageValue(router, 126), std::nullopt); // nothing selected: no value
 }
 
 TEST_F(StoragePage, ValuesShowByTheirRule)
 {
-    ExpectValueCases(*page, {
+    ExpectValueCases(router, *page, {
         {117, "100", "100", "100"},
         {122, "600", "600", "600"}, // Serial3: the RS485-0 row (1141)
         {125, "9000", "9000", "9000"},

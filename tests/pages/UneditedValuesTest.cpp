@@ -33,10 +33,11 @@ Edit picked(int item)
 
 TEST(UneditedValues, ComeBackAsGivenAndEditsByTheirRule)
 {
-    CPellCfgCntDlg counter;
-    CPellCfgUartDlg serial;
-    CPellCfgSmsDlg sms;
-    PageRouter::Instance().InitPages();
+    PageRouter router;
+    CPellCfgCntDlg counter(router);
+    CPellCfgUartDlg serial(router);
+    CPellCfgSmsDlg sms(router);
+    router.InitPages();
     const ParamPage* pages[] = {&counter, &serial, &sms};
     struct Case {
         int paramId; // 82 edit, 97 free-text list, 81 digit, 101 number, 135 label
@@ -57,7 +58,7 @@ TEST(UneditedValues, ComeBackAsGivenAndEditsByTheirRule)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "id " << c.paramId << (c.edit ? " edited" : ""));
-        ASSERT_TRUE(SetPageValue(c.paramId, c.given));
+        ASSERT_TRUE(SetPageValue(router, c.paramId, c.given));
         QWidget* control = nullptr;
         for (const ParamPage* p : pages)
             if (p->TemplateId() == FindPageControl(c.paramId)->templateId)
@@ -65,7 +66,7 @@ TEST(UneditedValues, ComeBackAsGivenAndEditsByTheirRule)
         ASSERT_NE(control, nullptr);
         if (c.edit)
             c.edit(control);
-        EXPECT_EQ(PageValue(c.paramId), c.back);
+        EXPECT_EQ(PageValue(router, c.paramId), c.back);
     }
 }
 
