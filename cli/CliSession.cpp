@@ -51,12 +51,16 @@ ConfigLink::ConfigLink(CSerial& port, const CliEnv& env)
                  }),
       dispatcher(port)
 {
+    for (RequestText& request : requests)
+        request.SetObserver(&controller.Worker().RequestWatcher());
 }
 
 ConfigLink::~ConfigLink()
 {
     dispatcher.Stop();
     controller.Stop();
+    for (RequestText& request : requests)
+        request.SetObserver(nullptr);
 }
 
 void ConfigLink::Start()

@@ -21,6 +21,7 @@ int RunRecords(Session& s)
     ConfigLink& link = s.Link();
     auto records = std::make_shared<HistoryRecords>();
     link.view.SetRecords(records);
+    records->request.SetObserver(&link.controller.Worker().RequestWatcher());
     link.recordsRequest.store(&records->request);
     const int runsBefore = link.controller.Worker().JobsRun();
     int status = kExitOk;
@@ -31,6 +32,7 @@ int RunRecords(Session& s)
     // The worker has let go of the records (the job ended or stopped).
     link.controller.Stop();
     link.recordsRequest.store(nullptr);
+    records->request.SetObserver(nullptr);
     link.view.SetRecords(nullptr);
     if (status != kExitOk)
         return status;

@@ -31,6 +31,7 @@ CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
       controller_(*this, services.port, services.engine, [this](RequestSlot slot) { return router_.Request(slot); })
 {
     router_.SetModel(&model_);
+    router_.SetRequestObserver(&controller_.Worker().RequestWatcher());
     logEdit_ = ControlAs<QPlainTextEdit>(1029);
     logView_ = LogView(logEdit_);
     pathEdit_ = ControlAs<QLineEdit>(1038);
@@ -80,6 +81,7 @@ CPellCfgDlg::~CPellCfgDlg()
     // The parameter pages are this page's: they go with it, after its
     // worker, and before the model they keep up to date.
     router_.DeletePages();
+    router_.SetRequestObserver(nullptr);
     router_.SetModel(nullptr);
 }
 

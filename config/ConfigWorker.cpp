@@ -20,7 +20,6 @@ void ConfigWorker::Start()
 {
     if (thread_.Running())
         return;
-    AddRequestObserver(this);
     thread_.Start([this] { run(); }, "config-worker");
 }
 
@@ -32,7 +31,6 @@ void ConfigWorker::Stop()
         jobs_.Wake().set();
         engine_.CancelWait();
     });
-    RemoveRequestObserver(this);
 }
 
 void ConfigWorker::SetTableBeforeLoad(std::vector<std::string> values)
@@ -43,6 +41,8 @@ void ConfigWorker::SetTableBeforeLoad(std::vector<std::string> values)
 
 void ConfigWorker::OnRequestSet(const RequestText& request)
 {
+    // Setting a request wakes the worker as starting a job does.
+    jobs_.Wake().set();
     if (jobs_.State() != kJobRunning || !requests_)
         return;
     // A request of the job that runs is answered by it (and a new one
@@ -55,8 +55,6 @@ void ConfigWorker::OnRequestSet(const RequestText& request)
 
 void ConfigWorker::run()
 {
-    // Setting a request wakes the worker as starting a job does.
-    AddRequestListener(&jobs_.Wake());
     while (!thread_.Stopping()) {
         if (jobs_.State() == kJobRunning) {
             runJob();
@@ -71,7 +69,6 @@ void ConfigWorker::run()
         jobs_.Wake().wait();
         jobs_.Wake().reset();
     }
-    RemoveRequestListener(&jobs_.Wake());
 }
 
 void ConfigWorker::runJob()

@@ -71,9 +71,14 @@ public:
     // is queued; the job takes it.
     void SetTableBeforeLoad(std::vector<std::string> values);
 
+    // What the requests this worker serves tell when a page sets one:
+    // whoever hands out the requests attaches it to each
+    // (RequestText::SetObserver) and detaches it before the worker goes.
+    RequestObserver& RequestWatcher() { return *this; }
+
 private:
-    // A page set a request: while a job runs the log says once per job that
-    // it waits ("等待当前操作完成").
+    // A page set a request: the worker wakes up, and while a job runs the
+    // log says once per job that it waits ("等待当前操作完成").
     void OnRequestSet(const RequestText& request) override;
     void run();
     void runJob();

@@ -71,7 +71,7 @@ public:
     void RevertLocked(int state);
 
     // The worker sleeps on this until a job is started, a request is set
-    // (see AddRequestListener) or the worker is stopped.
+    // (the worker observes the requests) or the worker is stopped.
     Event& Wake() { return wake_; }
 
 private:

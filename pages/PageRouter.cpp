@@ -7,11 +7,42 @@
 
 namespace pell::ui {
 
+namespace {
+
+// Every request a page offers. Called outside the router's lock: attaching
+// waits for a request being set, whose observer may ask the router.
+void observeRequests(ParamPage* page, RequestObserver* observer)
+{
+    for (int slot = 0; slot < kRequestSlotCount; ++slot)
+        if (RequestText* request = page->Request(static_cast<RequestSlot>(slot)))
+            request->SetObserver(observer);
+}
+
+} // namespace
+
 PageRouter::~PageRouter()
 {
-    std::lock_guard<std::mutex> lock(m_);
-    for (ParamPage* page : all_)
-        page->router_ = nullptr;
+    std::vector<ParamPage*> left;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        left = all_;
+        for (ParamPage* page : all_)
+            page->router_ = nullptr;
+    }
+    for (ParamPage* page : left)
+        observeRequests(page, nullptr);
+}
+
+void PageRouter::SetRequestObserver(RequestObserver* observer)
+{
+    std::vector<ParamPage*> pages;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        observer_ = observer;
+        pages = all_;
+    }
+    for (ParamPage* page : pages)
+        observeRequests(page, observer);
 }
 
 void PageRouter::DeletePages()
@@ -111,8 +142,10 @@ void PageRouter::InitPages()
     // Pages of other templates (the records page) come after the parameter
     // pages; each page runs its initialisation once.
     std::vector<ParamPage*> order;
+    RequestObserver* observer;
     {
         std::lock_guard<std::mutex> lock(m_);
+        observer = observer_;
         for (int t : ParamPageTemplates())
             if (auto it = pages_.find(t); it != pages_.end())
                 order.push_back(it->second);
@@ -124,6 +157,10 @@ void PageRouter::InitPages()
         if (page->initDone_)
             continue;
         page->initDone_ = true;
+        // The page is whole now (while it registered, its requests did not
+        // exist yet).
+        if (observer != nullptr)
+            observeRequests(page, observer);
         page->InitPage();
         page->publishAll(); // lists filled in code
 

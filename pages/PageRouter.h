@@ -84,6 +84,11 @@ public:
     void SetModel(ParameterModel* model);
     ParameterModel* Model() const;
 
+    // The worker that serves the pages' requests: attached to every request
+    // of the registered pages, and of a page registered later when
+    // InitPages runs for it; nullptr detaches it. UI thread.
+    void SetRequestObserver(RequestObserver* observer);
+
     // Pages call these from their constructor and destructor.
     void Register(ParamPage* page);
     void Unregister(ParamPage* page);
@@ -92,6 +97,7 @@ private:
     mutable std::mutex m_; // the registry only; Request() may come from the worker
     std::map<int, ParamPage*> pages_; // the page each template routes to
     std::vector<ParamPage*> all_;     // every registered page, in the order made
+    RequestObserver* observer_ = nullptr;
     ParameterModel* model_ = nullptr;
 };
 

@@ -3,63 +3,8 @@
 #include "pages/ValueRules.h"
 
 #include <utility>
-#include <vector>
 
 namespace pell {
-
-namespace {
-
-struct Listeners {
-    std::mutex m;
-    std::vector<Event*> events;
-    std::vector<RequestObserver*> observers;
-};
-
-Listeners& listeners()
-{
-    static Listeners l;
-    return l;
-}
-
-void tellListeners(const RequestText& request)
-{
-    Listeners& l = listeners();
-    std::lock_guard<std::mutex> lock(l.m);
-    for (Event* e : l.events)
-        e->set();
-    for (RequestObserver* o : l.observers)
-        o->OnRequestSet(request);
-}
-
-} // namespace
-
-void AddRequestListener(Event* listener)
-{
-    Listeners& l = listeners();
-    std::lock_guard<std::mutex> lock(l.m);
-    l.events.push_back(listener);
-}
-
-void RemoveRequestListener(Event* listener)
-{
-    Listeners& l = listeners();
-    std::lock_guard<std::mutex> lock(l.m);
-    std::erase(l.events, listener);
-}
-
-void AddRequestObserver(RequestObserver* observer)
-{
-    Listeners& l = listeners();
-    std::lock_guard<std::mutex> lock(l.m);
-    l.observers.push_back(observer);
-}
-
-void RemoveRequestObserver(RequestObserver* observer)
-{
-    Listeners& l = listeners();
-    std::lock_guard<std::mutex> lock(l.m);
-    std::erase(l.observers, observer);
-}
 
 void RequestText::Set(std::string text)
 {
@@ -71,7 +16,9 @@ void RequestText::Set(std::string text)
         text_ = std::move(text);
     }
     // After the text is in place: a worker woken now finds it.
-    tellListeners(*this);
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    if (observer_ != nullptr)
+        observer_->OnRequestSet(*this);
 }
 
 std::string RequestText::Get() const
@@ -124,6 +71,12 @@ void RequestText::Answer(const std::string& gbkText)
     std::lock_guard<std::mutex> lock(hookMutex_);
     if (answer_)
         answer_(gbkText);
+}
+
+void RequestText::SetObserver(RequestObserver* observer)
+{
+    std::lock_guard<std::mutex> lock(hookMutex_);
+    observer_ = observer;
 }
 
 void RequestText::Running(bool running)

@@ -6,10 +6,8 @@
 // starts the job and empties it when the job ends, so a request made while
 // its own job runs is dropped unsent. Both sides go through the lock.
 //
-// Setting any request text sets every listening event: the worker sleeps
-// until a request, a job or a stop wakes it instead of looking every 50 ms.
-#include "common/Clock.h"
-
+// Setting a request text tells its observer (the configuration worker that
+// serves it), which wakes up instead of looking every 50 ms.
 #include <cstddef>
 #include <functional>
 #include <mutex>
@@ -17,16 +15,12 @@
 
 namespace pell {
 
-// Events set whenever a page sets a request text. A listener removes itself
-// before its event goes (the removal waits for a setting under way).
-void AddRequestListener(Event* listener);
-void RemoveRequestListener(Event* listener);
-
 class RequestText;
 
-// Told, on the thread that set it, of every request text a page sets (after
-// the listening events). An observer removes itself before it goes (the
-// removal waits for a call under way); it must not set a request itself.
+// Told, on the thread that set it, of every text set on a request it
+// observes. Whoever attaches an observer to a request detaches it (or the
+// request goes) before the observer goes; the detaching waits for a call
+// under way. An observer must not set a request itself.
 class RequestObserver {
 public:
     virtual void OnRequestSet(const RequestText& request) = 0;
@@ -34,12 +28,10 @@ public:
 protected:
     ~RequestObserver() = default;
 };
-void AddRequestObserver(RequestObserver* observer);
-void RemoveRequestObserver(RequestObserver* observer);
 
 class RequestText {
 public:
-    // Keeps the text up to its first CR or LF.
+    // Keeps the text up to its first CR or LF, then tells the observer.
     void Set(std::string text);
     std::string Get() const;
     bool Empty() const;
@@ -61,6 +53,9 @@ public:
     void Answer(const std::string& gbkText);
     void Running(bool running);
 
+    // The worker that serves this request; nullptr detaches it.
+    void SetObserver(RequestObserver* observer);
+
 private:
     mutable std::mutex m_;
     std::string text_;
@@ -68,6 +63,7 @@ private:
     std::function<void()> emptied_;
     std::function<void(const std::string&)> answer_;
     std::function<void(bool)> running_;
+    RequestObserver* observer_ = nullptr;
 };
 
 // The pages' request texts, one slot each.

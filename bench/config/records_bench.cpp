@@ -114,6 +114,7 @@ int main(int argc, char** argv)
     ConfigController controller(view, port, engine, [&](RequestSlot slot) -> RequestText* {
         return slot == RequestSlot::Records ? &store->request : nullptr;
     });
+    store->request.SetObserver(&controller.Worker().RequestWatcher());
     ReceiveDispatcher dispatcher(port);
     dispatcher.SetConfigReceiver(&controller);
     dispatcher.Start();
@@ -141,6 +142,7 @@ int main(int argc, char** argv)
 
     dispatcher.Stop();
     controller.Stop();
+    store->request.SetObserver(nullptr);
     port.ClosePort();
     device.Stop();
 

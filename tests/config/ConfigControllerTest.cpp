@@ -23,7 +23,7 @@ namespace {
 constexpr auto kDeadline = 60s;
 
 struct Requests {
-    RequestText texts[10];
+    RequestText texts[kRequestSlotCount];
     RequestText* lookup(RequestSlot slot) { return &texts[static_cast<int>(slot)]; }
 };
 
@@ -36,6 +36,18 @@ protected:
     FakeConfigView view;
     Requests requests;
     ConfigController controller{view, port, engine, [this](RequestSlot s) { return requests.lookup(s); }};
+
+    Controller()
+    {
+        for (RequestText& r : requests.texts)
+            r.SetObserver(&controller.Worker().RequestWatcher());
+    }
+    ~Controller() override
+    {
+        controller.Stop();
+        for (RequestText& r : requests.texts)
+            r.SetObserver(nullptr);
+    }
 
     void open() { ASSERT_TRUE(port.OpenPort(pty.slavePath(), 115200, NOPARITY, 8, ONESTOPBIT)); }
     void feed(const std::string& bytes)

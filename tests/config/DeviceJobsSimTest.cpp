@@ -50,6 +50,8 @@ protected:
         engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
         controller = std::make_unique<ConfigController>(
             view, port, *engine, [this](RequestSlot s) { return &requests[static_cast<int>(s)]; });
+        for (RequestText& r : requests)
+            r.SetObserver(&controller->Worker().RequestWatcher());
         controller->Start();
         dispatcher.SetConfigReceiver(controller.get());
         dispatcher.Start();
@@ -69,6 +71,8 @@ protected:
     {
         dispatcher.Stop();
         controller->Stop();
+        for (RequestText& r : requests)
+            r.SetObserver(nullptr);
         port.ClosePort();
         device.Stop();
     }

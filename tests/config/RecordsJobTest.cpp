@@ -196,6 +196,7 @@ protected:
                                                             return slot == RequestSlot::Records ? &records->request
                                                                                                 : nullptr;
                                                         });
+        records->request.SetObserver(&controller->Worker().RequestWatcher());
         ASSERT_TRUE(rig->port.OpenPort(device->PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
         rig->dispatcher.SetConfigReceiver(controller.get());
         rig->dispatcher.Start();
@@ -224,6 +225,7 @@ protected:
             rig->dispatcher.Stop();
         if (controller)
             controller->Stop();
+        records->request.SetObserver(nullptr);
         if (rig)
             rig->port.ClosePort();
         if (device)
