@@ -1,5 +1,10 @@
 #include "cli/CliVerbs.h"
 
+#include "cli/CliText.h"
+#include "pages/ParamDescriptor.h"
+
+#include <cstdio>
+
 namespace pell::cli {
 
 namespace {
@@ -105,6 +110,34 @@ const char kStatuses[] =
     "  6  a file could not be read, parsed or written\n"
     "  130 interrupted (Ctrl-C); the port is closed, no file is half-written\n";
 
+// One line per configurable parameter, from the parameter descriptors: its
+// id, its label and what it takes where the table knows (the coded values of
+// a list that shows words, the limit its page's label states).
+std::string parameterList()
+{
+    std::string text = "Parameters (id, label, what the value is):\n";
+    for (const ParamDescriptor& d : ParamDescriptors()) {
+        char id[8];
+        std::snprintf(id, sizeof id, "%5d  ", d.id);
+        std::string line = id + GbkToUtf8(d.ReportLabel());
+        std::string takes;
+        if (d.rule == ValueRule::Label && d.labels != nullptr) {
+            for (const LabelChoice& c : d.labels->choices)
+                takes += (takes.empty() ? "" : ", ") + std::string(c.value) + "=" + GbkToUtf8(c.label);
+            if (!d.labels->defaultLabel.empty())
+                takes += (takes.empty() ? "" : ", ") + std::string("other=") + GbkToUtf8(d.labels->defaultLabel);
+        }
+        if (!d.limit.empty())
+            takes += (takes.empty() ? "" : " ") + std::string(d.limit);
+        if (!d.OnPage())
+            takes += (takes.empty() ? "" : " ") + std::string("(on no page)");
+        if (!takes.empty())
+            line += "  " + takes;
+        text += line + "\n";
+    }
+    return text;
+}
+
 } // namespace
 
 const VerbInfo* FindVerb(std::string_view name)
@@ -140,6 +173,8 @@ std::string HelpText(Verb verb)
         text += kCommon;
         text += "\n";
         text += kStatuses;
+        if (verb == Verb::Get || verb == Verb::Set)
+            text += "\n" + parameterList();
         return text;
     }
     text = "usage: halden COMMAND [options]\n\n"

@@ -4,6 +4,7 @@
 #include "cli/CliSession.h"
 #include "cli/CliText.h"
 #include "config/ConfigJobs.h"
+#include "pages/ParamDescriptor.h"
 #include "protocol/CommandTable.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ std::optional<int> resolveParameter(const std::string& target, bool configurable
                         std::all_of(target.begin(), target.end(), [](char c) { return c >= '0' && c <= '9'; });
     if (digits) {
         const int id = std::stoi(target);
-        const bool configurable = id >= kFirstParamId && id <= kLastParamId && HasParamRow(id);
+        const bool configurable = FindParamDescriptor(id) != nullptr;
         if (configurable || (!configurableOnly && HasParamRow(id) && id != kEndRowId))
             return id;
         why = "no parameter has the id " + target +
@@ -47,7 +48,7 @@ std::optional<int> resolveParameter(const std::string& target, bool configurable
         const int id = ParamRowId(row);
         if (id == kEndRowId)
             continue;
-        if (configurableOnly && (id < kFirstParamId || id > kLastParamId))
+        if (configurableOnly && FindParamDescriptor(id) == nullptr)
             continue;
         if (target == ParamRowLabel(row))
             return id;

@@ -3,6 +3,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliRunner.h"
 #include "cli/CliText.h"
+#include "pages/ParamDescriptor.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,24 @@ TEST(CliArgs, HelpPagesAndUsageStatus)
     EXPECT_EQ(out.str(), HelpText(Verb::Diff));
     EXPECT_EQ(RunCli({"diff"}, env), kExitUsage);
     EXPECT_NE(err.str().find("halden: usage: halden diff FILE"), std::string::npos) << err.str();
+}
+
+// get and set list what they take from the parameter descriptors: every
+// configurable parameter once, a word list with its codes, a stated limit.
+TEST(CliArgs, GetAndSetHelpListEveryParameter)
+{
+    for (Verb verb : {Verb::Get, Verb::Set}) {
+        const std::string page = HelpText(verb);
+        for (const pell::ParamDescriptor& d : pell::ParamDescriptors()) {
+            const std::string line = (d.id < 10 ? "    " : d.id < 100 ? "   " : "  ") + std::to_string(d.id) + "  " +
+                                     GbkToUtf8(d.ReportLabel());
+            EXPECT_NE(page.find("\n" + line), std::string::npos) << line;
+        }
+        EXPECT_NE(page.find("Debug Level:  1=简单日志输出, 2=详细日志输出, other=无日志输出\n"), std::string::npos);
+        EXPECT_NE(page.find("Modem's ID number:  (固定10位)\n"), std::string::npos);
+        EXPECT_NE(page.find("Audio volume level:  (0-16)\n"), std::string::npos);
+    }
+    EXPECT_EQ(HelpText(Verb::Diff).find("Parameters ("), std::string::npos);
 }
 
 TEST(CliText, JsonStrings)
