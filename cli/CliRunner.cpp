@@ -4,7 +4,7 @@
 #include "cli/CliArgs.h"
 #include "cli/CliCommands.h"
 #include "cli/CliSession.h"
-#include "config/JobControl.h"
+#include "config/DeviceJobs.h"
 
 #include <ostream>
 
@@ -24,12 +24,6 @@ const Command kCommands[] = {
     {Verb::Get, RunGet},
     {Verb::Set, RunSet},
     {Verb::Flash, RunFlash},
-    {Verb::Version, [](Session& s) { return RunMaintenance(s, kJobVersion, false); }},
-    {Verb::Signal, [](Session& s) { return RunMaintenance(s, kJobSignal, false); }},
-    {Verb::Restart, [](Session& s) { return RunMaintenance(s, kJobRestart, false); }},
-    {Verb::Factory, [](Session& s) { return RunMaintenance(s, kJobFactory, false); }},
-    {Verb::ClearCache, [](Session& s) { return RunMaintenance(s, kJobClearCache, true); }},
-    {Verb::ClearMeter, [](Session& s) { return RunMaintenance(s, kJobClearMeter, true); }},
     {Verb::Clock, RunClock},
     {Verb::Counter, RunInitialValue},
     {Verb::Meter, RunInitialValue},
@@ -56,6 +50,11 @@ int RunCli(const std::vector<std::string>& args, CliEnv& env)
             Session session(parsed.options, env);
             return command.run(session);
         }
+    }
+    // The configuration page's maintenance buttons, by their verb.
+    if (const MaintenanceCommand* m = FindMaintenanceVerb(VerbName(parsed.options.verb))) {
+        Session session(parsed.options, env);
+        return RunMaintenance(session, m->code, m->clearButton);
     }
     return kExitUsage;
 }

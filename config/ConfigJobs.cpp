@@ -347,9 +347,6 @@ void RunConfigJob(int code, JobContext& ctx)
         ApplyLoadedParameters(ctx);
         break;
     case kJobRecords: ReadHistoryRecords(ctx); break;
-    case kJobVersion: case kJobSignal: case kJobFactory: case kJobRestart: case kJobClearCache: case kJobClearMeter:
-        RunMaintenanceJob(code, ctx);
-        break;
     case kJobClock:
         SetDeviceClock(ctx);
         break;
@@ -358,6 +355,8 @@ void RunConfigJob(int code, JobContext& ctx)
         ExchangeInitialValue(code, ctx);
         break;
     default:
+        if (FindMaintenanceCommand(code) != nullptr)
+            RunMaintenanceJob(code, ctx);
         break;
     }
 }

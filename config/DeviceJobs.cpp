@@ -12,31 +12,22 @@ namespace {
 
 constexpr int kReadbackRuns = 3;
 
-struct MaintenanceRow {
-    int code;
-    int commandId;
-    const char* question; // asked before the job is queued, or nullptr
-    const char* okBox;    // boxes of the outcome, or nullptr
-    const char* failBox;
-};
+using MaintenanceRow = MaintenanceCommand;
 
-const MaintenanceRow kMaintenance[] = {
-    {kJobVersion, kIdVersion, nullptr, nullptr, nullptr},
-    {kJobSignal, kIdSignal, nullptr, nullptr, nullptr},
-    {kJobFactory, kIdFactory, configtext::kAskFactory, nullptr, nullptr},
-    {kJobRestart, kIdReset, configtext::kAskRestart, nullptr, nullptr},
-    {kJobClearCache, kIdInitDataFlash, configtext::kAskClearCache, configtext::kClearCacheOk,
+const MaintenanceCommand kMaintenance[] = {
+    {kJobVersion, kIdVersion, "version", false, nullptr, nullptr, nullptr},
+    {kJobSignal, kIdSignal, "signal", false, nullptr, nullptr, nullptr},
+    {kJobFactory, kIdFactory, "factory", false, configtext::kAskFactory, nullptr, nullptr},
+    {kJobRestart, kIdReset, "restart", false, configtext::kAskRestart, nullptr, nullptr},
+    {kJobClearCache, kIdInitDataFlash, "clear-cache", true, configtext::kAskClearCache, configtext::kClearCacheOk,
      configtext::kClearCacheFailed},
-    {kJobClearMeter, kIdInitSensor, configtext::kAskClearMeter, configtext::kClearMeterOk,
+    {kJobClearMeter, kIdInitSensor, "clear-meter", true, configtext::kAskClearMeter, configtext::kClearMeterOk,
      configtext::kClearMeterFailed},
 };
 
 const MaintenanceRow* maintenanceRow(int code)
 {
-    for (const MaintenanceRow& row : kMaintenance)
-        if (row.code == code)
-            return &row;
-    return nullptr;
+    return FindMaintenanceCommand(code);
 }
 
 // One initial value: its command, the prefix of its answer, its boxes.
@@ -88,6 +79,27 @@ std::string InitialValueAnswer(std::string reply, std::string_view prefix)
     if (const std::size_t ok = reply.find("OK"); ok != std::string::npos)
         reply.resize(ok);
     return reply;
+}
+
+std::span<const MaintenanceCommand> MaintenanceCommands()
+{
+    return kMaintenance;
+}
+
+const MaintenanceCommand* FindMaintenanceCommand(int code)
+{
+    for (const MaintenanceCommand& row : kMaintenance)
+        if (row.code == code)
+            return &row;
+    return nullptr;
+}
+
+const MaintenanceCommand* FindMaintenanceVerb(std::string_view verb)
+{
+    for (const MaintenanceCommand& row : kMaintenance)
+        if (verb == row.verb)
+            return &row;
+    return nullptr;
 }
 
 const char* MaintenanceQuestion(int code)

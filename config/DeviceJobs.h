@@ -8,9 +8,31 @@
 #include "pages/RequestText.h"
 
 #include <optional>
+#include <span>
 #include <string_view>
 
 namespace pell {
+
+// The maintenance commands, one row each: the job, its command, the
+// command-line verb that runs it, how the button takes a click while
+// another job runs, the question asked before the job is queued and the
+// boxes of its outcome. The jobs, the command-line tool and the questions
+// are read from this table.
+struct MaintenanceCommand {
+    int code;
+    int commandId;
+    const char* verb; // halden's verb
+    // A clear button: a click while another job runs gets "设置失败"
+    // (the others do nothing then).
+    bool clearButton;
+    const char* question; // or nullptr
+    const char* okBox;    // or nullptr
+    const char* failBox;
+};
+std::span<const MaintenanceCommand> MaintenanceCommands();
+// The row of a job code or of a verb, or nullptr.
+const MaintenanceCommand* FindMaintenanceCommand(int code);
+const MaintenanceCommand* FindMaintenanceVerb(std::string_view verb);
 
 // Jobs 4 (AT+VER), 5 (AT+CSQ), 6 (AT+FACTORY), 7 (AT+RESET), 19
 // (AT+INITDATAFLASH) and 20 (AT+INITSENSOR): the command line and the

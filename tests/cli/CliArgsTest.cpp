@@ -3,7 +3,10 @@
 #include "cli/CliArgs.h"
 #include "cli/CliRunner.h"
 #include "cli/CliText.h"
+#include "cli/CliVerbs.h"
+#include "config/DeviceJobs.h"
 #include "pages/ParamDescriptor.h"
+#include "protocol/CommandTable.h"
 
 #include <gtest/gtest.h>
 
@@ -113,6 +116,20 @@ TEST(CliArgs, GetAndSetHelpListEveryParameter)
         EXPECT_NE(page.find("Audio volume level:  (0-16)\n"), std::string::npos);
     }
     EXPECT_EQ(HelpText(Verb::Diff).find("Parameters ("), std::string::npos);
+}
+
+// Every maintenance command is a verb of halden, with a command to send;
+// the verbs name no other row.
+TEST(CliArgs, EveryMaintenanceCommandIsAVerb)
+{
+    for (const pell::MaintenanceCommand& m : pell::MaintenanceCommands()) {
+        const VerbInfo* verb = FindVerb(m.verb);
+        ASSERT_NE(verb, nullptr) << m.verb;
+        EXPECT_EQ(pell::FindMaintenanceVerb(VerbName(verb->verb)), &m) << m.verb;
+        EXPECT_NE(pell::FindAtRow(m.commandId), nullptr) << m.verb;
+    }
+    for (const char* other : {"read", "clock", "counter", ""})
+        EXPECT_EQ(pell::FindMaintenanceVerb(other), nullptr) << other;
 }
 
 TEST(CliText, JsonStrings)
