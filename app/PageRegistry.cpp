@@ -15,6 +15,7 @@
 #include "pages/CPellCfgSmsDlg.h"
 #include "pages/CPellCfgModbusDlg.h"
 #include "pages/CPellCfgRcdDlg.h"
+#include "pages/ParamPage.h"
 
 namespace pell::ui {
 
@@ -24,6 +25,15 @@ template <class Page>
 QWidget* make(QWidget* parent, PageRouter& router)
 {
     return new Page(router, parent);
+}
+
+// A page of parameters whose controls need nothing beyond their
+// descriptors' rules needs no class of its own: a row
+// {template, caption, 132, PageKind::Parameters, nullptr, plain<template>}.
+template <int Template>
+[[maybe_unused]] QWidget* plain(QWidget* parent, PageRouter& router)
+{
+    return new ParamPage(Template, router, parent);
 }
 
 QWidget* makeDownload(QWidget* parent, const PageServices& services)

@@ -540,3 +540,26 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// Every page of parameters, made as a plain parameter page of its template
+// without its class, shows and gives back each parameter its descriptors
+// place there: a new page of parameters needs no class of its own.
+TEST(PlainParameterPage, ServesEveryParameterOfItsTemplate)
+{
+    for (int t : ParamPageTemplates()) {
+        PageRouter router;
+        ParamPage page(t, router);
+        router.InitPages();
+        for (int id : ParamsOfPage(t)) {
+            const ParamDescriptor* d = FindParamDescriptor(id);
+            ASSERT_NE(d, nullptr) << id;
+            EXPECT_TRUE(router.HasControl(id)) << t << " " << id;
+            if (d->rule != ValueRule::Text)
+                continue;
+            std::string back;
+            ASSERT_TRUE(router.SetPageValue(id, "12")) << id;
+            EXPECT_TRUE(router.GetPageValue(id, back)) << id;
+            EXPECT_EQ(back, "12") << id;
+        }
+    }
+}
