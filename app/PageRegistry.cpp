@@ -77,7 +77,7 @@ constexpr bool configPageComesFirst()
     for (const PageEntry& e : kPages) {
         if (e.kind == PageKind::Config)
             config = true;
-        else if (e.createSettings != nullptr && !config)
+        else if ((e.kind == PageKind::Parameters || e.kind == PageKind::Records) && !config)
             return false;
     }
     return config;
