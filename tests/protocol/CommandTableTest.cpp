@@ -3,6 +3,7 @@
 // not from this code), plus the rules the rest of the tool relies on.
 #include "protocol/CommandEngine.h"
 #include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 #include "serial/CSerial.h"
 
 #include <gtest/gtest.h>
@@ -250,6 +251,32 @@ TEST(CommandTable, StoredValuesAreCutTo99Bytes)
 
     for (int id : {0, 1, 2, 3, kIdRecords})
         SetParamValue(id, "");
+}
+
+// A long text keeps its first 99 bytes without a lone lead byte at their
+// end, and nothing from a zero byte on.
+TEST(ParamTable, StoredValuesEndOnAWholeCharacterAndAtAZeroByte)
+{
+    std::string chinese;
+    for (int i = 0; i < 60; ++i)
+        chinese += "\xD6\xD0"; // 120 bytes
+    const std::string digits(150, '7');
+    const struct {
+        const char* name;
+        std::string text;
+        std::string kept;
+    } cases[] = {
+        {"the 99th byte a lead byte", chinese, chinese.substr(0, 98)},
+        {"after one ASCII byte", "a" + chinese, ("a" + chinese).substr(0, 99)},
+        {"a zero byte inside the first 99", digits.substr(0, 40) + '\0' + digits, digits.substr(0, 40)},
+        {"a zero byte behind the first 99", digits.substr(0, 120) + '\0', digits.substr(0, 99)},
+        {"a zero byte first", std::string(1, '\0') + "12", ""},
+    };
+    ParamTable values;
+    for (const auto& c : cases) {
+        values.Set(19, c.text);
+        EXPECT_EQ(values.Get(19), c.kept) << c.name;
+    }
 }
 
 TEST(CommandTable, IdsWithoutARowAndTheEndRowKeepNothing)
