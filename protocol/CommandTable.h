@@ -19,9 +19,12 @@
 
 namespace pell {
 
-// Called with the accumulated reply after the OK reply; returns the
-// command's result (0 failure, anything else success).
-using ReplyHandler = int (*)(const char* reply, int length);
+class ParamTable;
+
+// Called with the accumulated reply after the OK reply and the values of
+// the engine that sent the command; returns the command's result (0
+// failure, anything else success).
+using ReplyHandler = int (*)(const char* reply, int length, ParamTable& values);
 
 struct AtCommandRow {
     int32_t id;

@@ -1,6 +1,8 @@
 #pragma once
 // The tool's working copy of the controller's parameter values: one value
-// text per row of the parameter table (CommandTable.h), keyed by id.
+// text per row of the parameter table (CommandTable.h), keyed by id. The
+// command engine owns one; what the report and the configuration files
+// read goes into it, and the commands it sends take their values from it.
 //
 // A table is shared by the configuration worker and the interface thread;
 // every access is locked, so each call sees a whole value.
