@@ -18,6 +18,10 @@ namespace pell::cli {
 
 class CliConfigView : public IConfigView {
 public:
+    // `controller`: the values of the engine the jobs talk through, which
+    // the page is compared with.
+    explicit CliConfigView(const ParamTable& controller) : page_(controller) {}
+
     // Called on the worker with every log text (GBK) as the job logs it.
     using LogSink = std::function<void(std::string_view text)>;
     // Called on the worker after each command a job sent.

@@ -36,10 +36,10 @@ std::string Labels(const std::vector<int>& ids)
     return text;
 }
 
-std::string TableValue(int id)
+std::string TableValue(const ParamTable& values, int id)
 {
     std::string value;
-    GetParamValue(id, value);
+    values.Get(id, value);
     return value;
 }
 

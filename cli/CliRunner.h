@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace pell {
+class ParamTable;
+}
+
 namespace pell::cli {
 
 enum ExitStatus {
@@ -55,6 +59,9 @@ struct CliEnv {
     bool progressBar = false;
     // The ports to choose from without --port (default: the port list).
     std::function<std::vector<std::string>()> listPorts;
+    // Called with the session's parameter values once its configuration
+    // jobs have stopped, as the session ends (none: nobody asks).
+    std::function<void(const ParamTable& values)> valuesAtEnd;
 };
 
 // Runs one command line (without the program name); returns the exit status.

@@ -42,6 +42,7 @@ void Interrupt::Unwatch(Event* event)
 
 ConfigLink::ConfigLink(CSerial& port, const CliEnv& env)
     : engine(port, *env.clock, env.pauseClock),
+      view(engine.Values()),
       controller(view, port, engine,
                  [this](RequestSlot slot) {
                      // The records page's request lives with its records.
@@ -49,7 +50,8 @@ ConfigLink::ConfigLink(CSerial& port, const CliEnv& env)
                          return recordsRequest.load();
                      return &requests[static_cast<std::size_t>(slot)];
                  }),
-      dispatcher(port)
+      dispatcher(port),
+      valuesAtEnd(env.valuesAtEnd)
 {
     for (RequestText& request : requests)
         request.SetObserver(&controller.Worker().RequestWatcher());
@@ -61,6 +63,8 @@ ConfigLink::~ConfigLink()
     controller.Stop();
     for (RequestText& request : requests)
         request.SetObserver(nullptr);
+    if (valuesAtEnd)
+        valuesAtEnd(engine.Values());
 }
 
 void ConfigLink::Start()

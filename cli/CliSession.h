@@ -61,6 +61,7 @@ struct ConfigLink {
     std::atomic<RequestText*> recordsRequest{nullptr};
     ConfigController controller;
     ReceiveDispatcher dispatcher;
+    std::function<void(const ParamTable& values)> valuesAtEnd; // CliEnv's
 };
 
 class Session {
@@ -138,6 +139,6 @@ std::string ParameterLabel(int id);
 // The labels of configurable parameters, UTF-8, separated by ", ".
 std::string Labels(const std::vector<int>& ids);
 // A parameter's value in the table (GBK).
-std::string TableValue(int id);
+std::string TableValue(const ParamTable& values, int id);
 
 } // namespace pell::cli

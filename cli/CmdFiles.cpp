@@ -30,14 +30,14 @@ struct Difference {
 };
 
 // Configurable parameters the file names with another value than the
-// controller's (the table after a read-back).
-std::vector<Difference> differences(const FileValues& values)
+// controller's (the engine's table after a read-back).
+std::vector<Difference> differences(const ParamTable& table, const FileValues& values)
 {
     std::vector<Difference> out;
     for (const auto& [id, value] : values) {
         if (id < kFirstParamId || id > kLastParamId)
             continue;
-        std::string controller = TableValue(id);
+        std::string controller = TableValue(table, id);
         if (controller != value)
             out.push_back({id, std::move(controller), value});
     }
@@ -59,7 +59,8 @@ int RunRead(Session& s)
                                         "); no file was written (--partial writes what it held)");
     // The same text the window saves after this read-back; after a
     // report that lacked parameters, without their lines.
-    const std::string text = FormatConfigText([&s](int id) { return s.Known(id); });
+    const ParamTable& table = s.Link().engine.Values();
+    const std::string text = FormatConfigText(table, [&s](int id) { return s.Known(id); });
     std::string why;
     if (!WriteFileAtomically(o.output, text, &why))
         return s.Fail(kExitFile, "cannot save the configuration: " + why);
@@ -81,7 +82,7 @@ int RunRead(Session& s)
                 continue;
             out << (first ? "" : ",") << "{\"id\":" << id << ",\"label\":"
                 << JsonString(GbkToUtf8(ParamRowLabel(row)))
-                << ",\"value\":" << JsonString(GbkToUtf8(TableValue(id))) << "}";
+                << ",\"value\":" << JsonString(GbkToUtf8(TableValue(table, id))) << "}";
             first = false;
         }
         out << "]}\n";
@@ -111,7 +112,7 @@ int RunDiff(Session& s)
     if (!unknown.empty())
         return s.Fail(kExitRefused, "the controller's parameter report lacked " + Labels(unknown) +
                                         ", which the file names; they cannot be compared");
-    const std::vector<Difference> found = differences(values);
+    const std::vector<Difference> found = differences(s.Link().engine.Values(), values);
     if (o.json) {
         out << "{\"ok\":true,\"equal\":" << (found.empty() ? "true" : "false") << ",\"differences\":[";
         for (std::size_t i = 0; i < found.size(); ++i)
@@ -141,14 +142,15 @@ int RunWrite(Session& s)
     FileValues values;
     if (int status = loadFileAndStart(s, bytes, values))
         return status;
-    const std::vector<Difference> found = differences(values);
+    const std::vector<Difference> found = differences(s.Link().engine.Values(), values);
     if (o.dryRun) {
         for (const Difference& d : found) {
             // The line the write would build: the command and the file's value.
-            SetParamValue(d.id, d.file);
+            CommandEngine& engine = s.Link().engine;
+            engine.Values().Set(d.id, d.file);
             std::string line;
-            s.Link().engine.FormatCommand(d.id, line);
-            SetParamValue(d.id, d.controller);
+            engine.FormatCommand(d.id, line);
+            engine.Values().Set(d.id, d.controller);
             out << GbkToUtf8(TrimLineBreaks(line)) << "\n";
         }
         err << found.size() << " command(s) would be sent; nothing was sent\n";
@@ -161,7 +163,7 @@ int RunWrite(Session& s)
     // The window's "从配置文件配置": the file into the table, then job 18
     // sends what differs from what the page shows (the read-back).
     const bool queued = controller.OnConfigureFromFile(
-        [&] { return ParseConfigText(bytes.data(), bytes.size()); });
+        [&](ParamTable& table) { return ParseConfigText(table, bytes.data(), bytes.size()); });
     if (!queued)
         return s.Fail(kExitFile, "the configuration file was not applied");
     if (int status = s.AwaitJob(runsBefore))

@@ -77,7 +77,7 @@ int RunGet(Session& s)
     if (!s.Known(*id))
         return s.Fail(kExitRefused, "the controller's parameter report lacked " + ParameterLabel(*id) +
                                         "; its value is not known");
-    const std::string value = GbkToUtf8(TableValue(*id));
+    const std::string value = GbkToUtf8(TableValue(s.Link().engine.Values(), *id));
     if (o.json)
         out << "{\"ok\":true,\"id\":" << *id << ",\"label\":" << JsonString(GbkToUtf8(ParameterLabel(*id)))
             << ",\"value\":" << JsonString(value) << "}\n";
@@ -105,7 +105,7 @@ int RunSet(Session& s)
                                       " bytes in code page 936; the controller keeps at most 99");
     if (int status = s.StartConfig())
         return status;
-    if (s.Known(*id) && TableValue(*id) == value) {
+    if (s.Known(*id) && TableValue(s.Link().engine.Values(), *id) == value) {
         out << ParameterLabel(*id) << " is already " << o.value << "; nothing sent\n";
         return kExitOk;
     }

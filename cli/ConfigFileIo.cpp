@@ -2,6 +2,7 @@
 
 #include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 
 #include <string_view>
 #include <vector>
@@ -11,27 +12,21 @@ namespace pell::cli {
 namespace {
 
 // Every row's value, in table order.
-std::vector<std::string> snapshot()
+std::vector<std::string> snapshot(const ParamTable& table)
 {
     std::vector<std::string> values;
     for (int row = 0; row < ParamRowCount(); ++row) {
         std::string v;
-        GetParamValue(ParamRowId(row), v);
+        table.Get(ParamRowId(row), v);
         values.push_back(std::move(v));
     }
     return values;
 }
 
-void restore(const std::vector<std::string>& values)
+void fill(ParamTable& table, std::string_view marker)
 {
     for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), values[static_cast<std::size_t>(row)]);
-}
-
-void fill(std::string_view marker)
-{
-    for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), marker);
+        table.Set(ParamRowId(row), marker);
 }
 
 } // namespace
@@ -50,18 +45,18 @@ bool ReadConfigFileValues(const std::string& path, std::string& bytes, FileValue
         why = error;
         return false;
     }
-    // The parser writes into the parameter table. Parsed once over a table
-    // of one marker and once over another, a row the file names holds the
-    // same value both times, a row it does not name keeps each marker.
-    const std::vector<std::string> kept = snapshot();
+    // The parser writes into a table of values, here one of this reading's
+    // own. Parsed once over a table of one marker and once over another, a
+    // row the file names holds the same value both times, a row it does not
+    // name keeps each marker.
     static constexpr std::string_view kMarkers[2] = {"\x01unnamed\x01", "\x02unnamed\x02"};
     std::vector<std::string> seen[2];
     for (int pass = 0; pass < 2; ++pass) {
-        fill(kMarkers[pass]);
-        ParseConfigText(bytes.data(), bytes.size());
-        seen[pass] = snapshot();
+        ParamTable table;
+        fill(table, kMarkers[pass]);
+        ParseConfigText(table, bytes.data(), bytes.size());
+        seen[pass] = snapshot(table);
     }
-    restore(kept);
     for (int row = 0; row < ParamRowCount(); ++row) {
         const auto r = static_cast<std::size_t>(row);
         if (seen[0][r] == seen[1][r] && ParamRowId(row) != kEndRowId)

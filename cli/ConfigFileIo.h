@@ -1,7 +1,7 @@
 #pragma once
 // A configuration file as halden compares it with a controller: read whole
 // and parsed by the core's rules (ConfigFile.h) into values of its own,
-// without touching the parameter table.
+// without touching the engine's.
 #include <map>
 #include <string>
 
@@ -12,8 +12,8 @@ namespace pell::cli {
 using FileValues = std::map<int, std::string>;
 
 // Reads the whole file (the window's limits: 1 to 80,969 bytes) into
-// `bytes` and parses it as the window does into `values`. The parameter
-// table is left as it was. False with `why` (path and reason) when the file
+// `bytes` and parses it as the window does into `values`. No engine's
+// values change. False with `why` (path and reason) when the file
 // cannot be read, has a length out of range or names no parameter.
 bool ReadConfigFileValues(const std::string& path, std::string& bytes, FileValues& values, std::string& why);
 

@@ -28,6 +28,7 @@ const int CPellCfgDlg::kSwitchedControls[13] = {1031, 1032, 1033, 1034, 1035, 10
 CPellCfgDlg::CPellCfgDlg(QWidget* parent, const PageServices& services)
     : DialogPage(kTemplateId, parent),
       log_(configtext::kLogBanner),
+      model_(services.engine.Values()),
       controller_(*this, services.port, services.engine, [this](RequestSlot slot) { return router_.Request(slot); })
 {
     router_.SetModel(&model_);
@@ -256,13 +257,13 @@ void CPellCfgDlg::OnBnClickedBrowse()
 
 void CPellCfgDlg::OnBnClickedSaveToFile()
 {
-    // The parameter table, not the pages: edits not yet saved to the
+    // The engine's table, not the pages: edits not yet saved to the
     // controller are not in the file. A parameter whose value nobody gave
     // (the controller's report lacked it) is left out rather than saved
     // with whatever the table happens to hold.
     const KnownParams& known = controller_.Worker().Known();
     const std::vector<int> unknown = controller_.Worker().ValuesGiven() ? known.Unknown() : std::vector<int>();
-    const std::string text = FormatConfigText([&](int id) {
+    const std::string text = FormatConfigText(controller_.Engine().Values(), [&](int id) {
         return std::find(unknown.begin(), unknown.end(), id) == unknown.end();
     });
     if (text.empty())
@@ -311,8 +312,8 @@ void CPellCfgDlg::OnBnClickedConfigureFromFile()
     // holds the line: the check comes first, the parse after it. Rows the
     // file does not name keep their values, and job 18 runs whether or not
     // a line matched (it sends only what differs).
-    controller_.OnConfigureFromFile([&] {
-        ParseConfigText(bytes.data(), bytes.size());
+    controller_.OnConfigureFromFile([&](ParamTable& values) {
+        ParseConfigText(values, bytes.data(), bytes.size());
         return true;
     });
 }

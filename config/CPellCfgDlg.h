@@ -122,8 +122,9 @@ private:
     QLineEdit* pathEdit_ = nullptr;
     QPushButton* reload_ = nullptr;
     PageLog log_;
-    // What the parameter pages' controls represent: the pages keep it up to
-    // date on the UI thread, the jobs read it without waiting for the window.
+    // What the parameter pages' controls represent, beside the values of
+    // the engine the worker sends with: the pages keep it up to date on the
+    // UI thread, the jobs read it without waiting for the window.
     ParameterModel model_;
     // This page's parameter pages, which it owns: made for it (Router()),
     // deleted with it.

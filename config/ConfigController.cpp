@@ -160,7 +160,7 @@ void ConfigController::OnTimerTick()
         port_.Write("S", 1);
 }
 
-bool ConfigController::OnConfigureFromFile(const std::function<bool()>& parseIntoTable)
+bool ConfigController::OnConfigureFromFile(const std::function<bool(ParamTable& values)>& parseIntoTable)
 {
     auto lock = jobs_.Transition();
     // The values must not reach the table while another conversation runs:
@@ -175,8 +175,8 @@ bool ConfigController::OnConfigureFromFile(const std::function<bool()>& parseInt
     // no page shows only when the file changed it.
     std::vector<std::string> before;
     for (int id = kFirstParamId; id <= kLastParamId; ++id)
-        before.push_back(GetParamValue(id).value_or(std::string()));
-    if (!parseIntoTable())
+        before.push_back(engine_.Values().Get(id).value_or(std::string()));
+    if (!parseIntoTable(engine_.Values()))
         return false;
     worker_.SetTableBeforeLoad(std::move(before));
     SetControlState(kControlsBusy);

@@ -56,12 +56,13 @@ public:
     // "从配置文件配置": refused with a log line while a job runs, the page
     // waits for configuration mode or a download holds the line, and then
     // the table stays untouched. Otherwise `parseIntoTable` reads the file
-    // into the parameter table and, when it succeeded, job 18 is queued.
+    // into the values it is given (the engine's) and, when it succeeded,
+    // job 18 is queued.
     // The parse runs under the job transition, so no page request can start
     // between the check and job 18: it must neither wait for the worker nor
     // open a window, and a parse that fails leaves the table as it was.
     // True when job 18 was queued.
-    bool OnConfigureFromFile(const std::function<bool()>& parseIntoTable);
+    bool OnConfigureFromFile(const std::function<bool(ParamTable& values)>& parseIntoTable);
 
     // What tells whether the download page holds the line; the buttons that
     // talk to the controller and the page requests refuse meanwhile. Clear

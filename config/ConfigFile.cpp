@@ -15,12 +15,12 @@ constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 
 } // namespace
 
-std::size_t FormatConfigText(char* buffer)
+std::size_t FormatConfigText(const ParamTable& values, char* buffer)
 {
-    return FormatConfigText(buffer, {});
+    return FormatConfigText(values, buffer, {});
 }
 
-std::size_t FormatConfigText(char* buffer, const std::function<bool(int id)>& include)
+std::size_t FormatConfigText(const ParamTable& values, char* buffer, const std::function<bool(int id)>& include)
 {
     std::size_t length = 0;
     std::string value;
@@ -29,7 +29,7 @@ std::size_t FormatConfigText(char* buffer, const std::function<bool(int id)>& in
         if (id == kEndRowId || (include && !include(id)))
             continue;
         const char* label = ParamRowLabel(row);
-        GetParamValue(id, value);
+        values.Get(id, value);
         // A reply may have left line breaks in a value (the records row
         // holds the end of the last batch): one line per row.
         const std::size_t cut = value.find_first_of("\r\n");
@@ -53,14 +53,14 @@ std::size_t FormatConfigText(char* buffer, const std::function<bool(int id)>& in
     return length;
 }
 
-std::string FormatConfigText(const std::function<bool(int id)>& include)
+std::string FormatConfigText(const ParamTable& values, const std::function<bool(int id)>& include)
 {
     std::string buffer(kConfigTextBufferSize, '\0');
-    buffer.resize(FormatConfigText(buffer.data(), include));
+    buffer.resize(FormatConfigText(values, buffer.data(), include));
     return buffer;
 }
 
-bool ParseConfigText(const char* text, std::size_t length)
+bool ParseConfigText(ParamTable& values, const char* text, std::size_t length)
 {
     if (text == nullptr)
         return false;
@@ -69,7 +69,7 @@ bool ParseConfigText(const char* text, std::size_t length)
         text += bom;
         length -= bom;
     }
-    return ParseReportText(text, length);
+    return ParseReportText(values, text, length);
 }
 
 } // namespace pell

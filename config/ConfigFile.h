@@ -1,10 +1,13 @@
 #pragma once
-// Configuration files (*.cfg): the parameter table as text, one line per
-// row in table order (every row but the end row, 155 lines), each the
-// row's label, two blanks, its value and CR LF ("%s  %s\r\n"), in code
-// page 936 as the table holds it, without byte-order mark, header or
-// trailer. Reading takes the report line rules of the AT+SHOW report
-// (ReportParser.h): any order, unknown labels, any blanks.
+// Configuration files (*.cfg): a table of parameter values (ParamTable.h)
+// as text, one line per row in table order (every row but the end row, 155
+// lines), each the row's label, two blanks, its value and CR LF
+// ("%s  %s\r\n"), in code page 936 as the table holds it, without
+// byte-order mark, header or trailer. Reading takes the report line rules
+// of the AT+SHOW report (ReportParser.h): any order, unknown labels, any
+// blanks.
+#include "protocol/ParamTable.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -16,18 +19,18 @@ namespace pell {
 constexpr std::size_t kConfigTextBufferSize = 80970;
 constexpr std::size_t kConfigTextMax = kConfigTextBufferSize - 1;
 
-// Writes the configuration text of the parameter table into `buffer`
+// Writes the configuration text of the values into `buffer`
 // (kConfigTextBufferSize bytes), zero-terminated, and returns its length
 // without the zero. A value is written up to its first CR or LF, so every
 // row is one line and the file reads back as it was written. A line that
 // would not fit is left out with all after it (with labels and values of
 // at most 99 bytes all 155 lines always fit).
-std::size_t FormatConfigText(char* buffer);
+std::size_t FormatConfigText(const ParamTable& values, char* buffer);
 // The same without the rows `include` says no to (the parameters whose
 // value nobody gave, after a report that lacked them).
-std::size_t FormatConfigText(char* buffer, const std::function<bool(int id)>& include);
+std::size_t FormatConfigText(const ParamTable& values, char* buffer, const std::function<bool(int id)>& include);
 // The same text as a string.
-std::string FormatConfigText(const std::function<bool(int id)>& include = {});
+std::string FormatConfigText(const ParamTable& values, const std::function<bool(int id)>& include = {});
 
 // Whether a file of this many bytes may be a configuration file: not
 // empty and shorter than kConfigTextBufferSize.
@@ -36,11 +39,11 @@ constexpr bool ConfigFileSizeAccepted(std::size_t size)
     return size > 0 && size < kConfigTextBufferSize;
 }
 
-// Stores the value of every line of a configuration file's bytes whose
-// label is in the parameter table; other rows keep theirs. A UTF-8
-// byte-order mark in front (left by an editor) is skipped. True when a
-// value was stored.
-bool ParseConfigText(const char* text, std::size_t length);
+// Stores in `values` the value of every line of a configuration file's
+// bytes whose label is in the parameter table; other rows keep theirs. A
+// UTF-8 byte-order mark in front (left by an editor) is skipped. True when
+// a value was stored.
+bool ParseConfigText(ParamTable& values, const char* text, std::size_t length);
 
 } // namespace pell
 

@@ -19,10 +19,11 @@ constexpr int kReadbackRuns = 3;
 // A report shorter than this is no whole parameter set.
 constexpr std::size_t kReportMinBytes = 1024;
 
-std::string tableValue(int id)
+// The value of the id in the table of the job's engine.
+std::string tableValue(const JobContext& ctx, int id)
 {
     std::string value;
-    GetParamValue(id, value);
+    ctx.Engine().Values().Get(id, value);
     return value;
 }
 
@@ -200,7 +201,7 @@ bool ReadDeviceParameters(JobContext& ctx)
         std::vector<PageValue> values;
         values.reserve(reading.held.size());
         for (int id : reading.held)
-            values.push_back({id, tableValue(id)});
+            values.push_back({id, tableValue(ctx, id)});
         shown = ctx.View().SetPageValues(values);
     }
     for (int id : reading.held)
@@ -259,14 +260,14 @@ void WriteChangedParameters(JobContext& ctx)
         // would be stored and sent is the first 99 bytes, and comparing that
         // keeps an overlong edit from going out again with every save.
         shown.resize(CutToValueLength(CutAtLineBreak(shown)).size());
-        const std::string before = tableValue(id);
+        const std::string before = tableValue(ctx, id);
         if (shown == before)
             continue;
         // The command is built from the table, so the value goes in first;
         // it stays there only when the controller took it.
-        SetParamValue(id, shown);
+        ctx.Engine().Values().Set(id, shown);
         if (!sendLogged(ctx, id))
-            SetParamValue(id, before);
+            ctx.Engine().Values().Set(id, before);
         if (ctx.LineLost())
             break; // nothing more can go out
     }
@@ -290,10 +291,10 @@ void ApplyLoadedParameters(JobContext& ctx)
     std::vector<PageValue> changed;
     for (std::size_t i = 0; i < ids.size(); ++i) {
         const int id = ids[i];
-        std::string value = tableValue(id);
+        std::string value = tableValue(ctx, id);
         if (const std::size_t line = CutAtLineBreak(value).size(); line != value.size()) {
             value.resize(line); // one command line per value
-            SetParamValue(id, value);
+            ctx.Engine().Values().Set(id, value);
         }
         // Where no page shows a value for the id (no control, or one its
         // rule cannot read), the file changes it when it differs from what
@@ -322,7 +323,7 @@ void ApplyLoadedParameters(JobContext& ctx)
         if (!sendLogged(ctx, v.id)) {
             const std::size_t at = static_cast<std::size_t>(v.id - kFirstParamId);
             if (at < ctx.tableBeforeLoad.size())
-                SetParamValue(v.id, ctx.tableBeforeLoad[at]);
+                ctx.Engine().Values().Set(v.id, ctx.tableBeforeLoad[at]);
         }
         if (ctx.LineLost())
             break; // nothing more can go out

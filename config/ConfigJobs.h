@@ -103,7 +103,7 @@ void LogCommandOutcome(const JobContext& ctx, const CommandOutcome& outcome);
 // (IConfigView::GetPageValues) without waiting for the interface.
 //
 // Job 3 (and part of jobs 1 and 6): AT+SHOW up to three times, the report
-// into the parameter table, every value it held onto its page. A report
+// into the engine's table, every value it held onto its page. A report
 // that lacks parameters (or holds lines no label fits) is logged as such:
 // the parameters it lacked keep their table and page values and are not
 // known from it. A failed read-back may have left part of a report in the

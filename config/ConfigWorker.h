@@ -46,7 +46,7 @@ public:
     // spent its time.
     int Sleeps() const { return sleeps_.load(std::memory_order_acquire); }
 
-    // Whether the parameter table and the pages hold values that the
+    // Whether the engine's table and the pages hold values that the
     // controller (a read-back that succeeded) or a configuration file (job
     // 18) gave, so that a difference between them is an edit of the user.
     // False at the start and after a failed read-back; a save is refused
@@ -66,9 +66,9 @@ public:
     void SetLineCheck(std::function<bool()> otherHoldsLine);
     bool OtherHoldsLine() const;
 
-    // The parameter table as it stood before a configuration file was read
-    // into it, for job 18 (see ApplyLoadedParameters). Set before the job
-    // is queued; the job takes it.
+    // The engine's table of values as it stood before a configuration file
+    // was read into it, for job 18 (see ApplyLoadedParameters). Set before
+    // the job is queued; the job takes it.
     void SetTableBeforeLoad(std::vector<std::string> values);
 
     // What the requests this worker serves tell when a page sets one:

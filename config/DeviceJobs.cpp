@@ -152,7 +152,7 @@ void SetDeviceClock(JobContext& ctx)
         request = SystemClockRequest(LocalCivilTimeNow());
     bool ok = false;
     if (const std::optional<std::string> value = requestValue(request)) {
-        SetParamValue(kIdClock, *value);
+        ctx.Engine().Values().Set(kIdClock, *value);
         ok = ctx.SendWith(kIdClock, *value).Confirmed();
     }
     view.EnableClockControls(true);
@@ -170,7 +170,7 @@ void ExchangeInitialValue(int code, JobContext& ctx)
     bool ok = false;
     std::string reply;
     if (value) {
-        SetParamValue(row->commandId, *value);
+        ctx.Engine().Values().Set(row->commandId, *value);
         const CommandOutcome& outcome = ctx.SendWith(row->commandId, *value);
         ok = outcome.Confirmed();
         reply = outcome.reply;

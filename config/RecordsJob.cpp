@@ -49,7 +49,7 @@ void ReadHistoryRecords(JobContext& ctx)
     if (!records || ctx.request.empty())
         return;
 
-    SetParamValue(kIdRecords, ctx.request);
+    ctx.Engine().Values().Set(kIdRecords, ctx.request);
     bool answered = false;
     std::string reply = sendAndCollect(ctx, true, answered);
 
@@ -70,7 +70,7 @@ void ReadHistoryRecords(JobContext& ctx)
                 result = -1;
                 break;
             }
-            SetParamValue(kIdRecords, kRecordsContinue);
+            ctx.Engine().Values().Set(kIdRecords, kRecordsContinue);
             reply = sendAndCollect(ctx, false, answered);
         }
     }

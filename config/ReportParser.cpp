@@ -79,7 +79,7 @@ void forEachLine(const char* text, std::size_t length, Take take)
 
 } // namespace
 
-bool ParseReportText(const char* text, std::size_t length)
+bool ParseReportText(ParamTable& values, const char* text, std::size_t length)
 {
     if (text == nullptr || length == 0)
         return false;
@@ -88,7 +88,7 @@ bool ParseReportText(const char* text, std::size_t length)
         int id = -1;
         std::string_view value;
         if (placeLine(line, lineLength, id, value) == LineKind::Value) {
-            SetParamValue(id, value);
+            values.Set(id, value);
             stored = true;
         }
     });
@@ -129,11 +129,11 @@ ReportReading ReadReport(const char* text, std::size_t length, int firstId, int 
     return reading;
 }
 
-int ReportReplyHandler(const char* reply, int length)
+int ReportReplyHandler(const char* reply, int length, ParamTable& values)
 {
     if (length <= 0)
         return 0;
-    return ParseReportText(reply, static_cast<std::size_t>(length)) ? 1 : 0;
+    return ParseReportText(values, reply, static_cast<std::size_t>(length)) ? 1 : 0;
 }
 
 } // namespace pell

@@ -7,6 +7,7 @@
 // inside its line, so a line ended by a bare LF right after the value stores
 // nothing.
 #include "config/JobResult.h"
+#include "protocol/ParamTable.h"
 
 #include <cstddef>
 
@@ -17,10 +18,10 @@ namespace pell {
 constexpr int kReportLineMax = 254;
 constexpr int kReportValueMax = 99;
 
-// Stores the value of every line whose label is in the parameter table.
-// True when at least one value was stored. `text` need not be
-// zero-terminated; bytes after the last LF are not examined.
-bool ParseReportText(const char* text, std::size_t length);
+// Stores in `values` the value of every line whose label is in the
+// parameter table. True when at least one value was stored. `text` need not
+// be zero-terminated; bytes after the last LF are not examined.
+bool ParseReportText(ParamTable& values, const char* text, std::size_t length);
 
 // Reads a report without storing anything: which parameters of the ids
 // firstId..lastId it gives a value, which it lacks, and the lines after its
@@ -29,7 +30,8 @@ bool ParseReportText(const char* text, std::size_t length);
 // part of the report.
 ReportReading ReadReport(const char* text, std::size_t length, int firstId = 0, int lastId = 144);
 
-// The reply handler of AT+SHOW: 1 when the report stored a value, else 0.
-int ReportReplyHandler(const char* reply, int length);
+// The reply handler of AT+SHOW (a ReplyHandler): stores the report in the
+// sending engine's `values`; 1 when it stored a value, else 0.
+int ReportReplyHandler(const char* reply, int length, ParamTable& values);
 
 } // namespace pell

@@ -4,6 +4,7 @@
 #include "config/ConfigFile.h"
 #include "fuzz/FuzzCheck.h"
 #include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 
 #include <cstdint>
 #include <string>
@@ -12,14 +13,15 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     using namespace pell;
+    ParamTable table;
     for (int id = 0; id < kEndRowId; ++id)
-        SetParamValue(id, "#");
+        table.Set(id, "#");
 
     // An exact copy: the reader must not look past the given length.
     std::vector<char> bytes(data, data + size);
-    ParseConfigText(bytes.data(), bytes.size());
+    ParseConfigText(table, bytes.data(), bytes.size());
 
-    const std::string text = FormatConfigText();
+    const std::string text = FormatConfigText(table);
     FUZZ_CHECK(text.size() < kConfigTextBufferSize);
     std::size_t lines = 0;
     for (std::size_t pos = 0; (pos = text.find("\r\n", pos)) != std::string::npos; pos += 2)
@@ -30,13 +32,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     std::vector<std::string> before;
     std::string value;
     for (int id = 0; id < kEndRowId; ++id) {
-        GetParamValue(id, value);
+        table.Get(id, value);
         before.push_back(value);
-        SetParamValue(id, "#");
+        table.Set(id, "#");
     }
-    ParseConfigText(text.data(), text.size());
+    ParseConfigText(table, text.data(), text.size());
     for (int id = 0; id < kEndRowId; ++id) {
-        GetParamValue(id, value);
+        table.Get(id, value);
         FUZZ_CHECK(value == before[static_cast<std::size_t>(id)] || !HasParamRow(id));
     }
     return 0;

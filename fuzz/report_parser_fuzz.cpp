@@ -6,6 +6,7 @@
 #include "config/ReportParser.h"
 #include "fuzz/FuzzCheck.h"
 #include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 
 #include <cstdint>
 #include <cstring>
@@ -15,20 +16,21 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
 {
     using namespace pell;
+    ParamTable table;
     for (int id = 0; id < kEndRowId; ++id)
-        SetParamValue(id, "#");
+        table.Set(id, "#");
 
     // The parser must not read past the given length: hand it an exact copy.
     std::vector<char> text(data, data + size);
-    const bool stored = ParseReportText(text.data(), text.size());
-    const int handled = ReportReplyHandler(text.data(), static_cast<int>(text.size()));
+    const bool stored = ParseReportText(table, text.data(), text.size());
+    const int handled = ReportReplyHandler(text.data(), static_cast<int>(text.size()), table);
     FUZZ_CHECK(handled == (stored ? 1 : 0));
 
     const std::string whole(text.begin(), text.end());
     bool changed = false;
     std::string value;
     for (int id = 0; id < kEndRowId; ++id) {
-        if (!GetParamValue(id, value))
+        if (!table.Get(id, value))
             continue;
         FUZZ_CHECK(value.size() <= static_cast<std::size_t>(kReportValueMax));
         if (value == "#")
@@ -47,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
     const ReportReading reading = ReadReport(text.data(), text.size());
     FUZZ_CHECK(reading.held.size() + reading.missing.size() == 145);
     for (int id : reading.held) {
-        FUZZ_CHECK(GetParamValue(id, value));
+        FUZZ_CHECK(table.Get(id, value));
         FUZZ_CHECK(value != "#" || whole.find('#') != std::string::npos);
     }
     for (const std::string& line : reading.unplaced)

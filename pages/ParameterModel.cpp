@@ -1,10 +1,9 @@
 #include "pages/ParameterModel.h"
 
-#include "protocol/CommandTable.h"
-
 namespace pell {
 
-ParameterModel::ParameterModel(const std::vector<int>& withControls)
+ParameterModel::ParameterModel(const ParamTable& controller, const std::vector<int>& withControls)
+    : controller_(controller)
 {
     for (int id : withControls)
         if (Held* h = find(id))
@@ -90,13 +89,18 @@ std::string ParameterModel::Shown(int id) const
     return h != nullptr && h->control ? h->text : std::string();
 }
 
+std::optional<std::string> ParameterModel::Controller(int id) const
+{
+    return controller_.Get(id);
+}
+
 bool ParameterModel::Differs(int id) const
 {
     const std::optional<std::string> held = Value(id);
     if (!held)
         return false;
-    const std::optional<std::string> table = GetParamValue(id);
-    return !table || *table != *held;
+    const std::optional<std::string> controller = Controller(id);
+    return !controller || *controller != *held;
 }
 
 PageReadings ParameterModel::Readings(const std::vector<int>& ids) const

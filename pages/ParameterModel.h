@@ -1,15 +1,18 @@
 #pragma once
-// What the pages hold of the configurable parameters (ids 0..144), beside
-// the controller's value in the parameter table: per parameter whether a
+// What the pages hold of the configurable parameters (ids 0..144): per
+// parameter the controller's value, through the table of values the model
+// is given (the configuration engine's), and what the page holds: whether a
 // page shows it, the text its control shows and whether that text is a
 // value (a control that shows nothing its rule can read holds none, and a
 // write passes over it). A parameter differs when its page holds a value
-// other than the table's: that is an edit, and a save sends it.
+// other than the controller's: that is an edit, and a save sends it.
 //
 // The configuration page's parameter pages keep theirs up to date on the UI
 // thread as their controls change, and the jobs read it on the worker; a
 // view without a window (the command-line tool, a test's page) keeps its
 // page in one. Any thread, every call locked.
+#include "protocol/ParamTable.h"
+
 #include <array>
 #include <mutex>
 #include <optional>
@@ -25,9 +28,11 @@ using PageReadings = std::vector<std::optional<std::string>>;
 
 class ParameterModel {
 public:
+    // `controller`: the values the controller is known to hold (the table
+    // of the engine that talks to it), which must outlive the model.
     // `withControls`: the ids that a page shows from the start (the others
     // gain a control on their first edit).
-    explicit ParameterModel(const std::vector<int>& withControls = {});
+    explicit ParameterModel(const ParamTable& controller, const std::vector<int>& withControls = {});
 
     enum class ShowResult {
         NoControl, // no page shows the id: nothing changes
@@ -51,7 +56,10 @@ public:
     std::optional<std::string> Value(int id) const;
     // The text the control shows, value or not; empty without a control.
     std::string Shown(int id) const;
-    // The page holds a value other than the parameter table's.
+    // The controller's value of the id in the table; nullopt for an id
+    // without a parameter row.
+    std::optional<std::string> Controller(int id) const;
+    // The page holds a value other than the controller's.
     bool Differs(int id) const;
     // Value() of each id, in the order asked.
     PageReadings Readings(const std::vector<int>& ids) const;
@@ -66,6 +74,7 @@ private:
     Held* find(int id);
     const Held* find(int id) const;
 
+    const ParamTable& controller_;
     mutable std::mutex m_;
     std::array<Held, kIds> held_;
 };

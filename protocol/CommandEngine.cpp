@@ -30,7 +30,7 @@ int CommandEngine::FormatCommand(int id, std::string& text) const
     text.reserve(kLineBufferSize);
     text.append(row->command);
     std::string value;
-    if (GetParamValue(id, value))
+    if (values_.Get(id, value))
         text.append(value);
     text.append("\r\n");
     return 1;
@@ -173,7 +173,7 @@ CommandOutcome CommandEngine::sendLine(int id, const AtCommandRow* row, std::str
         outcome.status = CommandStatus::AnsweredLate;
         outcome.lateOk = code == kReplyOk;
     } else if (code == kReplyOk) {
-        outcome.handlerResult = handler == nullptr ? 1 : handler(handlerCopy_.get(), copyLength);
+        outcome.handlerResult = handler == nullptr ? 1 : handler(handlerCopy_.get(), copyLength, values_);
         outcome.status = outcome.handlerResult != 0 ? CommandStatus::Confirmed : CommandStatus::Refused;
     } else {
         outcome.status = CommandStatus::Refused;

@@ -31,6 +31,7 @@
 #include "common/Clock.h"
 #include "protocol/CommandOutcome.h"
 #include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 #include "serial/CSerial.h"
 
 #include <atomic>
@@ -65,9 +66,15 @@ public:
     CommandEngine(const CommandEngine&) = delete;
     CommandEngine& operator=(const CommandEngine&) = delete;
 
-    // Builds the command line of the id (command, the id's value when it has
-    // a parameter row, CR LF) without sending it. 0 with an empty text when
-    // no row has the id or the row has no command (the end row).
+    // The parameter values this engine's commands carry and its report
+    // handler fills. Any thread (the table locks every access).
+    ParamTable& Values() { return values_; }
+    const ParamTable& Values() const { return values_; }
+
+    // Builds the command line of the id (command, the id's value in
+    // Values() when it has a parameter row, CR LF) without sending it. 0
+    // with an empty text when no row has the id or the row has no command
+    // (the end row).
     int FormatCommand(int id, std::string& text) const;
 
     // Builds the line as FormatCommand does, sends it and waits for the OK or
@@ -126,8 +133,9 @@ public:
     int PendingId() const { return pendingId_.load(std::memory_order_acquire); }
 
     // The parser of the report (AT+SHOW's reply): called with the reply as
-    // it stood when its OK came; its result is the command's. Without one,
-    // an OK reply gives 1. Any thread; nullptr removes it.
+    // it stood when its OK came and with Values(), which it fills; its
+    // result is the command's. Without one, an OK reply gives 1. Any
+    // thread; nullptr removes it.
     void SetReportHandler(ReplyHandler handler) { reportHandler_.store(handler, std::memory_order_release); }
     ReplyHandler ReportHandler() const { return reportHandler_.load(std::memory_order_acquire); }
 
@@ -185,6 +193,8 @@ private:
                         // line went away, or the wait was cancelled
     Event pauseEvent_;  // cuts the pause short on CancelWait or a lost line
     Event endEvent_;    // WaitForReplyEnd: complete, line gone or cancelled
+
+    ParamTable values_;
 
     std::mutex sendMutex_;               // one command at a time
     std::unique_ptr<char[]> handlerCopy_; // the stable text given to a reply handler

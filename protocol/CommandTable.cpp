@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <mutex>
 
 namespace pell {
 
@@ -349,10 +347,6 @@ constexpr ParamRowDef kParamRows[] = {
 };
 static_assert(std::size(kParamRows) == kParamRowCount);
 
-// The working copy of the controller's parameter set.
-std::mutex valueMutex;
-char values[kParamRowCount][kParamValueMax + 1] = {};
-
 } // namespace
 
 std::span<const AtCommandRow> AtCommandRows()
@@ -404,26 +398,6 @@ const char* ParamLabel(int id)
     return row >= 0 ? kParamRows[row].label : nullptr;
 }
 
-bool GetParamValue(int id, std::string& value)
-{
-    int row = FindParamRow(id);
-    if (row < 0) {
-        value.clear();
-        return false;
-    }
-    std::lock_guard<std::mutex> lock(valueMutex);
-    value.assign(values[row]);
-    return true;
-}
-
-std::optional<std::string> GetParamValue(int id)
-{
-    std::string value;
-    if (!GetParamValue(id, value))
-        return std::nullopt;
-    return value;
-}
-
 std::string_view CutToValueLength(std::string_view text, std::size_t max)
 {
     if (text.size() <= max)
@@ -437,25 +411,6 @@ std::string_view CutToValueLength(std::string_view text, std::size_t max)
         at += step;
     }
     return text.substr(0, at);
-}
-
-void SetParamValue(int id, std::string_view text)
-{
-    int row = FindParamRow(id);
-    // The end row marks the end of the table and the files; it stays empty.
-    if (row < 0 || id == kEndRowId)
-        return;
-    std::size_t n = CutToValueLength(text).size();
-    // A value is a zero-terminated text: whatever follows a zero byte would
-    // never be sent or written, so it is not kept either.
-    if (n > 0) {
-        if (const void* zero = std::memchr(text.data(), '\0', n))
-            n = static_cast<const char*>(zero) - text.data();
-    }
-    std::lock_guard<std::mutex> lock(valueMutex);
-    if (n > 0)
-        std::memcpy(values[row], text.data(), n);
-    values[row][n] = '\0';
 }
 
 } // namespace pell

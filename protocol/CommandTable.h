@@ -4,8 +4,9 @@
 // Two tables share one key, the id. The AT command table says what to send
 // for an id, which texts end the controller's reply and how long to wait for
 // them. The parameter table says under which label the controller reports a
-// parameter (the same label names a line of a configuration file) and holds
-// the tool's working copy of the value.
+// parameter (the same label names a line of a configuration file); the
+// values themselves live in a ParamTable (ParamTable.h), one per command
+// engine.
 //
 // Ids 0..144 are the configurable parameters (there is no 145), 146..151,
 // 162 and 163 are commands without a value, 152 is the controller clock,
@@ -19,9 +20,12 @@
 
 namespace pell {
 
-// Called with the accumulated reply after the OK reply; returns the
-// command's result (0 failure, anything else success).
-using ReplyHandler = int (*)(const char* reply, int length);
+class ParamTable;
+
+// Called with the accumulated reply after the OK reply and the values of
+// the engine that sent the command; returns the command's result (0
+// failure, anything else success).
+using ReplyHandler = int (*)(const char* reply, int length, ParamTable& values);
 
 struct AtCommandRow {
     int32_t id;
@@ -60,7 +64,7 @@ std::span<const AtCommandRow> AtCommandRows();
 const AtCommandRow* FindAtRow(int id);
 
 
-// ---- parameter table ----
+// ---- parameter table (read-only) ----
 
 // Rows in table order (the order of a configuration file's lines); row
 // kParamRowCount - 1 is the end row (id 164, empty label, empty value).
@@ -73,24 +77,11 @@ bool HasParamRow(int id);
 // The label of the parameter with that id, or nullptr.
 const char* ParamLabel(int id);
 
-// The current value text of the id. False, with `value` emptied, when the id
-// has no parameter row; an empty value is a value (true).
-bool GetParamValue(int id, std::string& value);
-std::optional<std::string> GetParamValue(int id);
-// Stores the text as the value of the id, cut to at most 99 bytes at a
-// character boundary (CutToValueLength), and at a zero byte, since values
-// are zero-terminated texts. Ids without a parameter row, and the end row,
-// keep nothing.
-void SetParamValue(int id, std::string_view text);
-
 // The text cut to at most `max` bytes without splitting a double-byte
 // character of code page 936: a lead byte (0x81 to 0xFE) and the byte after
 // it stay together, whatever that byte is, so a long Chinese text never ends
 // in a lone lead byte. A text that fits is returned whole, its bytes as they
 // are.
 std::string_view CutToValueLength(std::string_view text, std::size_t max = kParamValueMax);
-
-// The values are shared by the configuration worker and the interface
-// thread; every access above is locked, so each call sees a whole value.
 
 } // namespace pell

@@ -62,7 +62,6 @@ class CliWithSimulator : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ClearParamTable();
         sim::Options o = ConfigDeviceOptions();
         o.autoPowerUp = true; // the 'S' or 'P' switches it on
         o.clock = &replyClock; // a late answer is late on the clock of the time-outs
@@ -93,6 +92,10 @@ protected:
         env.waitClock = &waitClock;
         env.interrupt = &interrupt;
         env.progressBar = true;
+        env.valuesAtEnd = [this](const ParamTable& values) {
+            for (int row = 0; row < ParamRowCount(); ++row)
+                table.Set(ParamRowId(row), values.Get(ParamRowId(row)).value_or(""));
+        };
         args.push_back("--port");
         args.push_back(device->PortPath());
         return RunCli(args, env);
@@ -141,6 +144,7 @@ protected:
     Interrupt interrupt;
     std::ostringstream out, err;
     std::string dir;
+    ParamTable table; // what the last session's jobs left in its engine's table
 };
 
 TEST_F(CliWithSimulator, ReadSavesTheWindowsFile)
@@ -150,7 +154,7 @@ TEST_F(CliWithSimulator, ReadSavesTheWindowsFile)
     EXPECT_NE(err.str().find("switch it off and on again"), std::string::npos) << err.str();
     const std::string saved = slurp(path);
     // What "保存配置到文件" writes after the same read-back: the table as text.
-    EXPECT_EQ(saved, FormatConfigText());
+    EXPECT_EQ(saved, FormatConfigText(table));
     // 155 lines in table order, every configurable value the controller's.
     std::size_t at = 0;
     for (int row = 0; row < ParamRowCount() - 1; ++row) {
@@ -444,7 +448,7 @@ TEST_F(CliWithSimulator, LateAnswersAreNotConfirmedAndNotCreditedToTheNextComman
         EXPECT_EQ(commandsAfterReadBack(), (std::vector<std::string>{"AT+PHON=" + number, "AT+HRTTIME=" + heart}));
         EXPECT_NE(out.str().find("AT+PHON=" + number + "  " + c.phoneOutcome + "\n"), std::string::npos) << out.str();
         EXPECT_NE(out.str().find("AT+HRTTIME=" + heart + "  设置成功\n"), std::string::npos) << out.str();
-        EXPECT_EQ(GetParamValue(1).value_or(""), c.status == kExitOk ? number : before)
+        EXPECT_EQ(table.Get(1).value_or(""), c.status == kExitOk ? number : before)
             << "nothing looks written that was not confirmed (the table keeps the controller's value)";
         EXPECT_EQ(device->Param(kHeartTime), heart);
     }
@@ -504,7 +508,6 @@ TEST_F(CliWithSimulator, ReportThatLacksParametersIsNotTakenAsWhole)
     } const cases[] = {{1, -1}, {75, -1}, {0, 3}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.dropped) + " lost, line " + std::to_string(c.damaged) + " damaged");
-        ClearParamTable();
         device->UpdateFaults([&](sim::Faults& f) {
             f.dropReportLines = c.dropped;
             f.damageReportLine = c.damaged;
@@ -543,7 +546,7 @@ TEST_F(CliWithSimulator, ReportPacedAt9600BaudIsReadWhole)
     const auto began = std::chrono::steady_clock::now();
     EXPECT_EQ(run({"read", "-o", path, "--baud", "9600"}, &systemClock()), kExitOk) << err.str();
     EXPECT_GT(std::chrono::steady_clock::now() - began, 5s) << "the report took less than the time-out";
-    EXPECT_EQ(slurp(path), FormatConfigText());
+    EXPECT_EQ(slurp(path), FormatConfigText(table));
     device->SetBaud(0);
 }
 

@@ -33,7 +33,7 @@ protected:
     CSerial port;
     ManualClock clock; // nothing here waits for a reply
     CommandEngine engine{port, clock};
-    FakeConfigView view;
+    FakeConfigView view{engine.Values()};
     Requests requests;
     ConfigController controller{view, port, engine, [this](RequestSlot s) { return requests.lookup(s); }};
 
@@ -313,7 +313,7 @@ TEST_F(Controller, ConfigureFromFileChecksBeforeItParses)
         downloading = c.downloading;
         const std::size_t logBefore = view.LogCount();
         int parses = 0;
-        const bool started = controller.OnConfigureFromFile([&] {
+        const bool started = controller.OnConfigureFromFile([&](ParamTable&) {
             ++parses;
             return true;
         });
@@ -330,7 +330,7 @@ TEST_F(Controller, ConfigureFromFileChecksBeforeItParses)
         controller.SetJobState(kJobIdle);
     }
     // A file that does not parse starts nothing.
-    EXPECT_FALSE(controller.OnConfigureFromFile([] { return false; }));
+    EXPECT_FALSE(controller.OnConfigureFromFile([](ParamTable&) { return false; }));
     EXPECT_EQ(controller.JobState(), kJobIdle);
 }
 

@@ -1,4 +1,4 @@
-// Configuration files: the text of the parameter table (155 lines in table
+// Configuration files: the text of a table of values (155 lines in table
 // order, values one line each) and reading it back (byte-order mark).
 #include "config/ConfigFile.h"
 #include "protocol/CommandTable.h"
@@ -19,10 +19,10 @@ constexpr int kModemId = 0;    // "Modem's ID number:"
 constexpr int kRecords = 161;  // "Record:"
 constexpr int kCounter1 = 153; // "CNTRVAL01:"
 
-void fillTable(const std::string& value)
+void fillTable(ParamTable& values, const std::string& value)
 {
     for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), value);
+        values.Set(ParamRowId(row), value);
 }
 
 std::vector<std::string> lines(const std::string& text)
@@ -51,21 +51,22 @@ std::vector<int> fileOrder()
     return ids;
 }
 
-bool parse(const std::string& text)
+bool parse(ParamTable& values, const std::string& text)
 {
-    return ParseConfigText(text.data(), text.size());
+    return ParseConfigText(values, text.data(), text.size());
 }
 
 } // namespace
 
 TEST(ConfigFile, EmptyTableGives155LinesOfLabelAndTwoBlanksInTableOrder)
 {
-    fillTable("");
+    ParamTable values;
+    fillTable(values, "");
     char buffer[kConfigTextBufferSize];
-    const std::size_t length = FormatConfigText(buffer);
+    const std::size_t length = FormatConfigText(values, buffer);
     const std::string text(buffer, length);
     EXPECT_EQ(buffer[length], '\0');
-    EXPECT_EQ(FormatConfigText(), text);
+    EXPECT_EQ(FormatConfigText(values), text);
 
     const std::vector<std::string> got = lines(text);
     const std::vector<int> order = fileOrder();
@@ -80,6 +81,7 @@ TEST(ConfigFile, EmptyTableGives155LinesOfLabelAndTwoBlanksInTableOrder)
 // What a row holds, the line the file gets, and what reading it back stores.
 TEST(ConfigFile, ValuesAreWrittenAsOneLineAndReadBack)
 {
+    ParamTable values;
     struct Case {
         const char* name;
         int id;
@@ -98,9 +100,9 @@ TEST(ConfigFile, ValuesAreWrittenAsOneLineAndReadBack)
         {"a blank inside comes back as the first word", kApn, "cm net", "Modem Apn:  cm net", "cm"},
     };
     for (const Case& c : cases) {
-        fillTable("x");
-        SetParamValue(c.id, c.value);
-        const std::string text = FormatConfigText();
+        fillTable(values, "x");
+        values.Set(c.id, c.value);
+        const std::string text = FormatConfigText(values);
         const std::vector<std::string> got = lines(text);
         ASSERT_EQ(got.size(), 155u) << c.name;
         const std::vector<int> order = fileOrder();
@@ -110,16 +112,17 @@ TEST(ConfigFile, ValuesAreWrittenAsOneLineAndReadBack)
             }
         }
 
-        fillTable("old");
-        EXPECT_TRUE(parse(text)) << c.name;
-        EXPECT_EQ(GetParamValue(c.id), c.readBack) << c.name;
+        fillTable(values, "old");
+        EXPECT_TRUE(parse(values, text)) << c.name;
+        EXPECT_EQ(values.Get(c.id), c.readBack) << c.name;
         const int other = c.id == kModemId ? kHeartTime : kModemId;
-        EXPECT_EQ(GetParamValue(other), "x") << c.name << ": the other rows come back too";
+        EXPECT_EQ(values.Get(other), "x") << c.name << ": the other rows come back too";
     }
 }
 
 TEST(ConfigFile, ReadingSkipsAByteOrderMarkAtTheStart)
 {
+    ParamTable values;
     struct Case {
         const char* name;
         std::string text;
@@ -131,10 +134,10 @@ TEST(ConfigFile, ReadingSkipsAByteOrderMarkAtTheStart)
         {"mark in the middle is text", "Modem Apn:  a\r\n\xEF\xBB\xBFHeart time:  60\r\n", true, "old", "a"},
     };
     for (const Case& c : cases) {
-        fillTable("old");
-        EXPECT_EQ(parse(c.text), c.stored) << c.name;
-        EXPECT_EQ(GetParamValue(kHeartTime), c.heart) << c.name;
-        EXPECT_EQ(GetParamValue(kApn), c.apn) << c.name;
-        EXPECT_EQ(GetParamValue(kModemId), "old") << c.name;
+        fillTable(values, "old");
+        EXPECT_EQ(parse(values, c.text), c.stored) << c.name;
+        EXPECT_EQ(values.Get(kHeartTime), c.heart) << c.name;
+        EXPECT_EQ(values.Get(kApn), c.apn) << c.name;
+        EXPECT_EQ(values.Get(kModemId), "old") << c.name;
     }
 }

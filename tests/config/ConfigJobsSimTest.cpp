@@ -28,13 +28,13 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Queues job 18 after `load` has put a file's values into the table, as the
-// page's "从文件配置" does after its parse.
-bool StartApplyLoaded(ConfigController& controller, const std::function<void()>& load = {})
+// Queues job 18 after `load` has put a file's values into the table it is
+// given (the engine's), as the page's "从文件配置" does after its parse.
+bool StartApplyLoaded(ConfigController& controller, const std::function<void(ParamTable& values)>& load = {})
 {
-    return controller.OnConfigureFromFile([&] {
+    return controller.OnConfigureFromFile([&](ParamTable& values) {
         if (load)
-            load();
+            load(values);
         return true;
     });
 }
@@ -56,8 +56,8 @@ protected:
     CSerial port;
     ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
     ManualClock waitClock;          // reply time-outs end when the test says
-    std::unique_ptr<CommandEngine> engine;
-    FakeConfigView view;
+    CommandEngine engine{port, waitClock, &pauseClock};
+    FakeConfigView view{engine.Values()};
     std::unique_ptr<ConfigController> controller;
     ReceiveDispatcher dispatcher{port};
     std::atomic<bool> tickerStop{false};
@@ -68,7 +68,6 @@ protected:
 
     void start()
     {
-        ClearParamTable();
         device.SetObserver([this](sim::Traffic kind, const std::string& bytes) {
             if (kind == sim::Traffic::Received) {
                 std::lock_guard<std::mutex> lock(trafficMutex);
@@ -77,8 +76,7 @@ protected:
         });
         ASSERT_TRUE(device.Start());
         ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
-        engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
-        controller = std::make_unique<ConfigController>(view, port, *engine, RequestLookup{});
+        controller = std::make_unique<ConfigController>(view, port, engine, RequestLookup{});
         controller->Start();
         dispatcher.SetConfigReceiver(controller.get());
         dispatcher.Start();
@@ -180,7 +178,7 @@ TEST_F(ConfigWithSimulator, ReloadPowerUpAndJobOneShowEveryValue)
 
     for (int id = 0; id <= 144; ++id) {
         const std::string deviceValue = device.Param(id).value_or("?");
-        EXPECT_EQ(GetParamValue(id).value_or("<none>"), deviceValue) << "table, id " << id;
+        EXPECT_EQ(engine.Values().Get(id).value_or("<none>"), deviceValue) << "table, id " << id;
         const bool noControl = std::find(std::begin(kNoControlIds), std::end(kNoControlIds), id) !=
                                std::end(kNoControlIds);
         EXPECT_EQ(view.Shown(id), noControl ? "" : deviceValue) << "page, id " << id;
@@ -208,7 +206,7 @@ TEST_F(ConfigWithSimulator, SaveSendsExactlyTheEditedValueAndASecondSaveNothing)
     EXPECT_EQ(one.commands, std::vector<std::string>{"AT+HRTTIME=77"});
     EXPECT_EQ(one.log, (std::vector<std::string>{"AT+HRTTIME=77\r\n", configtext::kSetOk}));
     EXPECT_EQ(device.Param(kHeartTime), "77");
-    EXPECT_EQ(GetParamValue(kHeartTime), "77");
+    EXPECT_EQ(engine.Values().Get(kHeartTime), "77");
     const std::vector<int> modes = view.Modes();
     EXPECT_EQ(std::vector<int>(modes.end() - 2, modes.end()), (std::vector<int>{kControlsBusy, kControlsIdle}));
 
@@ -237,8 +235,8 @@ TEST_F(ConfigWithSimulator, RejectedValueIsLoggedTheRestStillSentAndTriedAgainBy
                                                    "AT+HRTTIME=88\r\n", configtext::kSetFailed,
                                                    "AT+LOCKUSERCARD=" + lock + "\r\n", configtext::kSetOk}));
     EXPECT_EQ(device.Param(kHeartTime), oldHeart);
-    EXPECT_EQ(GetParamValue(kHeartTime), oldHeart) << "nothing looks written that was not";
-    EXPECT_EQ(GetParamValue(kModemId), "4201239999");
+    EXPECT_EQ(engine.Values().Get(kHeartTime), oldHeart) << "nothing looks written that was not";
+    EXPECT_EQ(engine.Values().Get(kModemId), "4201239999");
 
     device.UpdateFaults([](sim::Faults& f) { f.errorFor.clear(); });
     Save second = save();
@@ -264,7 +262,7 @@ TEST_F(ConfigWithSimulator, UnansweredValueIsTriedAgainByTheNextSave)
     timeOutWait(waits + 2, CommandEngine::kLateWindowMs); // no late answer either
     ASSERT_TRUE(waitJobs(jobs + 1));
     EXPECT_EQ(view.Log().back(), configtext::kSetFailed);
-    EXPECT_EQ(GetParamValue(kApn), oldApn);
+    EXPECT_EQ(engine.Values().Get(kApn), oldApn);
 
     // The next save tries it again.
     device.UpdateFaults([](sim::Faults& f) { f.silent = false; });
@@ -273,7 +271,7 @@ TEST_F(ConfigWithSimulator, UnansweredValueIsTriedAgainByTheNextSave)
     ASSERT_TRUE(waitJobs(jobs + 2));
     EXPECT_EQ(device.ReceivedCommands(), std::vector<std::string>{"AT+APN=cmiot"});
     EXPECT_EQ(view.Log().back(), configtext::kSetOk);
-    EXPECT_EQ(GetParamValue(kApn), "cmiot");
+    EXPECT_EQ(engine.Values().Get(kApn), "cmiot");
 }
 
 TEST_F(ConfigWithSimulator, LineBreakInAValueGoesOutAsOneCommandAndNothingElse)
@@ -284,7 +282,7 @@ TEST_F(ConfigWithSimulator, LineBreakInAValueGoesOutAsOneCommandAndNothingElse)
     view.Edit(kModemId, "42\rAT+RESET");
     Save first = save();
     EXPECT_EQ(first.commands, (std::vector<std::string>{"AT+IDNT=42", "AT+APN=CMIOT"}));
-    EXPECT_EQ(GetParamValue(kApn), "CMIOT");
+    EXPECT_EQ(engine.Values().Get(kApn), "CMIOT");
     EXPECT_EQ(device.Param(kApn), "CMIOT");
     EXPECT_TRUE(save().commands.empty());
 }
@@ -318,8 +316,8 @@ TEST_F(ConfigWithSimulator, ParametersWithoutAControlOrAReadableValueArePassedOv
         << "before any read-back a save is refused and says so";
 
     readBack();
-    ASSERT_FALSE(GetParamValue(kControlNo).value_or("").empty());
-    ASSERT_FALSE(GetParamValue(kWater1).value_or("").empty());
+    ASSERT_FALSE(engine.Values().Get(kControlNo).value_or("").empty());
+    ASSERT_FALSE(engine.Values().Get(kWater1).value_or("").empty());
     view.MakeUnreadable(kModemId);
     view.Edit(kApn, "internet");
     Save after = save();
@@ -336,9 +334,9 @@ TEST_F(ConfigWithSimulator, LoadedValuesReachThePagesAndTheDevice)
     // when the file changed it, the others without a control not.
     device.ClearCommandLog();
     const int jobs = controller->Worker().JobsRun();
-    ASSERT_TRUE(StartApplyLoaded(*controller, [] {
-        SetParamValue(kHeartTime, "45");
-        SetParamValue(kControlNo, "13700000000");
+    ASSERT_TRUE(StartApplyLoaded(*controller, [](ParamTable& values) {
+        values.Set(kHeartTime, "45");
+        values.Set(kControlNo, "13700000000");
     }));
     ASSERT_TRUE(waitJobs(jobs + 1));
     EXPECT_EQ(view.Shown(kHeartTime), "45");
@@ -352,9 +350,9 @@ TEST_F(ConfigWithSimulator, LoadedValuesReachThePagesAndTheDevice)
     port.ClosePort();
     const int jobs2 = controller->Worker().JobsRun();
     const std::size_t failed = view.CountLog(configtext::kSetFailed);
-    ASSERT_TRUE(StartApplyLoaded(*controller, [] {
-        SetParamValue(kHeartTime, "46");
-        SetParamValue(kControlNo, "13700000001");
+    ASSERT_TRUE(StartApplyLoaded(*controller, [](ParamTable& values) {
+        values.Set(kHeartTime, "46");
+        values.Set(kControlNo, "13700000001");
     }));
     ASSERT_TRUE(waitJobs(jobs2 + 1));
     EXPECT_EQ(view.Shown(kHeartTime), "46");
@@ -387,7 +385,7 @@ TEST_F(ConfigWithSimulator, EachJobStepCrossesIntoThePagesOnce)
          }, 1, 0},
         {"save without edits", job(kJobWrite), 1, 0},
         {"file applied", [this] {
-             SetParamValue(kHeartTime, "45");
+             engine.Values().Set(kHeartTime, "45");
              const int jobs = controller->Worker().JobsRun();
              ASSERT_TRUE(StartApplyLoaded(*controller));
              ASSERT_TRUE(waitJobs(jobs + 1));
@@ -395,7 +393,7 @@ TEST_F(ConfigWithSimulator, EachJobStepCrossesIntoThePagesOnce)
          }, 1, 1},
         {"file applied again, nothing differs on a page", [this] {
              for (int id : kNoControlIds)
-                 SetParamValue(id, "");
+                 engine.Values().Set(id, "");
              const int jobs = controller->Worker().JobsRun();
              ASSERT_TRUE(StartApplyLoaded(*controller));
              ASSERT_TRUE(waitJobs(jobs + 1));
@@ -419,7 +417,7 @@ TEST_F(ConfigWithSimulator, JobsOfAClosedWindowSendNoPageValue)
     start();
     readBack();
     view.Edit(kApn, "cmiot");
-    SetParamValue(kHeartTime, "45"); // as if a file had been read
+    engine.Values().Set(kHeartTime, "45"); // as if a file had been read
     view.Close();
     struct Case {
         const char* name;
@@ -450,7 +448,7 @@ TEST_F(ConfigWithSimulator, PortClosedDuringAJobFailsTheRestAtOnce)
     device.UpdateFaults([](sim::Faults& f) { f.silent = true; });
     std::map<int, std::string> before;
     for (int id : {kModemId, kApn, kHeartTime, kWater1, kLockCard}) {
-        before[id] = GetParamValue(id).value_or("");
+        before[id] = engine.Values().Get(id).value_or("");
         view.Edit(id, "9");
     }
     device.ClearCommandLog();
@@ -481,7 +479,7 @@ TEST_F(ConfigWithSimulator, PortClosedDuringAJobFailsTheRestAtOnce)
               (std::vector<int>{kControlsBusy, kControlsIdle, kControlsIdle}))
         << "idle when the port closed, and again when the job ended";
     for (int id : {kModemId, kApn, kHeartTime, kWater1, kLockCard})
-        EXPECT_EQ(GetParamValue(id), before[id]) << "no value that failed stays in the table, id " << id;
+        EXPECT_EQ(engine.Values().Get(id), before[id]) << "no value that failed stays in the table, id " << id;
 }
 
 TEST_F(ConfigWithSimulator, ReloadDuringJobOneWaitsAgainAndTheJobEndsByItsTimeouts)
@@ -571,12 +569,11 @@ TEST_F(ConfigWithSimulator, StopEndsAJobThatWaitsForASilentDevice)
 // A controller whose report is too short to be a parameter set.
 TEST(ConfigShortReport, CountsAsAFailedAttemptAndShowsNothing)
 {
-    ClearParamTable();
     PtyPair pty;
     ManualClock waitClock; // an answered command never waits for its time-out
     ScaledClock pauseClock{1000.0};
     EngineRig rig{waitClock, &pauseClock};
-    FakeConfigView view;
+    FakeConfigView view{rig.engine.Values()};
     ConfigController controller{view, rig.port, rig.engine, RequestLookup{}};
     controller.Start();
     ASSERT_TRUE(rig.Attach(pty.slavePath(), &controller));
@@ -606,6 +603,6 @@ TEST(ConfigShortReport, CountsAsAFailedAttemptAndShowsNothing)
     EXPECT_EQ(shows.load(), 3);
     EXPECT_EQ(others.load(), 0) << "nothing but the read-back went out";
     EXPECT_EQ(view.CountLog(configtext::kLoadFailed), 1u);
-    EXPECT_EQ(GetParamValue(kHeartTime), "60") << "what the failed attempts parsed stays in the table";
+    EXPECT_EQ(rig.engine.Values().Get(kHeartTime), "60") << "what the failed attempts parsed stays in the table";
     EXPECT_EQ(view.Shown(kHeartTime), "5");
 }

@@ -95,7 +95,6 @@ protected:
 
     void SetUp() override
     {
-        ClearParamTable();
         {
             std::lock_guard<std::mutex> lock(g_messageMutex);
             g_messages.clear();
@@ -258,6 +257,18 @@ TEST_F(ConfigPage, ReloadPowerUpAndJobOneFillTheBasicPage)
     // the empty text it started with.
     ASSERT_EQ(device.Param(3), "0");
     EXPECT_EQ(ToGbk(basic->ControlAs<QComboBox>(1042)->currentText()), basicpage::kNoLog);
+}
+
+// The pages' model compares what they hold with the table of the engine
+// the configuration worker sends with.
+TEST_F(ConfigPage, ThePagesCompareWithTheEnginesValues)
+{
+    open();
+    const ParameterModel* model = page->Router().Model();
+    ASSERT_NE(model, nullptr);
+    engine->Values().Set(23, "1234");
+    EXPECT_EQ(model->Controller(23), "1234");
+    EXPECT_EQ(&page->Controller().Engine().Values(), &engine->Values());
 }
 
 TEST_F(ConfigPage, PastedLineBreakGoesOutAsOneCommandAndNothingElse)
@@ -543,8 +554,8 @@ TEST_F(ConfigPage, APageClosedWhileItsWorkerWaitsForItReleasesTheWorker)
     // The file's values are shown on the pages before they go out: the job
     // waits for this thread from here on.
     alone->Controller().Worker().SetValuesGiven(true);
-    ASSERT_TRUE(alone->Controller().OnConfigureFromFile([] {
-        SetParamValue(2, "13900000000");
+    ASSERT_TRUE(alone->Controller().OnConfigureFromFile([](ParamTable& values) {
+        values.Set(2, "13900000000");
         return true;
     }));
     ASSERT_TRUE(WaitUntil([&] { return started.load(); }, kDeadline));
@@ -591,7 +602,7 @@ TEST_F(ConfigPage, AReportThatLacksParametersIsToldAndItsGapsAreNeitherSentNorSa
     // Whatever the table held for them before differs from what their
     // pages show: still nothing may go out for them.
     for (int id : reading.missing)
-        SetParamValue(id, "stale");
+        engine->Values().Set(id, "stale");
     const int jobs = page->Controller().Worker().JobsRun();
     page->Button(1030)->click();
     device.PowerOn();
@@ -631,7 +642,7 @@ TEST_F(ConfigPage, FileButtonsSaveWholeOrNotAtAllAndLoadBackSendingNothing)
     ASSERT_EQ(messages().size(), 1u);
     EXPECT_EQ(messages().back().text, QStringLiteral("保存成功"));
     const std::string text = dir.Read("zurb.cfg");
-    EXPECT_EQ(text, FormatConfigText());
+    EXPECT_EQ(text, FormatConfigText(engine->Values()));
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 155);
 
     // A cancelled dialog, and a write that fails halfway (a full disk):
@@ -640,7 +651,7 @@ TEST_F(ConfigPage, FileButtonsSaveWholeOrNotAtAllAndLoadBackSendingNothing)
     page->Button(1039)->click();
     EXPECT_EQ(messages().size(), 1u);
     page->SetSaveFileChooser([&](QWidget*) { return saved; });
-    SetParamValue(23, "1234"); // the table differs from the file now
+    engine->Values().Set(23, "1234"); // the table differs from the file now
     {
         FileSizeLimit diskFull(1000);
         page->Button(1039)->click();
@@ -652,7 +663,7 @@ TEST_F(ConfigPage, FileButtonsSaveWholeOrNotAtAllAndLoadBackSendingNothing)
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"zurb.cfg"});
 
     // Loading the file of the read-back: job 18 runs and sends nothing.
-    SetParamValue(23, device.Param(23).value_or(""));
+    engine->Values().Set(23, device.Param(23).value_or(""));
     auto configure = [&](const std::string& name) {
         static_cast<QLineEdit*>(page->Control(1038))->setText(QString::fromStdString(dir.File(name)));
         device.ClearCommandLog();

@@ -15,11 +15,4 @@ inline sim::Options ConfigDeviceOptions()
     return o;
 }
 
-// Every parameter value of the tool's table emptied, as at program start.
-inline void ClearParamTable()
-{
-    for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), "");
-}
-
 } // namespace pell::test

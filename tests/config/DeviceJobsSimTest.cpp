@@ -31,8 +31,8 @@ protected:
     CSerial port;
     ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
     ManualClock waitClock;          // reply time-outs end when the test says
-    std::unique_ptr<CommandEngine> engine;
-    FakeConfigView view;
+    CommandEngine engine{port, waitClock, &pauseClock};
+    FakeConfigView view{engine.Values()};
     RequestText requests[kRequestSlotCount];
     std::unique_ptr<ConfigController> controller;
     ReceiveDispatcher dispatcher{port};
@@ -40,16 +40,14 @@ protected:
 
     void SetUp() override
     {
-        ClearParamTable();
         device.SetObserver([this](sim::Traffic kind, const std::string& text) {
             if (kind == sim::Traffic::Event && text.rfind("silent:", 0) == 0)
                 ++withheld;
         });
         ASSERT_TRUE(device.Start());
         ASSERT_TRUE(port.OpenPort(device.PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
-        engine = std::make_unique<CommandEngine>(port, waitClock, &pauseClock);
         controller = std::make_unique<ConfigController>(
-            view, port, *engine, [this](RequestSlot s) { return &requests[static_cast<int>(s)]; });
+            view, port, engine, [this](RequestSlot s) { return &requests[static_cast<int>(s)]; });
         for (RequestText& r : requests)
             r.SetObserver(&controller->Worker().RequestWatcher());
         controller->Start();
@@ -240,7 +238,7 @@ TEST_F(DeviceJobs, InitialValuesAreReadAndSetOneLineEach)
     }
     EXPECT_EQ(device.CounterValue(2), "100,5");
     EXPECT_EQ(device.SerialValue(2), "500");
-    EXPECT_EQ(GetParamValue(kIdCounterValue1 + 1), "=" + std::string(98, '1'))
+    EXPECT_EQ(engine.Values().Get(kIdCounterValue1 + 1), "=" + std::string(98, '1'))
         << "a refused request leaves the row as the last one sent";
 
     // A silent controller: the read fails and the edit keeps its text.
@@ -262,7 +260,7 @@ TEST_F(DeviceJobs, ClockIsSetFromThePcClockAsItGoesOut)
     for (std::time_t t = before; t <= after; ++t)
         inside = inside || sent == SystemClockRequest(LocalCivilTime(t));
     EXPECT_TRUE(inside) << sent;
-    EXPECT_EQ(GetParamValue(kIdClock), sent);
+    EXPECT_EQ(engine.Values().Get(kIdClock), sent);
     EXPECT_EQ(stale.messages, Lines{configtext::kClockOk});
     EXPECT_EQ(view.ClockControls(), (std::vector<bool>{false, true}));
 

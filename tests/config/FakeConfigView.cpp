@@ -17,7 +17,7 @@ std::vector<int> idsWithControl()
 
 } // namespace
 
-FakeConfigView::FakeConfigView() : page_(idsWithControl()) {}
+FakeConfigView::FakeConfigView(const ParamTable& controller) : page_(controller, idsWithControl()) {}
 
 void FakeConfigView::AppendLog(std::string_view text)
 {

@@ -2,7 +2,8 @@
 // A configuration page without a window: the log as a list of texts, the
 // control states as a list of modes, and one "control" per parameter that a
 // page shows (all of 0..144 but the nine without a control). Like the
-// window, it sets a control only where it shows something else.
+// window, it sets a control only where it shows something else; its page
+// is compared with the values of the engine the jobs talk through.
 #include "config/IConfigView.h"
 #include "pages/ParameterModel.h"
 
@@ -15,7 +16,7 @@ namespace pell::test {
 
 class FakeConfigView : public IConfigView {
 public:
-    FakeConfigView();
+    explicit FakeConfigView(const ParamTable& controller);
 
     void AppendLog(std::string_view text) override;
     void ShowControlState(int mode) override;

@@ -24,7 +24,6 @@ namespace {
 
 TEST(NonGbkValues, ReadBackThenSaveSendsNothing)
 {
-    ClearParamTable();
     SetMessageHook([](const QString&, const QString&) {});
     sim::Simulator device{ConfigDeviceOptions()};
     // Edits (0, 2, 12), a free-text list (97) and "01" on a number list (30).

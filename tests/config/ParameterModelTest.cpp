@@ -1,7 +1,7 @@
 // The parameter model's own rules: what a page holds, what a job's value
-// does to it, and when a parameter differs from the table.
+// does to it, and when a parameter differs from the controller's table.
 #include "pages/ParameterModel.h"
-#include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,8 @@ using namespace pell;
 
 TEST(ParameterModel, ShowEditAndDiffer)
 {
-    SetParamValue(2, "139");
+    ParamTable controller;
+    controller.Set(2, "139");
     struct Case {
         const char* what;
         void (*act)(ParameterModel&);
@@ -29,7 +30,7 @@ TEST(ParameterModel, ShowEditAndDiffer)
          std::nullopt, false},
     };
     for (const Case& c : cases) {
-        ParameterModel model({2});
+        ParameterModel model(controller, {2});
         c.act(model);
         EXPECT_EQ(model.Value(2), c.value) << c.what;
         EXPECT_EQ(model.Differs(2), c.differs) << c.what;
@@ -38,7 +39,8 @@ TEST(ParameterModel, ShowEditAndDiffer)
 
 TEST(ParameterModel, ShowTellsWhetherThePageChanged)
 {
-    ParameterModel model({0});
+    const ParamTable controller;
+    ParameterModel model(controller, {0});
     EXPECT_EQ(model.Show(0, "a"), ParameterModel::ShowResult::Shown);
     EXPECT_EQ(model.Show(0, "a"), ParameterModel::ShowResult::Already);
     model.MakeUnreadable(0);
@@ -51,4 +53,20 @@ TEST(ParameterModel, ShowTellsWhetherThePageChanged)
         EXPECT_EQ(model.Show(id, "x"), ParameterModel::ShowResult::NoControl) << id;
     }
     EXPECT_EQ(model.Readings({0, 1, 145}), (PageReadings{std::string("a"), std::nullopt, std::nullopt}));
+}
+
+// The controller's side is the table itself, as it stands now: a value the
+// controller took (a save stores it in the table) no longer differs.
+TEST(ParameterModel, ComparesWithTheTableAsItStandsNow)
+{
+    ParamTable controller;
+    controller.Set(2, "139");
+    ParameterModel model(controller, {2});
+    model.Edit(2, "138");
+    EXPECT_EQ(model.Controller(2), "139");
+    EXPECT_TRUE(model.Differs(2));
+    controller.Set(2, "138");
+    EXPECT_EQ(model.Controller(2), "138");
+    EXPECT_FALSE(model.Differs(2));
+    EXPECT_EQ(model.Controller(145), std::nullopt) << "no parameter row";
 }

@@ -88,7 +88,7 @@ TEST(RecordsJobScripted, RepliesOfTheController)
             ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
             EngineRig caseRig{caseClock, &pauseClock};
             ScriptedController caseController{casePty, caseRig.page};
-            FakeConfigView caseView;
+            FakeConfigView caseView{caseRig.engine.Values()};
             auto caseRecords = std::make_shared<HistoryRecords>();
             ASSERT_TRUE(caseRig.Attach(casePty.slavePath()));
             caseView.SetRecords(caseRecords);
@@ -168,7 +168,7 @@ protected:
     ScaledClock pauseClock{1000.0}; // the 1000 ms pause after a reply -> 1 ms
     ManualClock pauseManual;        // or the pause when the test steps it
     std::unique_ptr<EngineRig> rig;
-    FakeConfigView view;
+    std::unique_ptr<FakeConfigView> view; // on the rig's engine
     std::shared_ptr<HistoryRecords> records = std::make_shared<HistoryRecords>();
     std::unique_ptr<ConfigController> controller;
     std::mutex trafficMutex;
@@ -178,7 +178,6 @@ protected:
     // `steppedPause`: the pause after a reply runs on pauseManual.
     void start(bool steppedPause, int recordsPerBatch = 10)
     {
-        ClearParamTable();
         sim::Options options = ConfigDeviceOptions();
         options.recordsPerBatch = recordsPerBatch;
         device = std::make_unique<sim::Simulator>(options);
@@ -191,7 +190,8 @@ protected:
         ASSERT_TRUE(device->Start());
         const Clock* pause = steppedPause ? static_cast<const Clock*>(&pauseManual) : &pauseClock;
         rig = std::make_unique<EngineRig>(waitClock, pause);
-        controller = std::make_unique<ConfigController>(view, rig->port, rig->engine,
+        view = std::make_unique<FakeConfigView>(rig->engine.Values());
+        controller = std::make_unique<ConfigController>(*view, rig->port, rig->engine,
                                                         [this](RequestSlot slot) -> RequestText* {
                                                             return slot == RequestSlot::Records ? &records->request
                                                                                                 : nullptr;
@@ -200,7 +200,7 @@ protected:
         ASSERT_TRUE(rig->port.OpenPort(device->PortPath(), 115200, NOPARITY, 8, ONESTOPBIT));
         rig->dispatcher.SetConfigReceiver(controller.get());
         rig->dispatcher.Start();
-        view.SetRecords(records);
+        view->SetRecords(records);
         // "重新加载", power-up and job 1 to its end, so the controller's
         // banner is behind us; the test stands in for timer 111 and, with a
         // stepped pause, moves each pause of job 1 on.
@@ -214,7 +214,7 @@ protected:
             return controller->Worker().JobsRun() >= 1 && controller->JobState() == kJobIdle;
         }, kDeadline));
         ASSERT_EQ(device->CurrentMode(), sim::Mode::Configuration);
-        ASSERT_TRUE(view.Messages().empty());
+        ASSERT_TRUE(view->Messages().empty());
         std::string dirPattern = (std::filesystem::temp_directory_path() / "records-sim-XXXXXX").string();
         dir = ::mkdtemp(dirPattern.data());
     }
@@ -230,7 +230,8 @@ protected:
             rig->port.ClosePort();
         if (device)
             device->Stop();
-        view.SetRecords(nullptr);
+        if (view)
+            view->SetRecords(nullptr);
         std::error_code ec;
         if (!dir.empty()) {
             std::filesystem::permissions(dir, std::filesystem::perms::owner_all, ec);
@@ -287,15 +288,15 @@ TEST_F(RecordsWithSimulator, TwoBatchQueryGivesTheRowsAndTheCsvBytes)
     ASSERT_TRUE(records->StartQuery("2026/1/4", "2026/1/5", file));
     ASSERT_TRUE(waitQueryEnd());
 
-    EXPECT_EQ(view.Messages(), std::vector<std::string>{recordtext::kQueryOk});
-    EXPECT_EQ(view.Log().back(), countLine(3));
+    EXPECT_EQ(view->Messages(), std::vector<std::string>{recordtext::kQueryOk});
+    EXPECT_EQ(view->Log().back(), countLine(3));
     {
         std::lock_guard<std::mutex> lock(handedMutex);
         EXPECT_EQ(handed, (std::vector<std::size_t>{2, 1})) << "the list is filled once per batch";
     }
     EXPECT_EQ(receivedBytes().substr(receivedBytes().find("AT+RDNFCRCRD")),
               kQuery + kContinue) << "the query, then the continuation with \"\\r\\nOK\\r\\n\" as its value";
-    EXPECT_EQ(GetParamValue(kIdRecords), "\r\nOK\r\n");
+    EXPECT_EQ(rig->engine.Values().Get(kIdRecords), "\r\nOK\r\n");
 
     const std::string expected =
         "\xD0\xF2\xBA\xC5,\xBF\xA8ID,\xB5\xB1\xC7\xB0\xD3\xC3\xCB\xAE\xC1\xBF,"
@@ -331,7 +332,7 @@ TEST_F(RecordsWithSimulator, RecordsThatComeAfterThePauseAreReadWhole)
     ASSERT_TRUE(pauseManual.awaitWait(pauses + 2)); // the pause after the late end
     pauseManual.advance(CommandEngine::kPauseMs);
     ASSERT_TRUE(waitQueryEnd());
-    EXPECT_EQ(view.Messages(), std::vector<std::string>{recordtext::kQueryOk});
+    EXPECT_EQ(view->Messages(), std::vector<std::string>{recordtext::kQueryOk});
     EXPECT_EQ(records->RecordCount(), 3u);
 }
 
@@ -344,7 +345,7 @@ TEST_F(RecordsWithSimulator, FailedQueryKeepsItsRecordsAndAFailedExportIsReporte
     device->UpdateFaults([](sim::Faults& f) { f.errorFor = {"AT+RDNFCRCRD"}; });
     ASSERT_TRUE(records->StartQuery("2026/1/4", "2026/1/5"));
     ASSERT_TRUE(waitQueryEnd());
-    EXPECT_EQ(view.Messages(), std::vector<std::string>{recordtext::kQueryFailed});
+    EXPECT_EQ(view->Messages(), std::vector<std::string>{recordtext::kQueryFailed});
     std::string message;
     const std::string file = (dir / "after-failure.csv").string();
     ASSERT_TRUE(records->WriteRecordFile(file, file, message));
@@ -356,7 +357,7 @@ TEST_F(RecordsWithSimulator, FailedQueryKeepsItsRecordsAndAFailedExportIsReporte
     const std::string bad = (dir / "missing" / "x.csv").string();
     ASSERT_TRUE(records->StartQuery("2026/1/4", "2026/1/5", bad, "D:\\missing\\x.csv"));
     ASSERT_TRUE(waitQueryEnd());
-    const std::vector<std::string> boxes = view.Messages();
+    const std::vector<std::string> boxes = view->Messages();
     ASSERT_EQ(boxes.size(), 3u);
     EXPECT_EQ(boxes[1].rfind(recordtext::kSaveFailed, 0), 0u);
     EXPECT_NE(boxes[1].find("D:\\missing\\x.csv"), std::string::npos);

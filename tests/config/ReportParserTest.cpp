@@ -19,24 +19,19 @@ constexpr int kModemId = 0;     // "Modem's ID number:"
 constexpr int kStraight = 26;   // "Deliver Recved Tcp Data Directly" (no colon)
 constexpr int kCounter1 = 153;  // "CNTRVAL01:"
 
-bool parse(const std::string& text)
-{
-    return ParseReportText(text.data(), text.size());
-}
-
-std::string value(int id)
-{
-    return GetParamValue(id).value_or("<none>");
-}
-
 class ReportParser : public ::testing::Test {
 protected:
     void SetUp() override
     {
         // A marker in every row shows which rows a report touched.
         for (int row = 0; row < ParamRowCount(); ++row)
-            SetParamValue(ParamRowId(row), "old");
+            values.Set(ParamRowId(row), "old");
     }
+
+    bool parse(const std::string& text) { return ParseReportText(values, text.data(), text.size()); }
+    std::string value(int id) const { return values.Get(id).value_or("<none>"); }
+
+    ParamTable values;
 };
 
 } // namespace
@@ -46,14 +41,14 @@ TEST_F(ReportParser, LineEnds)
     EXPECT_TRUE(parse("Heart time: 60\r\n"));
     EXPECT_EQ(value(kHeartTime), "60");
 
-    SetParamValue(kHeartTime, "old");
+    values.Set(kHeartTime, "old");
     EXPECT_FALSE(parse("Heart time: 60\n")) << "a bare LF right after the value ends nothing";
     EXPECT_EQ(value(kHeartTime), "old");
 
     EXPECT_TRUE(parse("Heart time: 61 \n")) << "a blank behind the value ends it";
     EXPECT_EQ(value(kHeartTime), "61");
 
-    SetParamValue(kHeartTime, "old");
+    values.Set(kHeartTime, "old");
     EXPECT_FALSE(parse("Heart time: 62\r")) << "a last line without LF is not examined";
     EXPECT_FALSE(parse("Heart time: 62")) << "nor a text without any line end";
     EXPECT_EQ(value(kHeartTime), "old");
@@ -62,13 +57,13 @@ TEST_F(ReportParser, LineEnds)
     EXPECT_FALSE(parse("Heart time:   \n")) << "the label and blanks";
     EXPECT_EQ(value(kHeartTime), "old");
 
-    EXPECT_FALSE(ParseReportText(nullptr, 5));
-    EXPECT_FALSE(ParseReportText("Heart time: 1\r\n", 0));
+    EXPECT_FALSE(ParseReportText(values, nullptr, 5));
+    EXPECT_FALSE(ParseReportText(values, "Heart time: 1\r\n", 0));
     EXPECT_EQ(value(kHeartTime), "old");
 
     // Only the given length counts: the second line lies beyond it.
     const std::string two = "Heart time: 63\r\nModem Apn: cmnet\r\n";
-    EXPECT_TRUE(ParseReportText(two.data(), 16));
+    EXPECT_TRUE(ParseReportText(values, two.data(), 16));
     EXPECT_EQ(value(kHeartTime), "63");
     EXPECT_EQ(value(kApn), "old");
 }
@@ -84,7 +79,7 @@ TEST_F(ReportParser, BlanksAndWords)
     EXPECT_TRUE(parse("Heart time: 7\t2\r\n")) << "a tab is an ordinary value byte";
     EXPECT_EQ(value(kHeartTime), "7\t2");
 
-    SetParamValue(kHeartTime, "old");
+    values.Set(kHeartTime, "old");
     EXPECT_FALSE(parse("\tHeart time: 73\r\n")) << "a tab before the label is part of the line";
     EXPECT_EQ(value(kHeartTime), "old");
 }
@@ -94,11 +89,11 @@ TEST_F(ReportParser, FullStopAndEmptyValues)
     EXPECT_TRUE(parse("Modem Apn: .\r\n"));
     EXPECT_EQ(value(kApn), "");
 
-    SetParamValue(kApn, "old");
+    values.Set(kApn, "old");
     EXPECT_TRUE(parse("Modem Apn:\r\n")) << "CR right after the label";
     EXPECT_EQ(value(kApn), "");
 
-    SetParamValue(kApn, "old");
+    values.Set(kApn, "old");
     EXPECT_TRUE(parse("Modem Apn:      \r\n")) << "blanks, then CR";
     EXPECT_EQ(value(kApn), "");
 
@@ -108,7 +103,7 @@ TEST_F(ReportParser, FullStopAndEmptyValues)
     EXPECT_TRUE(parse("Heart time: .5\r\n")) << "a leading full stop is the empty value";
     EXPECT_EQ(value(kHeartTime), "");
 
-    SetParamValue(kApn, "old");
+    values.Set(kApn, "old");
     EXPECT_TRUE(parse("Modem Apn: .\n")) << "the full stop itself ends the empty value";
     EXPECT_EQ(value(kApn), "");
 }
@@ -131,7 +126,7 @@ TEST_F(ReportParser, OverlongLinesAndValues)
     EXPECT_TRUE(parse(fits));
     EXPECT_EQ(value(kApn), std::string(99, 'a'));
 
-    SetParamValue(kApn, "old");
+    values.Set(kApn, "old");
     std::string runsOff = label + std::string(243, 'c') + " tail\r\n";
     EXPECT_FALSE(parse(runsOff)) << "the blank lies just beyond the 254 bytes";
     EXPECT_EQ(value(kApn), "old");
@@ -141,7 +136,7 @@ TEST_F(ReportParser, OverlongLinesAndValues)
     EXPECT_EQ(value(kApn), std::string(99, 'd'));
 
     // The dropped tail of an overlong line does not start a line of its own.
-    SetParamValue(kHeartTime, "old");
+    values.Set(kHeartTime, "old");
     std::string hidden = std::string(260, 'x') + "Heart time: 5\r\nModem Apn: next\r\n";
     EXPECT_TRUE(parse(hidden));
     EXPECT_EQ(value(kHeartTime), "old");
@@ -199,11 +194,11 @@ TEST_F(ReportParser, ReportOfManyLinesStoresEveryKnownOne)
 TEST_F(ReportParser, ReplyHandlerReportsWhetherAValueWasStored)
 {
     const std::string ok = "Heart time: 9\r\n\r\nOK\r\n";
-    EXPECT_EQ(ReportReplyHandler(ok.data(), static_cast<int>(ok.size())), 1);
+    EXPECT_EQ(ReportReplyHandler(ok.data(), static_cast<int>(ok.size()), values), 1);
     EXPECT_EQ(value(kHeartTime), "9");
     const std::string none = "\r\nOK\r\n";
-    EXPECT_EQ(ReportReplyHandler(none.data(), static_cast<int>(none.size())), 0);
-    EXPECT_EQ(ReportReplyHandler(ok.data(), -1), 0);
+    EXPECT_EQ(ReportReplyHandler(none.data(), static_cast<int>(none.size()), values), 0);
+    EXPECT_EQ(ReportReplyHandler(ok.data(), -1, values), 0);
 
 }
 

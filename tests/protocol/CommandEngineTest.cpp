@@ -83,7 +83,7 @@ struct EngineOnClosedPort : ::testing::Test {
 
 TEST_F(EngineOnClosedPort, FormatsEveryRowOfTheTable)
 {
-    SetParamValue(0, "88");
+    engine.Values().Set(0, "88");
     for (const AtCommandRow& row : AtCommandRows()) {
         std::string text = "junk";
         int r = engine.FormatCommand(row.id, text);
@@ -94,7 +94,7 @@ TEST_F(EngineOnClosedPort, FormatsEveryRowOfTheTable)
         }
         EXPECT_EQ(r, 1) << row.id;
         std::string expected = row.command;
-        if (auto v = GetParamValue(row.id))
+        if (auto v = engine.Values().Get(row.id))
             expected += *v;
         expected += "\r\n";
         EXPECT_EQ(text, expected);
@@ -103,21 +103,21 @@ TEST_F(EngineOnClosedPort, FormatsEveryRowOfTheTable)
     std::string text;
     EXPECT_EQ(engine.FormatCommand(0, text), 1);
     EXPECT_EQ(text, "AT+IDNT=88\r\n");
-    SetParamValue(0, "");
+    engine.Values().Set(0, "");
     engine.FormatCommand(0, text);
     EXPECT_EQ(text, "AT+IDNT=\r\n");
     engine.FormatCommand(kIdShow, text);
     EXPECT_EQ(text, "AT+SHOW\r\n");
-    SetParamValue(153, "?");
+    engine.Values().Set(153, "?");
     engine.FormatCommand(153, text);
     EXPECT_EQ(text, "AT+CNTRVAL01?\r\n");
-    SetParamValue(153, "");
+    engine.Values().Set(153, "");
 
     // The longest line: a 16-byte command with a 99-byte value.
-    SetParamValue(83, std::string(150, '9'));
+    engine.Values().Set(83, std::string(150, '9'));
     engine.FormatCommand(83, text);
     EXPECT_EQ(text, "AT+CNTRSVTIME01=" + std::string(99, '9') + "\r\n");
-    SetParamValue(83, "");
+    engine.Values().Set(83, "");
 
     for (int id : {145, -1, 165}) {
         text = "junk";

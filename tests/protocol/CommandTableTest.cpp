@@ -3,6 +3,7 @@
 // not from this code), plus the rules the rest of the tool relies on.
 #include "protocol/CommandEngine.h"
 #include "protocol/CommandTable.h"
+#include "protocol/ParamTable.h"
 #include "serial/CSerial.h"
 
 #include <gtest/gtest.h>
@@ -51,14 +52,15 @@ std::vector<ListedRow> LoadListedRows()
 
 TEST(CommandTable, ValuesAreEmptyAtStart)
 {
-    // Runs first: nothing in this process has stored a value yet.
+    // A new table: nothing has stored a value in it yet.
+    const ParamTable values;
     for (int row = 0; row < ParamRowCount(); ++row) {
         std::string v = "x";
-        EXPECT_TRUE(GetParamValue(ParamRowId(row), v));
+        EXPECT_TRUE(values.Get(ParamRowId(row), v));
         EXPECT_EQ(v, "");
     }
     std::string v = "x";
-    EXPECT_TRUE(GetParamValue(0, v));
+    EXPECT_TRUE(values.Get(0, v));
     EXPECT_EQ(v, "");
 }
 
@@ -197,13 +199,14 @@ TEST(CommandTable, InvariantsOfBothTables)
 
 TEST(CommandTable, LookupOfUnknownIds)
 {
+    const ParamTable values;
     for (int id : {-1, 145, 165, 1000, INT32_MIN}) {
         EXPECT_EQ(FindAtRow(id), nullptr) << id;
         EXPECT_EQ(FindParamRow(id), -1) << id;
         std::string v = "old";
-        EXPECT_FALSE(GetParamValue(id, v));
+        EXPECT_FALSE(values.Get(id, v));
         EXPECT_EQ(v, "");
-        EXPECT_FALSE(GetParamValue(id).has_value());
+        EXPECT_FALSE(values.Get(id).has_value());
     }
     const AtCommandRow* end = FindAtRow(kEndRowId);
     ASSERT_NE(end, nullptr);
@@ -213,60 +216,87 @@ TEST(CommandTable, LookupOfUnknownIds)
 
 TEST(CommandTable, CommandsWithoutValueHaveNoValue)
 {
+    ParamTable values;
     for (int id : {146, 147, 148, 149, 150, 151, 162, 163}) {
-        EXPECT_FALSE(GetParamValue(id).has_value()) << id;
-        SetParamValue(id, "1");
-        EXPECT_FALSE(GetParamValue(id).has_value()) << id;
+        EXPECT_FALSE(values.Get(id).has_value()) << id;
+        values.Set(id, "1");
+        EXPECT_FALSE(values.Get(id).has_value()) << id;
     }
 }
 
 TEST(CommandTable, StoredValuesAreCutTo99Bytes)
 {
+    ParamTable values;
     std::string longText;
     for (int i = 0; i < 150; ++i)
         longText.push_back(static_cast<char>('0' + i % 10));
-    SetParamValue(0, longText);
-    EXPECT_EQ(GetParamValue(0), longText.substr(0, 99));
+    values.Set(0, longText);
+    EXPECT_EQ(values.Get(0), longText.substr(0, 99));
 
-    SetParamValue(1, longText.substr(0, 99));
-    EXPECT_EQ(GetParamValue(1), longText.substr(0, 99));
-    SetParamValue(1, longText.substr(0, 100));
-    EXPECT_EQ(GetParamValue(1), longText.substr(0, 99));
-    SetParamValue(1, "");
-    EXPECT_EQ(GetParamValue(1), "");
+    values.Set(1, longText.substr(0, 99));
+    EXPECT_EQ(values.Get(1), longText.substr(0, 99));
+    values.Set(1, longText.substr(0, 100));
+    EXPECT_EQ(values.Get(1), longText.substr(0, 99));
+    values.Set(1, "");
+    EXPECT_EQ(values.Get(1), "");
 
     // GBK bytes are kept as they are.
     const std::string gbk = "\xC9\xE8\xB1\xB8-\xB2\xCE\xCA\xFD";
-    SetParamValue(2, gbk);
-    EXPECT_EQ(GetParamValue(2), gbk);
+    values.Set(2, gbk);
+    EXPECT_EQ(values.Get(2), gbk);
 
     // A value is a zero-terminated text.
-    SetParamValue(3, std::string("12\0" "34", 5));
-    EXPECT_EQ(GetParamValue(3), "12");
+    values.Set(3, std::string("12\0" "34", 5));
+    EXPECT_EQ(values.Get(3), "12");
 
     // The record query keeps its continuation text as it is.
-    SetParamValue(kIdRecords, "\r\nOK\r\n");
-    EXPECT_EQ(GetParamValue(kIdRecords), "\r\nOK\r\n");
+    values.Set(kIdRecords, "\r\nOK\r\n");
+    EXPECT_EQ(values.Get(kIdRecords), "\r\nOK\r\n");
+}
 
-    for (int id : {0, 1, 2, 3, kIdRecords})
-        SetParamValue(id, "");
+// A long text keeps its first 99 bytes without a lone lead byte at their
+// end, and nothing from a zero byte on.
+TEST(ParamTable, StoredValuesEndOnAWholeCharacterAndAtAZeroByte)
+{
+    std::string chinese;
+    for (int i = 0; i < 60; ++i)
+        chinese += "\xD6\xD0"; // 120 bytes
+    const std::string digits(150, '7');
+    const struct {
+        const char* name;
+        std::string text;
+        std::string kept;
+    } cases[] = {
+        {"the 99th byte a lead byte", chinese, chinese.substr(0, 98)},
+        {"after one ASCII byte", "a" + chinese, ("a" + chinese).substr(0, 99)},
+        {"a zero byte inside the first 99", digits.substr(0, 40) + '\0' + digits, digits.substr(0, 40)},
+        {"a zero byte behind the first 99", digits.substr(0, 120) + '\0', digits.substr(0, 99)},
+        {"a zero byte first", std::string(1, '\0') + "12", ""},
+    };
+    ParamTable values;
+    for (const auto& c : cases) {
+        values.Set(19, c.text);
+        EXPECT_EQ(values.Get(19), c.kept) << c.name;
+    }
 }
 
 TEST(CommandTable, IdsWithoutARowAndTheEndRowKeepNothing)
 {
+    ParamTable values;
     std::vector<std::string> before;
     for (int row = 0; row < ParamRowCount(); ++row)
-        before.push_back(*GetParamValue(ParamRowId(row)));
-    SetParamValue(145, "7");
-    SetParamValue(kEndRowId, "7");
-    SetParamValue(-5, "7");
+        before.push_back(*values.Get(ParamRowId(row)));
+    values.Set(145, "7");
+    values.Set(kEndRowId, "7");
+    values.Set(-5, "7");
     for (int row = 0; row < ParamRowCount(); ++row)
-        EXPECT_EQ(*GetParamValue(ParamRowId(row)), before[row]);
-    EXPECT_EQ(GetParamValue(kEndRowId), "");
+        EXPECT_EQ(*values.Get(ParamRowId(row)), before[row]);
+    EXPECT_EQ(values.Get(kEndRowId), "");
 }
 
-int FakeParser(const char*, int length)
+int FakeParser(const char*, int length, ParamTable& values)
 {
+    values.Set(0, "parsed");
     return length == 3 ? 42 : 0;
 }
 
@@ -279,10 +309,38 @@ TEST(CommandTable, ShowRowsReplyGoesToTheEnginesReportHandler)
     ASSERT_EQ(engine.ReportHandler(), nullptr); // nothing installed: an OK gives 1
     engine.SetReportHandler(&FakeParser);
     EXPECT_EQ(engine.ReportHandler(), &FakeParser);
-    EXPECT_EQ(engine.ReportHandler()("abc", 3), 42);
+    EXPECT_EQ(engine.ReportHandler()("abc", 3, engine.Values()), 42);
     EXPECT_EQ(other.ReportHandler(), nullptr) << "each engine has its own";
     engine.SetReportHandler(nullptr);
     EXPECT_EQ(engine.ReportHandler(), nullptr);
+}
+
+// Each engine sends its own values: what one stores (or its report handler
+// parses) never goes out with the other's commands.
+TEST(CommandTable, EachEngineSendsItsOwnValues)
+{
+    CSerial port;
+    CommandEngine engine(port, systemClock());
+    CommandEngine other(port, systemClock());
+    engine.Values().Set(1, "13900000000");
+    FakeParser("abc", 3, engine.Values());
+    const struct {
+        const CommandEngine& from;
+        int id;
+        const char* line;
+    } cases[] = {
+        {engine, 1, "AT+PHON=13900000000\r\n"},
+        {engine, 0, "AT+IDNT=parsed\r\n"},
+        {other, 1, "AT+PHON=\r\n"},
+        {other, 0, "AT+IDNT=\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::string line;
+        EXPECT_EQ(c.from.FormatCommand(c.id, line), 1);
+        EXPECT_EQ(line, c.line);
+    }
+    other.Values().Set(1, "13700000000");
+    EXPECT_EQ(engine.Values().Get(1), "13900000000");
 }
 
 TEST(CommandTable, ReadersNeverSeeHalfAValue)
@@ -290,22 +348,22 @@ TEST(CommandTable, ReadersNeverSeeHalfAValue)
     // The worker stores values while the interface thread reads them.
     const std::string a(99, 'a');
     const std::string b(40, 'b');
+    ParamTable values;
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (int i = 0; i < 20000; ++i)
-            SetParamValue(5, (i % 2) ? a : b);
+            values.Set(5, (i % 2) ? a : b);
         stop = true;
     });
     int torn = 0;
     while (!stop) {
         std::string v;
-        GetParamValue(5, v);
+        values.Get(5, v);
         if (!v.empty() && v != a && v != b)
             ++torn;
     }
     writer.join();
     EXPECT_EQ(torn, 0);
-    SetParamValue(5, "");
 }
 
 } // namespace

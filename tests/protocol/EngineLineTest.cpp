@@ -106,26 +106,26 @@ struct EngineOnFakeLine : ::testing::Test {
 };
 
 // A value for every parameter, so that every line carries one.
-void StoreSampleValues()
+void StoreSampleValues(ParamTable& values)
 {
     for (int row = 0; row < ParamRowCount(); ++row) {
         int id = ParamRowId(row);
         if (id >= 153 && id <= 160)
-            SetParamValue(id, "=" + std::to_string(id));
+            values.Set(id, "=" + std::to_string(id));
         else
-            SetParamValue(id, "v" + std::to_string(id));
+            values.Set(id, "v" + std::to_string(id));
     }
 }
 
-void ClearValues()
+void ClearValues(ParamTable& values)
 {
     for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), "");
+        values.Set(ParamRowId(row), "");
 }
 
 TEST_F(EngineOnFakeLine, EveryCommandIsSentAndAnsweredOk)
 {
-    StoreSampleValues();
+    StoreSampleValues(engine.Values());
     controller.Start([](const std::string&) { return std::vector<std::string>{"done" + kOk}; });
     std::vector<std::string> expected;
     for (const AtCommandRow& row : AtCommandRows()) {
@@ -148,12 +148,11 @@ TEST_F(EngineOnFakeLine, EveryCommandIsSentAndAnsweredOk)
     EXPECT_EQ(expected.size(), 163u);
     EXPECT_EQ(expected.front(), "AT\r\n");
     EXPECT_EQ(expected[1], "AT+IDNT=v0\r\n");
-    ClearValues();
 }
 
 TEST_F(EngineOnFakeLine, EveryCommandAnsweredWithTheErrorFails)
 {
-    StoreSampleValues();
+    StoreSampleValues(engine.Values());
     controller.Start([](const std::string&) { return std::vector<std::string>{kError}; });
     int sent = 0;
     for (const AtCommandRow& row : AtCommandRows()) {
@@ -169,12 +168,11 @@ TEST_F(EngineOnFakeLine, EveryCommandAnsweredWithTheErrorFails)
     }
     controller.Stop();
     EXPECT_EQ(static_cast<int>(controller.Lines().size()), sent);
-    ClearValues();
 }
 
 TEST_F(EngineOnFakeLine, EmptyValuesSendTheBareCommand)
 {
-    ClearValues();
+    ClearValues(engine.Values());
     controller.Start([](const std::string&) { return std::vector<std::string>{kOk}; });
     std::string text;
     EXPECT_EQ(send(0, text), 1);
@@ -339,8 +337,8 @@ TEST_F(EngineOnLine, LateReplyIsTheTimedOutCommandsNotTheNext)
         {"late ERROR, next accepted", 2500, "busy" + kError, false, kOk, 1},
         {"late OK at the end of the window, next refused", CommandEngine::kLateWindowMs - 1, kOk, true, kError, 0},
     };
-    SetParamValue(0, "88");
-    SetParamValue(1, "13900000000");
+    engine.Values().Set(0, "88");
+    engine.Values().Set(1, "13900000000");
     std::atomic<const Case*> now{nullptr};
     controller.Start([&](const std::string& line) {
         if (line.rfind("AT+IDNT=", 0) == 0)
@@ -374,7 +372,6 @@ TEST_F(EngineOnLine, LateReplyIsTheTimedOutCommandsNotTheNext)
         EXPECT_EQ(got[lines + 1], "AT+PHON=13900000000\r\n");
     }
     EXPECT_EQ(waitClock.waitsBegun(), waits);
-    ClearValues();
 }
 
 // Chatter without a reply does not stretch the late window.
@@ -493,10 +490,12 @@ TEST_F(EngineOnLine, LateBytesDoNotReachTheNextCommand)
 CommandEngine* handlerEngine = nullptr;
 std::string handlerFirstSaw;
 bool handlerTextStayed = false;
+const ParamTable* handlerValues = nullptr;
 int handlerReturns = 1;
 
-int StabilityCheckingHandler(const char* reply, int length)
+int StabilityCheckingHandler(const char* reply, int length, ParamTable& values)
 {
+    handlerValues = &values;
     handlerFirstSaw.assign(reply, static_cast<std::size_t>(length));
     const std::string more = "more bytes arriving meanwhile";
     handlerEngine->OnCommandData(static_cast<int>(more.size()), more.data());
@@ -518,6 +517,7 @@ TEST_F(EngineOnLine, ReportHandlerGetsAStableCopy)
     EXPECT_EQ(text, "AT+SHOW\r\n");
     EXPECT_EQ(handlerFirstSaw, "Debug Level:  3\r\n x" + kOk);
     EXPECT_TRUE(handlerTextStayed);
+    EXPECT_EQ(handlerValues, &engine.Values()) << "the handler fills the sending engine's values";
     EXPECT_TRUE(engine.ReplyContains("more bytes arriving meanwhile"));
 
     // A handler that rejects the reply fails the command; the pause stays.
@@ -577,7 +577,7 @@ bool endsWithLeave(std::string_view reply)
 // pause (ended by its end, the clock, the line going away or a cancel).
 TEST_F(EngineOnLine, CallerToldReplyEndsAndTheRestOfAReplyIsAwaited)
 {
-    SetParamValue(kIdRecords, "");
+    engine.Values().Set(kIdRecords, "");
     controller.Start([](const std::string& line) {
         if (line == "AT+RDNFCRCRD=\r\n")
             return std::vector<std::string>{"Record:1;a\r\n", "\r\nleave\r\n"};

@@ -103,26 +103,20 @@ struct EngineWithSimulator : ::testing::Test {
 };
 
 // Values the device accepts, for every command that carries one.
-void StoreDeviceValues()
+void StoreDeviceValues(ParamTable& values)
 {
     for (int id = 0; id <= 144; ++id)
-        SetParamValue(id, sim::Simulator::FactoryValue(id).value_or(""));
-    SetParamValue(kIdClock, "2026/12/08,13:05:09,2");
+        values.Set(id, sim::Simulator::FactoryValue(id).value_or(""));
+    values.Set(kIdClock, "2026/12/08,13:05:09,2");
     for (int i = 0; i < 4; ++i) {
-        SetParamValue(kIdCounterValue1 + i, "?");
-        SetParamValue(kIdSerialValue1 + i, "?");
+        values.Set(kIdCounterValue1 + i, "?");
+        values.Set(kIdSerialValue1 + i, "?");
     }
-    SetParamValue(kIdRecords, ";2001/1/1,0:0:0;2001/1/2,23:55:55");
-}
-
-void ClearValues()
-{
-    for (int row = 0; row < ParamRowCount(); ++row)
-        SetParamValue(ParamRowId(row), "");
+    values.Set(kIdRecords, ";2001/1/1,0:0:0;2001/1/2,23:55:55");
 }
 
 // Checks that the report names every parameter the device reports.
-int ReportNamesEveryLabel(const char* reply, int length)
+int ReportNamesEveryLabel(const char* reply, int length, ParamTable&)
 {
     std::string text(reply, static_cast<std::size_t>(length));
     for (int row = 0; row < ParamRowCount(); ++row) {
@@ -137,7 +131,7 @@ int ReportNamesEveryLabel(const char* reply, int length)
 
 TEST_F(EngineWithSimulator, EveryCommandOfTheTable)
 {
-    StoreDeviceValues();
+    StoreDeviceValues(engine.Values());
     engine.SetReportHandler(&ReportNamesEveryLabel);
     std::vector<std::string> sent;
     for (const AtCommandRow& row : AtCommandRows()) {
@@ -170,12 +164,11 @@ TEST_F(EngineWithSimulator, EveryCommandOfTheTable)
     EXPECT_EQ(device.ReceivedCommands(), sent);
     EXPECT_EQ(device.ClockText(), "2026/12/08,13:05:09,2");
     EXPECT_EQ(device.ClockSets(), 1);
-    ClearValues();
 }
 
 TEST_F(EngineWithSimulator, EveryCommandRefused)
 {
-    StoreDeviceValues();
+    StoreDeviceValues(engine.Values());
     sim::Faults f;
     f.errorFor = {"AT"};
     device.SetFaults(f);
@@ -188,12 +181,11 @@ TEST_F(EngineWithSimulator, EveryCommandRefused)
         EXPECT_EQ(engine.ReplyResult(), kReplyError) << row.command;
     }
     EXPECT_EQ(device.CommandCount(), 163u);
-    ClearValues();
 }
 
 TEST_F(EngineWithSimulator, NoisyRepliesInSmallPieces)
 {
-    StoreDeviceValues();
+    StoreDeviceValues(engine.Values());
     sim::Faults f;
     f.noise = true;
     f.chunkSize = 64;
@@ -205,7 +197,6 @@ TEST_F(EngineWithSimulator, NoisyRepliesInSmallPieces)
         EXPECT_EQ(send(id, text), 1) << id;
         EXPECT_EQ(engine.GetReplyText().find('\0'), std::string::npos);
     }
-    ClearValues();
 }
 
 TEST_F(EngineWithSimulator, SilentDeviceTimesOut)
@@ -231,8 +222,8 @@ TEST_F(EngineWithSimulator, SilentDeviceTimesOut)
 // Its late OK must not pass for the answer to AT+PHON=.
 TEST_F(EngineWithSimulator, SlowDeviceIsReportedTruthfully)
 {
-    SetParamValue(0, "4711");
-    SetParamValue(1, "13900000000");
+    engine.Values().Set(0, "4711");
+    engine.Values().Set(1, "13900000000");
     sim::Faults f;
     f.replyDelayMs = 1200;
     f.errorFor = {"AT+PHON="};
@@ -259,7 +250,6 @@ TEST_F(EngineWithSimulator, SlowDeviceIsReportedTruthfully)
     EXPECT_NE(device.Param(1), "13900000000");
     EXPECT_EQ(device.ReceivedCommands(),
               (std::vector<std::string>{"AT+IDNT=4711", "AT+PHON=13900000000"}));
-    ClearValues();
 }
 
 // The line closes in the middle of AT+SHOW's report: the wait ends with the
