@@ -12,8 +12,6 @@ namespace {
 
 constexpr int kReadbackRuns = 3;
 
-using MaintenanceRow = MaintenanceCommand;
-
 const MaintenanceCommand kMaintenance[] = {
     {kJobVersion, kIdVersion, "version", false, nullptr, nullptr, nullptr},
     {kJobSignal, kIdSignal, "signal", false, nullptr, nullptr, nullptr},
@@ -24,11 +22,6 @@ const MaintenanceCommand kMaintenance[] = {
     {kJobClearMeter, kIdInitSensor, "clear-meter", true, configtext::kAskClearMeter, configtext::kClearMeterOk,
      configtext::kClearMeterFailed},
 };
-
-const MaintenanceRow* maintenanceRow(int code)
-{
-    return FindMaintenanceCommand(code);
-}
 
 // One initial value: its command, the prefix of its answer, its boxes.
 struct InitialValueRow {
@@ -104,13 +97,13 @@ const MaintenanceCommand* FindMaintenanceVerb(std::string_view verb)
 
 const char* MaintenanceQuestion(int code)
 {
-    const MaintenanceRow* row = maintenanceRow(code);
+    const MaintenanceCommand* row = FindMaintenanceCommand(code);
     return row != nullptr ? row->question : nullptr;
 }
 
 void RunMaintenanceJob(int code, JobContext& ctx)
 {
-    const MaintenanceRow* row = maintenanceRow(code);
+    const MaintenanceCommand* row = FindMaintenanceCommand(code);
     if (row == nullptr)
         return;
     std::string line;
